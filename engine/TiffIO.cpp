@@ -1,0 +1,610 @@
+#include "engine/TiffIO.h"
+
+#include "runtime/Errors.h"
+#include "runtime/FileSys.h"
+#include "runtime/Hooks.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+constexpr uint16_t kImageWidth = 256;
+constexpr uint16_t kImageLength = 257;
+constexpr uint16_t kCompression = 259;
+constexpr uint16_t kStripOffsets = 273;
+constexpr uint16_t kXResolution = 282;
+constexpr uint16_t kYResolution = 283;
+constexpr uint16_t kTypeLong = 4;
+constexpr uint16_t kTypeRational = 5;
+
+constexpr int32_t kNoCompression = 1;
+constexpr int32_t kPackBits = 32773;
+
+// Packed bytes are read in chunks of this size, whatever a strip's byte count says.
+constexpr size_t kChunkBytes = 64 * 1024;
+// Complete rows are gathered up to about this many bytes before one write.
+constexpr size_t kBatchBytes = 256 * 1024;
+// Room past the batch for one run that crosses its end.
+constexpr size_t kRunSlack = 128;
+
+uint32_t BigEndian32(const uint8_t* p) {
+    uint8_t b[4];
+    std::memcpy(b, p, 4);
+    TTiff::SwapWords(b, 4);
+    TTiff::SwapLongHalves(b, 4);
+    uint32_t v;
+    std::memcpy(&v, b, 4);
+    return v;
+}
+
+// Closes a file of the object whatever ends an operation.
+struct TCloseGuard {
+    rt::TBinaryFile& File;
+    ~TCloseGuard() { File.CloseQuietly(); }
+};
+
+// Truncation toward zero of a product that may not fit an int.
+int64_t TruncTo64(long double v) {
+    if (!(v > 0)) return 0;
+    if (v >= 9.0e18L) return INT64_MAX;
+    return static_cast<int64_t>(v);
+}
+
+} // namespace
+
+// Gathers unpacked bytes into rows of Width bytes and appends complete rows to the
+// scratch raster file, several rows per write. A run that crosses the end of a row goes
+// on in the next row; at the end of a strip an incomplete row is dropped.
+class TTiff::TRowSink {
+public:
+    TRowSink(TTiff& owner)
+        : Owner(owner), RowBytes(static_cast<size_t>(owner.Width)),
+          Capacity(std::max<size_t>(1, kBatchBytes / RowBytes) * RowBytes),
+          Buffer(Capacity + kRunSlack) {}
+
+    bool Full() const { return Done; }
+
+    // Room for at least one whole run at the gathering point.
+    uint8_t* Dest() { return Buffer.data() + Filled; }
+    void Advance(size_t n) {
+        Filled += n;
+        if (Filled >= Capacity) Flush();
+    }
+
+    void Put(const uint8_t* p, size_t n) {
+        while (n > 0 && !Done) {
+            size_t take = std::min(n, Capacity + kRunSlack - Filled);
+            std::memcpy(Buffer.data() + Filled, p, take);
+            p += take;
+            n -= take;
+            Advance(take);
+        }
+    }
+
+    void EndStrip() { Filled -= Filled % RowBytes; }
+
+    // Writes the complete rows gathered so far, never more than the sheet's Height.
+    void Flush() {
+        size_t rows = Filled / RowBytes;
+        size_t left = static_cast<size_t>(Owner.Height - Owner.RowsWritten);
+        if (rows >= left) {
+            rows = left;
+            Done = true;
+        }
+        if (rows > 0) {
+            Owner.ScratchFile.Write(Buffer.data(), rows * RowBytes);
+            Owner.RowsWritten += static_cast<int32_t>(rows);
+        }
+        size_t used = rows * RowBytes;
+        if (Done) {
+            Filled = 0;
+            return;
+        }
+        std::memmove(Buffer.data(), Buffer.data() + used, Filled - used);
+        Filled -= used;
+    }
+
+private:
+    TTiff& Owner;
+    size_t RowBytes;
+    size_t Capacity;
+    std::vector<uint8_t> Buffer;
+    size_t Filled = 0;
+    bool Done = false;
+};
+
+TTiff::TTiff(rt::TCanvasSurface* viewCanvas, const std::string& scratchPath) {
+    TargetCanvas = viewCanvas;
+    if (scratchPath.empty()) {
+        ScratchPath = rt::JoinPath(rt::ExeDir(), "tiff.tmp");
+        SharedScratch = true;
+    } else {
+        ScratchPath = scratchPath;
+    }
+    WorkBitmap = std::make_unique<rt::TBitmap>();
+    Loaded = false;
+    InitPalette();
+}
+
+TTiff::~TTiff() {
+    SourceFile.CloseQuietly();
+    ScratchFile.CloseQuietly();
+    WorkBitmap.reset();
+    // The shared file may belong to another process: delete it only under our lock.
+    if (SharedScratch && LockFd < 0) {
+        int fd = ::open(ScratchPath.c_str(), O_RDWR | O_CLOEXEC);
+        if (fd >= 0) {
+            if (::flock(fd, LOCK_EX | LOCK_NB) == 0) LockFd = fd;
+            else ::close(fd);
+        }
+        if (LockFd < 0) return;
+    }
+    if (rt::FileExists(ScratchPath)) rt::DeleteFile(ScratchPath);
+    if (LockFd >= 0) ::close(LockFd);
+}
+
+void TTiff::InitPalette() {
+    std::array<rt::TPaletteEntry, 256> pal{};
+    for (int i = 0; i < 256; ++i) {
+        auto v = static_cast<uint8_t>(i);
+        pal[static_cast<size_t>(i)] = {v, v, v, rt::kPcReserved};
+    }
+    WorkBitmap->SetPalette(pal);
+}
+
+void TTiff::SwapWords(void* buffer, int32_t byteCount) {
+    if (byteCount < 2) return;
+    auto* p = static_cast<uint8_t*>(buffer);
+    for (int32_t j = 0; j < byteCount / 2; ++j) std::swap(p[2 * j], p[2 * j + 1]);
+}
+
+void TTiff::SwapLongHalves(void* buffer, int32_t byteCount) {
+    if (byteCount < 4) return;
+    auto* p = static_cast<uint8_t*>(buffer);
+    for (int32_t j = 0; j < byteCount / 4; ++j) {
+        std::swap(p[4 * j], p[4 * j + 2]);
+        std::swap(p[4 * j + 1], p[4 * j + 3]);
+    }
+}
+
+int32_t TTiff::UnpackRun(const uint8_t* unitAddr, uint8_t* dest) {
+    auto n = static_cast<int8_t>(unitAddr[0]);
+    if (n > 0 || n == -128) return 0; // not a two-byte unit
+    int32_t count = 1 - n;
+    std::memset(dest, unitAddr[1], static_cast<size_t>(count));
+    return count;
+}
+
+void TTiff::AcquireDefaultScratch() {
+    if (!SharedScratch || LockFd >= 0) return;
+    int fd = ::open(ScratchPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0) return; // the create below reports why
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+        LockFd = fd;
+        return;
+    }
+    ::close(fd);
+    // Another process holds the shared file: use one of our own beside it.
+    ScratchPath = rt::JoinPath(rt::ExtractFileDir(ScratchPath),
+                               "tiff-" + std::to_string(::getpid()) + ".tmp");
+    SharedScratch = false;
+}
+
+void TTiff::OpenFile(const std::string& sheetPath) {
+    if (Opening) throw rt::TError("マップ画像を読み込み中です");
+    Opening = true;
+    struct TOpeningFlag {
+        bool& Flag;
+        ~TOpeningFlag() { Flag = false; }
+    } openingFlag{Opening};
+
+    Loaded = false;
+    StripCount = 0;
+    Width = 0;
+    Height = 0;
+    // A sheet without a Compression entry is uncompressed, as TIFF defines.
+    int32_t compression = kNoCompression;
+    int32_t xResOffset = 0, yResOffset = 0;
+
+    std::string name = rt::ExtractFileName(sheetPath);
+    auto dot = name.find('.');
+    SheetName = dot == std::string::npos ? std::string() : name.substr(0, dot);
+
+    TCloseGuard sourceGuard{SourceFile};
+    SourceFile.Assign(sheetPath);
+    SourceFile.Reset();
+
+    AcquireDefaultScratch();
+    ScratchFile.Assign(ScratchPath);
+    // Written over and cut to length at the end: emptying a large file first is slow.
+    ScratchFile.Overwrite();
+    RowsWritten = 0;
+    struct TScratchGuard {
+        rt::TBinaryFile& File;
+        ~TScratchGuard() {
+            if (!File.IsOpen()) return;
+            // Whatever ended the open, the file holds exactly the rows written.
+            if (::truncate(File.FileName().c_str(), File.FilePos()) != 0) { /* best effort */ }
+            File.CloseQuietly();
+        }
+    } scratchGuard{ScratchFile};
+
+    SourceFile.Read(Header.data(), Header.size());
+    SwapWords(Header.data(), 8);
+    SwapLongHalves(Header.data() + 4, 4);
+    uint32_t firstDir;
+    std::memcpy(&firstDir, Header.data() + 4, 4);
+
+    SourceFile.Seek(firstDir);
+    uint8_t countBytes[2];
+    SourceFile.Read(countBytes, 2);
+    SwapWords(countBytes, 2);
+    int16_t entryCount;
+    std::memcpy(&entryCount, countBytes, 2);
+
+    DirEntries = {};
+    for (int32_t i = 1; i <= entryCount; ++i) {
+        TDirEntry entry;
+        SourceFile.Read(&entry, sizeof entry);
+        SwapWords(&entry, 12);
+        SwapLongHalves(&entry.Count, 4);
+        if (entry.FieldType == kTypeLong || entry.FieldType == kTypeRational)
+            SwapLongHalves(&entry.Value, 4);
+        if (i < static_cast<int32_t>(DirEntries.size())) DirEntries[static_cast<size_t>(i)] = entry;
+        switch (static_cast<int16_t>(entry.Tag)) {
+        case kImageWidth: Width = static_cast<int32_t>(entry.Value); break;
+        case kImageLength: Height = static_cast<int32_t>(entry.Value); break;
+        case kCompression: compression = static_cast<int32_t>(entry.Value); break;
+        case kStripOffsets: StripCount = static_cast<int32_t>(entry.Count); break;
+        case kXResolution: xResOffset = static_cast<int32_t>(entry.Value); break;
+        case kYResolution: yResOffset = static_cast<int32_t>(entry.Value); break;
+        default: break;
+        }
+    }
+    uint8_t nextDir[4];
+    SourceFile.Read(nextDir, 4);
+
+    if (Width < 0 || Height < 0 || Width > kMaxSide || Height > kMaxSide)
+        throw rt::TError("マップ画像の大きさが不正です");
+    if (compression != kNoCompression && compression != kPackBits)
+        throw rt::TError(rt::Format("対応していない圧縮形式です (%d)", compression));
+
+    if (Gauge) {
+        Gauge->SetVisible(true);
+        Gauge->SetMax(static_cast<int32_t>(static_cast<uint32_t>(StripCount) - 1u));
+        Gauge->SetForeColor(0x0000FF);
+    }
+    if (xResOffset > 0 && yResOffset > 0) ReadResolution(xResOffset, yResOffset);
+
+    if (StripCount > 0) UnpackStrips(compression);
+
+    if (Gauge) Gauge->SetVisible(false);
+    SourceFile.Close();
+    ScratchFile.CloseCut();
+    Loaded = true;
+}
+
+void TTiff::UnpackStrips(int32_t compression) {
+    // The two tables lie directly behind the directory; check they are there before
+    // taking memory for them.
+    const int64_t tableBytes = int64_t(StripCount) * 4;
+    if (SourceFile.FilePos() + 2 * tableBytes > SourceFile.FileSize())
+        throw rt::EInOutError(rt::kReadPastEnd);
+    std::vector<uint32_t> offsets(static_cast<size_t>(StripCount));
+    std::vector<uint32_t> byteCounts(static_cast<size_t>(StripCount));
+    SourceFile.Read(offsets.data(), static_cast<size_t>(tableBytes));
+    SwapWords(offsets.data(), static_cast<int32_t>(tableBytes));
+    SwapLongHalves(offsets.data(), static_cast<int32_t>(tableBytes));
+    SourceFile.Read(byteCounts.data(), static_cast<size_t>(tableBytes));
+    SwapWords(byteCounts.data(), static_cast<int32_t>(tableBytes));
+    SwapLongHalves(byteCounts.data(), static_cast<int32_t>(tableBytes));
+    RowsWritten = 0;
+
+    const bool packed = compression == kPackBits;
+    const bool empty = Width == 0 || Height == 0;
+    std::unique_ptr<TRowSink> sink;
+    if (!empty) sink = std::make_unique<TRowSink>(*this);
+
+    try {
+        UnpackEach(offsets, byteCounts, packed, sink.get());
+    } catch (...) {
+        // Rows completed before the failure still reach the file where they can.
+        if (sink) {
+            try {
+                sink->Flush();
+            } catch (...) {
+            }
+        }
+        throw;
+    }
+    if (sink) sink->Flush();
+}
+
+void TTiff::UnpackEach(const std::vector<uint32_t>& offsets,
+                       const std::vector<uint32_t>& byteCounts, bool packed, TRowSink* sink) {
+    std::vector<uint8_t> chunk(kChunkBytes);
+    for (int32_t s = 0; s < StripCount; ++s) {
+        if (Gauge) Gauge->SetPosition(s);
+        rt::ProcessMessages();
+        if (!sink || sink->Full()) continue;
+
+        uint32_t left = byteCounts[static_cast<size_t>(s)];
+        SourceFile.Seek(offsets[static_cast<size_t>(s)]);
+        // PackBits decoder state carried from one chunk to the next.
+        int pendingCount = 1;   // a count byte waiting for its value byte when <= 0
+        uint32_t literalLeft = 0;
+        while (left > 0 && !sink->Full()) {
+            size_t n = std::min<size_t>(left, chunk.size());
+            SourceFile.Read(chunk.data(), n);
+            left -= static_cast<uint32_t>(n);
+            if (!packed) {
+                sink->Put(chunk.data(), n);
+                continue;
+            }
+            const uint8_t* p = chunk.data();
+            const uint8_t* end = p + n;
+            while (p < end && !sink->Full()) {
+                if (literalLeft > 0) {
+                    size_t take = std::min<size_t>(literalLeft, size_t(end - p));
+                    sink->Put(p, take);
+                    p += take;
+                    literalLeft -= static_cast<uint32_t>(take);
+                    continue;
+                }
+                if (pendingCount <= 0) {
+                    const uint8_t unit[2] = {static_cast<uint8_t>(pendingCount), *p++};
+                    pendingCount = 1;
+                    sink->Advance(static_cast<size_t>(UnpackRun(unit, sink->Dest())));
+                    continue;
+                }
+                auto c = static_cast<int8_t>(*p);
+                if (c == -128) {
+                    ++p;
+                } else if (c > 0) {
+                    literalLeft = static_cast<uint32_t>(c) + 1;
+                    ++p;
+                } else if (end - p >= 2) {
+                    sink->Advance(static_cast<size_t>(UnpackRun(p, sink->Dest())));
+                    p += 2;
+                } else {
+                    pendingCount = c;
+                    ++p;
+                }
+            }
+        }
+        if (!sink->Full()) sink->EndStrip();
+    }
+}
+
+void TTiff::ReadResolution(int32_t xOffset, int32_t yOffset) {
+    int64_t keep = SourceFile.FilePos();
+    XDpi = 0;
+    YDpi = 0;
+    auto readOne = [this](int32_t offset) -> int32_t {
+        SourceFile.Seek(static_cast<uint32_t>(offset));
+        uint8_t b[8];
+        SourceFile.Read(b, 8);
+        auto num = static_cast<int32_t>(BigEndian32(b));
+        auto den = static_cast<int32_t>(BigEndian32(b + 4));
+        if (den == 0) return 0;
+        double q = static_cast<double>(num) / static_cast<double>(den);
+        if (q >= 2147483647.0 || q <= -2147483648.0) return 0;
+        return static_cast<int32_t>(q);
+    };
+    XDpi = readOne(xOffset);
+    YDpi = readOne(yOffset);
+    SourceFile.Seek(keep);
+}
+
+std::array<uint8_t, 256> TTiff::PlateIndexTable() const {
+    std::array<uint8_t, 9> masks{};
+    for (int k = 1; k <= 8; ++k)
+        masks[static_cast<size_t>(k)] = PlateVisible[static_cast<size_t>(k)] ? uint8_t(1u << (k - 1)) : 0;
+    std::array<uint8_t, 256> table{};
+    for (int v = 0; v < 256; ++v) {
+        for (int k = 8; k >= 1; --k) {
+            if (masks[static_cast<size_t>(k)] & v) {
+                table[static_cast<size_t>(v)] = static_cast<uint8_t>(k);
+                break;
+            }
+        }
+    }
+    return table;
+}
+
+namespace {
+
+// The part of a window that lies in the sheet and the sampling that covers it.
+struct TWindow {
+    int64_t Col = 0, Row = 0, Cols = 0, Rows = 0;
+    int64_t Step = 1, OutCols = 0, OutRows = 0;
+    bool Empty() const { return Cols <= 0 || Rows <= 0 || OutCols <= 0 || OutRows <= 0; }
+};
+
+TWindow ClipWindow(int32_t width, int32_t height, int32_t col, int32_t row, int32_t cols,
+                   int32_t rows, long double rate) {
+    TWindow w;
+    if (!(rate > 0) || col < 0 || row < 0) return w;
+    w.Col = col;
+    w.Row = row;
+    w.Cols = cols;
+    w.Rows = rows;
+    if (width < w.Col + w.Cols) w.Cols = width - w.Col;
+    if (height < w.Row + w.Rows) w.Rows = height - w.Row;
+    if (w.Cols <= 0 || w.Rows <= 0) return w;
+    w.Step = rate >= 1 ? 1 : TruncTo64(1 / rate);
+    w.OutCols = TruncTo64(w.Cols * rate);
+    w.OutRows = TruncTo64(w.Rows * rate);
+    if (rate < 1) {
+        // The grid must stay inside the window whatever the rounding of rate.
+        w.OutCols = std::min(w.OutCols, (w.Cols - 1) / w.Step + 1);
+        w.OutRows = std::min(w.OutRows, (w.Rows - 1) / w.Step + 1);
+    }
+    return w;
+}
+
+} // namespace
+
+void TTiff::Draw(int32_t col, int32_t row, int32_t cols, int32_t rows, long double rate) {
+    if (!Loaded || !TargetCanvas) return;
+    TWindow w = ClipWindow(Width, Height, col, row, cols, rows, rate);
+    if (w.Empty()) return;
+    // What lies beyond the canvas is never seen: compose no more than it can show.
+    const int64_t canvasW = std::max(TargetCanvas->SurfaceWidth(), 0);
+    const int64_t canvasH = std::max(TargetCanvas->SurfaceHeight(), 0);
+    const bool enlarge = rate >= 1;
+    if (enlarge) {
+        if (w.OutCols > canvasW) {
+            w.Cols = std::min(w.Cols, TruncTo64(canvasW / rate) + 1);
+            w.OutCols = TruncTo64(w.Cols * rate);
+        }
+        if (w.OutRows > canvasH) {
+            w.Rows = std::min(w.Rows, TruncTo64(canvasH / rate) + 1);
+            w.OutRows = TruncTo64(w.Rows * rate);
+        }
+    } else {
+        w.OutCols = std::min(w.OutCols, canvasW);
+        w.OutRows = std::min(w.OutRows, canvasH);
+    }
+    if (w.Empty()) return;
+    w.OutCols = std::min<int64_t>(w.OutCols, INT32_MAX);
+    w.OutRows = std::min<int64_t>(w.OutRows, INT32_MAX);
+
+    const size_t readLen =
+        static_cast<size_t>(enlarge ? w.Cols : std::min(w.OutCols * w.Step, w.Cols));
+    std::vector<uint8_t> buffer(readLen);
+    WorkBitmap->Dormant();
+    TCloseGuard scratchGuard{ScratchFile};
+    ScratchFile.Assign(ScratchPath);
+    ScratchFile.Reset();
+    int64_t offset = w.Row * Width + w.Col;
+
+    const std::array<uint8_t, 256> index = PlateIndexTable();
+    uint8_t colours[256][3];
+    for (int v = 0; v < 256; ++v) {
+        rt::TColor c = PlateColor[index[static_cast<size_t>(v)]];
+        colours[v][0] = rt::BlueOf(c);
+        colours[v][1] = rt::GreenOf(c);
+        colours[v][2] = rt::RedOf(c);
+    }
+
+    const int64_t picCols = enlarge ? w.Cols : w.OutCols;
+    const int64_t picRows = enlarge ? w.Rows : w.OutRows;
+    const int64_t rowAdvance = int64_t(Width) * w.Step;
+    WorkBitmap->SetWidth(static_cast<int>(picCols));
+    WorkBitmap->SetHeight(static_cast<int>(picRows));
+    for (int64_t y = 0; y < picRows; ++y) {
+        ScratchFile.Seek(offset);
+        ScratchFile.Read(buffer.data(), buffer.size());
+        uint8_t* d = WorkBitmap->ScanLine(static_cast<int>(y));
+        const uint8_t* src = buffer.data();
+        const int64_t step = w.Step;
+        for (int64_t x = 0; x < picCols; ++x, d += 3) {
+            const uint8_t* c = colours[src[x * step]];
+            d[0] = c[0];
+            d[1] = c[1];
+            d[2] = c[2];
+        }
+        offset += rowAdvance;
+    }
+    if (enlarge)
+        TargetCanvas->StretchBlt(0, 0, static_cast<int>(w.OutCols), static_cast<int>(w.OutRows),
+                                 *WorkBitmap, 0, 0, static_cast<int>(w.Cols),
+                                 static_cast<int>(w.Rows), rt::SRCCOPY);
+    else
+        TargetCanvas->BitBlt(0, 0, static_cast<int>(w.OutCols), static_cast<int>(w.OutRows),
+                             *WorkBitmap, 0, 0, rt::SRCCOPY);
+    ScratchFile.Close();
+    WorkBitmap->Dormant();
+}
+
+namespace {
+
+void PutLE32(uint8_t* p, uint32_t v) {
+    for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
+}
+void PutLE16(uint8_t* p, uint16_t v) {
+    p[0] = static_cast<uint8_t>(v);
+    p[1] = static_cast<uint8_t>(v >> 8);
+}
+int32_t PixelsPerMetre(int32_t dpi) {
+    long double v = static_cast<long double>(dpi) * 1000 / 25.4L;
+    return static_cast<int32_t>(v);
+}
+
+} // namespace
+
+void TTiff::SaveBitmap(int32_t col, int32_t row, int32_t cols, int32_t rows, long double rate,
+                       const std::string& fileName) {
+    if (!Loaded || rate > 1) return;
+    const TWindow w = ClipWindow(Width, Height, col, row, cols, rows, rate);
+    if (w.Empty()) return;
+    const size_t rowStride = static_cast<size_t>((w.OutCols + 7) / 8 * 4);
+    const size_t readLen = static_cast<size_t>(std::min(w.OutCols * w.Step, w.Cols));
+    std::vector<uint8_t> buffer(readLen);
+
+    TCloseGuard scratchGuard{ScratchFile};
+    ScratchFile.Assign(ScratchPath);
+    ScratchFile.Reset();
+    rt::TBinaryFile out;
+    out.Assign(fileName);
+    out.Rewrite();
+
+    uint8_t head[118] = {};
+    head[0] = 'B';
+    head[1] = 'M';
+    PutLE32(head + 2, static_cast<uint32_t>(118 + uint64_t(w.OutRows) * rowStride));
+    PutLE32(head + 10, 118);
+    PutLE32(head + 14, 40);
+    PutLE32(head + 18, static_cast<uint32_t>(w.OutCols));
+    PutLE32(head + 22, static_cast<uint32_t>(w.OutRows));
+    PutLE16(head + 26, 1);
+    PutLE16(head + 28, 4);
+    PutLE32(head + 38, static_cast<uint32_t>(PixelsPerMetre(XDpi)));
+    PutLE32(head + 42, static_cast<uint32_t>(PixelsPerMetre(YDpi)));
+    PutLE32(head + 46, 16);
+    PutLE32(head + 50, 16);
+    for (int i = 0; i < 16; ++i) {
+        rt::TColor c = i <= 8 ? PlateColor[static_cast<size_t>(i)] : rt::kWhite;
+        uint8_t* e = head + 54 + 4 * i;
+        e[0] = rt::BlueOf(c);
+        e[1] = rt::GreenOf(c);
+        e[2] = rt::RedOf(c);
+    }
+    out.Write(head, sizeof head);
+
+    const std::array<uint8_t, 256> index = PlateIndexTable();
+    // File rows are gathered and written several at a time.
+    const size_t rowsPerWrite = std::max<size_t>(1, kBatchBytes / rowStride);
+    std::vector<uint8_t> rowsOut(rowsPerWrite * rowStride);
+    size_t pending = 0;
+    int64_t offset = (w.Row + w.Rows - 1) * Width + w.Col;
+    const int64_t rowBack = int64_t(Width) * w.Step;
+    for (int64_t j = 0; j < w.OutRows; ++j) {
+        ScratchFile.Seek(offset);
+        ScratchFile.Read(buffer.data(), buffer.size());
+        uint8_t* line = rowsOut.data() + pending * rowStride;
+        std::memset(line, 0, rowStride);
+        const uint8_t* src = buffer.data();
+        const int64_t step = w.Step;
+        int64_t x = 0;
+        for (; x + 1 < w.OutCols; x += 2)
+            line[x / 2] = static_cast<uint8_t>(index[src[x * step]] << 4 | index[src[(x + 1) * step]]);
+        if (x < w.OutCols) line[x / 2] = static_cast<uint8_t>(index[src[x * step]] << 4);
+        if (++pending == rowsPerWrite) {
+            out.Write(rowsOut.data(), pending * rowStride);
+            pending = 0;
+        }
+        offset -= rowBack;
+    }
+    if (pending > 0) out.Write(rowsOut.data(), pending * rowStride);
+    out.Close();
+    ScratchFile.Close();
+}

@@ -1,0 +1,81 @@
+#pragma once
+// TTiff, the map image object: reads a map sheet, unpacks its strips into the scratch
+// raster file, composes the plates into colours, draws a window of the sheet onto the
+// view's canvas and exports bitmaps.
+
+#include "runtime/BinaryFile.h"
+#include "runtime/Bitmap.h"
+#include "runtime/Canvas.h"
+#include "runtime/Progress.h"
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+// One TIFF directory entry after conversion to the machine's byte order.
+struct TDirEntry {
+    uint16_t Tag = 0;
+    uint16_t FieldType = 0;
+    uint32_t Count = 0;
+    uint32_t Value = 0;
+};
+static_assert(sizeof(TDirEntry) == 12);
+
+class TTiff {
+public:
+    // An empty scratchPath means "tiff.tmp" in the executable directory, shared between
+    // processes through an advisory lock.
+    explicit TTiff(rt::TCanvasSurface* viewCanvas, const std::string& scratchPath = {});
+    ~TTiff();
+    TTiff(const TTiff&) = delete;
+    TTiff& operator=(const TTiff&) = delete;
+
+    void OpenFile(const std::string& sheetPath);
+    void ReadResolution(int32_t xOffset, int32_t yOffset);
+    void Draw(int32_t col, int32_t row, int32_t cols, int32_t rows, long double rate);
+    void SaveBitmap(int32_t col, int32_t row, int32_t cols, int32_t rows, long double rate,
+                    const std::string& fileName);
+    void InitPalette();
+
+    static void SwapWords(void* buffer, int32_t byteCount);
+    static void SwapLongHalves(void* buffer, int32_t byteCount);
+    // Unpacks one two-byte unit (count byte n from -127 to 0, value byte v) at dest and
+    // returns how many bytes it wrote.
+    static int32_t UnpackRun(const uint8_t* unitAddr, uint8_t* dest);
+
+    // Largest accepted sheet side in pixels.
+    static constexpr int32_t kMaxSide = 1048576;
+
+    rt::TBinaryFile SourceFile;
+    rt::TBinaryFile ScratchFile;
+    std::string ScratchPath;
+    std::string SheetName;
+    int32_t StripCount = 0;
+    int32_t RowsWritten = 0;
+    int32_t Width = 0;
+    int32_t Height = 0;
+    int32_t XDpi = 0;
+    int32_t YDpi = 0;
+    std::unique_ptr<rt::TBitmap> WorkBitmap;
+    bool Loaded = false;
+    rt::TCanvasSurface* TargetCanvas = nullptr;
+    std::array<bool, 9> PlateVisible{};       // 1 to 8
+    std::array<rt::TColor, 9> PlateColor{};   // 0 (background) to 8
+    rt::TProgressBar* Gauge = nullptr;
+    std::array<uint8_t, 8> Header{};
+    std::array<TDirEntry, 15> DirEntries{};   // 1 to 14
+
+private:
+    class TRowSink;
+    void UnpackStrips(int32_t compression);
+    void UnpackEach(const std::vector<uint32_t>& offsets, const std::vector<uint32_t>& byteCounts,
+                    bool packed, TRowSink* sink);
+    void AcquireDefaultScratch();
+    std::array<uint8_t, 256> PlateIndexTable() const;
+
+    bool Opening = false;
+    bool SharedScratch = false; // ScratchPath is the default shared between processes
+    int LockFd = -1;            // holds the advisory lock on the shared scratch file
+};

@@ -1,0 +1,120 @@
+#include "runtime/BinaryFile.h"
+
+#include "runtime/Errors.h"
+#include "runtime/FileSys.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace rt {
+
+namespace {
+constexpr int kFileNotOpen = 103;
+}
+
+void RaiseIoErrorFor(const std::string& path) {
+    int err = errno;
+    int code = ErrnoToIoCode(err);
+    if (code == kFileNotFound && !path.empty()) {
+        std::string dir = ExtractFileDir(path);
+        if (!dir.empty() && !DirectoryExists(dir)) code = kPathNotFound;
+    }
+    throw EInOutError(code);
+}
+
+TBinaryFile::~TBinaryFile() { CloseQuietly(); }
+
+void TBinaryFile::OpenWith(int flags) {
+    if (IsOpen()) Close();
+    if (Path.empty()) throw EInOutError(kFileNotFound);
+    int fd = ::open(Path.c_str(), flags | O_CLOEXEC, 0666);
+    if (fd < 0) RaiseIoErrorFor(Path);
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+        ::close(fd);
+        throw EInOutError(kAccessDenied);
+    }
+    Fd = fd;
+    Pos = 0;
+}
+
+void TBinaryFile::Reset() { OpenWith(O_RDONLY); }
+void TBinaryFile::Rewrite() { OpenWith(O_WRONLY | O_CREAT | O_TRUNC); }
+void TBinaryFile::Overwrite() { OpenWith(O_WRONLY | O_CREAT); }
+
+void TBinaryFile::Seek(int64_t pos) {
+    if (!IsOpen()) throw EInOutError(kFileNotOpen);
+    if (pos < 0) throw EInOutError(131); // negative seek
+    Pos = pos;
+}
+
+int64_t TBinaryFile::FileSize() const {
+    if (!IsOpen()) throw EInOutError(kFileNotOpen);
+    struct stat st {};
+    if (::fstat(Fd, &st) != 0) RaiseLastIoError();
+    return static_cast<int64_t>(st.st_size);
+}
+
+size_t TBinaryFile::ReadSome(void* buffer, size_t count) {
+    if (!IsOpen()) throw EInOutError(kFileNotOpen);
+    auto* p = static_cast<char*>(buffer);
+    size_t done = 0;
+    while (done < count) {
+        ssize_t n = ::pread(Fd, p + done, count - done, static_cast<off_t>(Pos));
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            RaiseLastIoError();
+        }
+        if (n == 0) break;
+        done += static_cast<size_t>(n);
+        Pos += n;
+    }
+    return done;
+}
+
+void TBinaryFile::Read(void* buffer, size_t count) {
+    if (ReadSome(buffer, count) != count) throw EInOutError(kReadPastEnd);
+}
+
+void TBinaryFile::Write(const void* buffer, size_t count) {
+    if (!IsOpen()) throw EInOutError(kFileNotOpen);
+    const auto* p = static_cast<const char*>(buffer);
+    size_t done = 0;
+    while (done < count) {
+        ssize_t n = ::pwrite(Fd, p + done, count - done, static_cast<off_t>(Pos));
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            RaiseLastIoError();
+        }
+        if (n == 0) throw EInOutError(kDiskFull);
+        done += static_cast<size_t>(n);
+        Pos += n;
+    }
+}
+
+void TBinaryFile::Close() {
+    if (!IsOpen()) throw EInOutError(kFileNotOpen);
+    int fd = Fd;
+    Fd = -1;
+    if (::close(fd) != 0 && errno != EINTR) RaiseLastIoError();
+}
+
+void TBinaryFile::CloseCut() {
+    if (!IsOpen()) throw EInOutError(kFileNotOpen);
+    if (::ftruncate(Fd, static_cast<off_t>(Pos)) != 0) {
+        int err = errno;
+        CloseQuietly();
+        errno = err;
+        RaiseLastIoError();
+    }
+    Close();
+}
+
+void TBinaryFile::CloseQuietly() noexcept {
+    if (Fd >= 0) ::close(Fd);
+    Fd = -1;
+}
+
+} // namespace rt

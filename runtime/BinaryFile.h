@@ -1,0 +1,60 @@
+#pragma once
+// A binary file of one-byte records. Every call is checked as it returns and raises
+// EInOutError; the destructor closes the file whatever ended the work early.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace rt {
+
+class TBinaryFile {
+public:
+    TBinaryFile() = default;
+    ~TBinaryFile();
+    TBinaryFile(const TBinaryFile&) = delete;
+    TBinaryFile& operator=(const TBinaryFile&) = delete;
+
+    void Assign(const std::string& path) { Path = path; }
+    const std::string& FileName() const { return Path; }
+    bool IsOpen() const { return Fd >= 0; }
+
+    // Opens the assigned file for reading only.
+    void Reset();
+    // Creates the assigned file, emptying it when it exists, for writing.
+    void Rewrite();
+    // Opens the assigned file for writing, creating it when missing, without emptying it:
+    // the content is cut to what was written when the file is closed (see CloseCut).
+    void Overwrite();
+
+    void Seek(int64_t pos);
+    int64_t FilePos() const { return Pos; }
+    int64_t FileSize() const;
+
+    // Reads exactly count bytes; fewer is the short-read error (100).
+    void Read(void* buffer, size_t count);
+    // Reads up to count bytes, returning how many there were before the end.
+    size_t ReadSome(void* buffer, size_t count);
+    // Writes exactly count bytes; fewer is the disk-full error (101).
+    void Write(const void* buffer, size_t count);
+
+    // Closes the file; closing a file that is not open is an error (103).
+    void Close();
+    // Cuts the file at the current position, then closes it.
+    void CloseCut();
+    // Closes without raising: for clean-up on a path that is already failing.
+    void CloseQuietly() noexcept;
+
+private:
+    void OpenWith(int flags);
+
+    std::string Path;
+    int Fd = -1;
+    int64_t Pos = 0;
+};
+
+// The input/output error for errno after an operation on path: a missing file in a
+// missing directory is a bad path (3), not a missing file (2).
+[[noreturn]] void RaiseIoErrorFor(const std::string& path);
+
+} // namespace rt

@@ -1,0 +1,90 @@
+#include "runtime/FileSys.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <dirent.h>
+#include <strings.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace rt {
+
+bool FileExists(const std::string& path) {
+    struct stat st {};
+    return !path.empty() && ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+bool DirectoryExists(const std::string& path) {
+    struct stat st {};
+    return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool DeleteFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
+
+bool RenameFile(const std::string& from, const std::string& to) {
+    return ::rename(from.c_str(), to.c_str()) == 0;
+}
+
+bool CreateDir(const std::string& path) { return ::mkdir(path.c_str(), 0777) == 0; }
+
+std::string GetCurrentDir() {
+    std::string buf(PATH_MAX, '\0');
+    if (!::getcwd(buf.data(), buf.size())) return {};
+    buf.resize(std::char_traits<char>::length(buf.c_str()));
+    return buf;
+}
+
+bool SetCurrentDir(const std::string& path) { return ::chdir(path.c_str()) == 0; }
+
+std::string ExeDir() {
+    std::string buf(PATH_MAX, '\0');
+    ssize_t n = ::readlink("/proc/self/exe", buf.data(), buf.size() - 1);
+    if (n <= 0) return GetCurrentDir();
+    buf.resize(static_cast<size_t>(n));
+    std::string dir = ExtractFileDir(buf);
+    return dir.empty() ? std::string("/") : dir;
+}
+
+std::string JoinPath(const std::string& dir, const std::string& name) {
+    if (dir.empty()) return name;
+    if (dir.back() == '/') return dir + name;
+    return dir + "/" + name;
+}
+
+std::string ExtractFileName(const std::string& path) {
+    auto p = path.rfind('/');
+    return p == std::string::npos ? path : path.substr(p + 1);
+}
+
+std::string ExtractFileDir(const std::string& path) {
+    auto p = path.rfind('/');
+    if (p == std::string::npos) return {};
+    if (p == 0) return "/";
+    return path.substr(0, p);
+}
+
+std::vector<std::string> ListDirectory(const std::string& dir) {
+    std::vector<std::string> names;
+    DIR* d = ::opendir(dir.empty() ? "." : dir.c_str());
+    if (!d) return names;
+    while (dirent* e = ::readdir(d)) {
+        std::string n = e->d_name;
+        if (n != "." && n != "..") names.push_back(std::move(n));
+    }
+    ::closedir(d);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::string FindNameNoCase(const std::string& dir, const std::string& name) {
+    std::string found;
+    for (const auto& n : ListDirectory(dir)) {
+        if (n == name) return n;
+        if (found.empty() && ::strcasecmp(n.c_str(), name.c_str()) == 0) found = n;
+    }
+    return found;
+}
+
+} // namespace rt

@@ -1,0 +1,34 @@
+#pragma once
+// File-system services: existence tests, delete, rename, directories and paths.
+
+#include <string>
+#include <vector>
+
+namespace rt {
+
+bool FileExists(const std::string& path);      // a regular file (or anything but a directory)
+bool DirectoryExists(const std::string& path);
+// These return false on failure and leave errno set; callers decide what to report.
+bool DeleteFile(const std::string& path);
+bool RenameFile(const std::string& from, const std::string& to);
+bool CreateDir(const std::string& path);
+
+std::string GetCurrentDir();
+bool SetCurrentDir(const std::string& path);
+
+// Directory of the running executable, without a trailing "/".
+std::string ExeDir();
+// Joins a directory and a name with one "/"; a directory already ending in "/" is
+// joined directly.
+std::string JoinPath(const std::string& dir, const std::string& name);
+// The part after the last "/" and the part before it ("" when there is none).
+std::string ExtractFileName(const std::string& path);
+std::string ExtractFileDir(const std::string& path);
+
+// Names in a directory (without "." and ".."); empty when it cannot be read.
+std::vector<std::string> ListDirectory(const std::string& dir);
+// The entry of dir whose name equals name without regard to ASCII case, preferring an
+// exact match; empty when there is none.
+std::string FindNameNoCase(const std::string& dir, const std::string& name);
+
+} // namespace rt

@@ -1,0 +1,83 @@
+#include "runtime/TextFile.h"
+
+namespace rt {
+
+namespace {
+constexpr size_t kChunk = 64 * 1024;
+}
+
+void TTextFile::Reset() {
+    Out.clear();
+    Buf.clear();
+    BufPos = 0;
+    File.Reset();
+}
+
+void TTextFile::Rewrite() {
+    Out.clear();
+    Buf.clear();
+    BufPos = 0;
+    File.Rewrite();
+}
+
+bool TTextFile::Fill() {
+    if (BufPos < Buf.size()) return true;
+    Buf.resize(kChunk);
+    size_t n = File.ReadSome(Buf.data(), Buf.size());
+    Buf.resize(n);
+    BufPos = 0;
+    return n > 0;
+}
+
+int TTextFile::Peek() {
+    if (!Fill()) return -1;
+    return static_cast<unsigned char>(Buf[BufPos]);
+}
+
+int TTextFile::Get() {
+    if (!Fill()) return -1;
+    return static_cast<unsigned char>(Buf[BufPos++]);
+}
+
+bool TTextFile::ReadLn(std::string& line) {
+    line.clear();
+    int c = Get();
+    if (c < 0) return false;
+    while (c >= 0 && c != '\n') {
+        line.push_back(static_cast<char>(c));
+        c = Get();
+    }
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    return true;
+}
+
+void TTextFile::Write(const std::string& s) {
+    Out += s;
+    if (Out.size() >= kChunk) Flush();
+}
+
+void TTextFile::Flush() {
+    if (Out.empty()) return;
+    File.Write(Out.data(), Out.size());
+    Out.clear();
+}
+
+void TTextFile::Close() {
+    if (File.IsOpen()) {
+        try {
+            Flush();
+        } catch (...) {
+            File.CloseQuietly();
+            Out.clear();
+            throw;
+        }
+    }
+    File.Close();
+}
+
+void TTextFile::CloseQuietly() noexcept {
+    Out.clear();
+    File.CloseQuietly();
+}
+
+} // namespace rt

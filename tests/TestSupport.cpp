@@ -1,0 +1,43 @@
+#include "tests/TestSupport.h"
+
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+
+namespace testing_support {
+
+TTempDir::TTempDir() {
+    std::string tmpl = (std::filesystem::temp_directory_path() / "mapview-test-XXXXXX").string();
+    if (!::mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
+    Dir = tmpl;
+}
+
+TTempDir::~TTempDir() {
+    std::error_code ec;
+    // Undo read-only modes that a test left so that everything can go.
+    for (auto& e : std::filesystem::recursive_directory_iterator(Dir, ec))
+        std::filesystem::permissions(e.path(), std::filesystem::perms::owner_all,
+                                     std::filesystem::perm_options::add, ec);
+    std::filesystem::permissions(Dir, std::filesystem::perms::owner_all,
+                                 std::filesystem::perm_options::add, ec);
+    std::filesystem::remove_all(Dir, ec);
+}
+
+std::vector<uint8_t> ReadAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void WriteAll(const std::string& path, const std::vector<uint8_t>& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+}
+
+int OpenDescriptorCount() {
+    int n = 0;
+    for ([[maybe_unused]] auto& e : std::filesystem::directory_iterator("/proc/self/fd")) ++n;
+    return n;
+}
+
+} // namespace testing_support

@@ -1,0 +1,191 @@
+#include "runtime/Errors.h"
+
+#include <cstring>
+#include "tests/engine/EngineFixture.h"
+
+using namespace enginetest;
+
+namespace {
+
+constexpr rt::TColor kPaper = 0x00123456; // what the caller painted before drawing
+
+class DrawTest : public EngineTest {
+protected:
+    // A sheet from a raster, opened with the viewer's colours and every plate visible.
+    void Open(const sample::TRaster& r) {
+        Raster = r;
+        Map.OpenFile(PutSample("d.tif", r));
+        Map.PlateColor = ViewerColours();
+        Map.PlateVisible = AllVisible();
+    }
+    rt::TBitmapCanvas Fresh(int w, int h) {
+        rt::TBitmapCanvas c(w, h);
+        c.FillRect({0, 0, w, h}, kPaper);
+        return c;
+    }
+    // The canvas Draw must give, worked out pixel by pixel from the raster.
+    rt::TBitmap Expected(int w, int h, int col, int row, int cols, int rows, double rate) {
+        rt::TBitmap b;
+        b.SetSize(w, h);
+        FillBitmap(b, {0, 0, w, h}, kPaper);
+        cols = std::min(cols, Raster.Width - col);
+        rows = std::min(rows, Raster.Height - row);
+        int outCols = int(cols * rate), outRows = int(rows * rate);
+        int step = rate >= 1 ? 1 : int(1 / rate);
+        for (int y = 0; y < std::min(outRows, h); ++y)
+            for (int x = 0; x < std::min(outCols, w); ++x) {
+                int sx = rate >= 1 ? int(x / rate) : x * step, sy = rate >= 1 ? int(y / rate) : y * step;
+                uint8_t v = Raster.Row(row + sy)[col + sx];
+                b.SetPixel(x, y, Map.PlateColor[size_t(PlateOf(v, Map.PlateVisible))]);
+            }
+        return b;
+    }
+    static bool Same(const rt::TBitmap& a, const rt::TBitmap& b) {
+        if (a.Width() != b.Width() || a.Height() != b.Height()) return false;
+        for (int y = 0; y < a.Height(); ++y)
+            if (std::memcmp(a.ScanLine(y), b.ScanLine(y), a.Stride()) != 0) return false;
+        return true;
+    }
+
+    sample::TRaster Raster;
+    rt::TBitmapCanvas View{1, 1};
+    TTiff Map{&View, ScratchPath()};
+};
+
+} // namespace
+
+TEST_F(DrawTest, NothingLoadedLeavesTheCanvasAlone) {
+    rt::TBitmapCanvas c = Fresh(8, 8);
+    TTiff t(&c, ScratchPath());
+    t.Draw(0, 0, 8, 8, 1);
+    EXPECT_EQ(c.TransferCount(), 0);
+    TTiff none(nullptr, ScratchPath());
+    none.OpenFile(PutSample("a.tif", sample::PaintSample(4, 4, 1)));
+    none.Draw(0, 0, 4, 4, 1); // no canvas: nothing to do
+}
+
+TEST_F(DrawTest, EveryZoomRateMatchesThePixelModel) {
+    Open(sample::PaintSample(900, 700, 3));
+    for (double rate : {1.0 / 64, 1.0 / 32, 1.0 / 8, 1.0 / 2, 1.0, 2.0, 4.0, 8.0}) {
+        rt::TBitmapCanvas c = Fresh(400, 300);
+        TTiff t(&c, ScratchPath());
+        t.OpenFile(Dir.File("d.tif"));
+        t.PlateColor = Map.PlateColor;
+        t.PlateVisible = Map.PlateVisible;
+        int cols = int(400 / rate), rows = int(300 / rate);
+        t.Draw(37, 21, cols, rows, rate);
+        EXPECT_TRUE(Same(c.Bitmap(), Expected(400, 300, 37, 21, cols, rows, rate))) << rate;
+    }
+}
+
+TEST_F(DrawTest, ClippingAtTheRightEdgeKeepsTheCallersPaper) {
+    Open(sample::PaintSample(1000, 50, 4));
+    rt::TBitmapCanvas c = Fresh(500, 100);
+    TTiff t(&c, ScratchPath());
+    t.OpenFile(Dir.File("d.tif"));
+    t.PlateColor = Map.PlateColor;
+    t.PlateVisible = Map.PlateVisible;
+    t.Draw(900, 0, 200, 50, 2);
+    EXPECT_EQ(t.WorkBitmap->Width(), 100);
+    EXPECT_TRUE(Same(c.Bitmap(), Expected(500, 100, 900, 0, 200, 50, 2)));
+    EXPECT_EQ(c.Bitmap().Pixel(200, 10), kPaper);
+    EXPECT_NE(c.Bitmap().Pixel(199, 99), kPaper);
+}
+
+TEST_F(DrawTest, PlateRuleAndColourBytes) {
+    sample::TRaster r(4, 1);
+    r.Pixels = {0x81, 0x00, 0x10, 0x20};
+    Open(r);
+    rt::TBitmapCanvas c = Fresh(4, 1);
+    TTiff t(&c, ScratchPath());
+    t.OpenFile(Dir.File("d.tif"));
+    t.PlateVisible = AllVisible();
+    t.PlateColor = {0x00FFFFFF, 0x11, 0x22, 0x33, 0x44, 0x00FF0000, 0x000000FF, 0x77, 0x88};
+    t.Draw(0, 0, 4, 1, 1);
+    EXPECT_EQ(c.Bitmap().Pixel(0, 0), 0x88u);
+    EXPECT_EQ(c.Bitmap().Pixel(1, 0), 0x00FFFFFFu);
+    const uint8_t* px = t.WorkBitmap->ScanLine(0);
+    EXPECT_EQ((std::vector<uint8_t>(px + 6, px + 12)), (std::vector<uint8_t>{255, 0, 0, 0, 0, 255}));
+    t.PlateVisible[8] = false;
+    t.Draw(0, 0, 4, 1, 1);
+    EXPECT_EQ(c.Bitmap().Pixel(0, 0), 0x11u);
+    t.PlateVisible[1] = false;
+    t.PlateVisible[5] = false;
+    t.Draw(0, 0, 4, 1, 1);
+    EXPECT_EQ(c.Bitmap().Pixel(0, 0), 0x00FFFFFFu); // both hidden: background
+    EXPECT_EQ(c.Bitmap().Pixel(2, 0), 0x00FFFFFFu);
+    EXPECT_EQ(c.Bitmap().Pixel(3, 0), 0x000000FFu);
+}
+
+TEST_F(DrawTest, SizesOfThePictureAtOddRates) {
+    Open(sample::PaintSample(100, 80, 5));
+    rt::TBitmapCanvas c = Fresh(700, 500);
+    TTiff t(&c, ScratchPath());
+    t.OpenFile(Dir.File("d.tif"));
+    t.PlateVisible = AllVisible();
+    t.PlateColor = ViewerColours();
+    t.Draw(0, 0, 80, 60, 8);
+    EXPECT_EQ(t.WorkBitmap->Width(), 80);
+    EXPECT_EQ(c.Bitmap().Pixel(639, 479), ViewerColours()[size_t(PlateOf(Raster.Row(59)[79], AllVisible()))]);
+    EXPECT_EQ(c.Bitmap().Pixel(640, 0), kPaper);
+    t.Draw(10, 0, 5, 2, 0.5);
+    EXPECT_EQ(t.WorkBitmap->Width(), 2);
+    t.Draw(0, 0, 40, 20, 0.75); // step 1: the top-left part at 1:1
+    EXPECT_EQ(t.WorkBitmap->Width(), 30);
+    EXPECT_EQ(t.WorkBitmap->Height(), 15);
+    EXPECT_EQ(t.WorkBitmap->DormantCount(), 6); // released at the start and end of each call
+}
+
+TEST_F(DrawTest, ChangesBetweenCallsShow) {
+    Open(sample::PaintSample(300, 200, 6));
+    rt::TBitmapCanvas c = Fresh(300, 200);
+    TTiff t(&c, ScratchPath());
+    t.OpenFile(Dir.File("d.tif"));
+    t.PlateVisible = AllVisible();
+    t.PlateColor = ViewerColours();
+    t.Draw(0, 0, 300, 200, 1);
+    Map.PlateColor = t.PlateColor;
+    Map.PlateVisible = t.PlateVisible;
+    EXPECT_TRUE(Same(c.Bitmap(), Expected(300, 200, 0, 0, 300, 200, 1)));
+    t.PlateColor[4] = 0x00ABCDEF;
+    t.PlateVisible[2] = false;
+    t.Draw(0, 0, 300, 200, 1);
+    Map.PlateColor = t.PlateColor;
+    Map.PlateVisible = t.PlateVisible;
+    EXPECT_TRUE(Same(c.Bitmap(), Expected(300, 200, 0, 0, 300, 200, 1)));
+}
+
+TEST_F(DrawTest, WindowsWithoutSheetPixelsDrawNothing) {
+    Open(sample::PaintSample(50, 40, 8));
+    rt::TBitmapCanvas c = Fresh(60, 60);
+    TTiff t(&c, ScratchPath());
+    t.OpenFile(Dir.File("d.tif"));
+    t.Draw(-1, 0, 10, 10, 1);
+    t.Draw(0, -5, 10, 10, 1);
+    t.Draw(50, 0, 10, 10, 1);
+    t.Draw(0, 40, 10, 10, 1);
+    t.Draw(0, 0, 0, 10, 1);
+    t.Draw(0, 0, 10, 10, 0);
+    t.Draw(0, 0, 10, 10, -1);
+    t.Draw(0, 0, 10, 10, 1.0 / 64); // reduces to nothing
+    t.Draw(INT32_MAX, INT32_MAX, INT32_MAX, INT32_MAX, 1);
+    EXPECT_EQ(c.TransferCount(), 0);
+}
+
+TEST_F(DrawTest, ShortScratchFailsBeforeTouchingTheCanvas) {
+    // Two of three rows unpacked: a window reaching the third fails to read.
+    rt::TBitmapCanvas c = Fresh(4, 4);
+    TTiff d(&c, ScratchPath());
+    d.OpenFile(Put("s.tif", TSheetBuilder::Basic(4, 3, {{0xF9, 1}}).Build()));
+    int fds = testing_support::OpenDescriptorCount();
+    try {
+        d.Draw(0, 0, 4, 3, 1);
+        FAIL() << "drew past the unpacked rows";
+    } catch (const rt::EInOutError& e) {
+        EXPECT_EQ(e.ErrorCode(), 100);
+    }
+    EXPECT_EQ(c.TransferCount(), 0);
+    EXPECT_EQ(testing_support::OpenDescriptorCount(), fds);
+    d.Draw(0, 0, 4, 2, 1);
+    EXPECT_EQ(c.TransferCount(), 1);
+}

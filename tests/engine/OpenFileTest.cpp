@@ -1,0 +1,258 @@
+#include "runtime/Errors.h"
+#include "runtime/FileSys.h"
+#include "runtime/Hooks.h"
+#include "tests/engine/EngineFixture.h"
+
+using namespace enginetest;
+
+namespace {
+
+// The message of the error f raises, or "" when it raises none.
+template <class F> std::string ErrorOf(F f) {
+    try {
+        f();
+    } catch (const std::exception& e) {
+        return e.what();
+    }
+    return {};
+}
+
+// One strip holding rows of width w, each row filled with its own index.
+std::vector<uint8_t> RowsStrip(int w, int rows, int first = 0) {
+    std::vector<uint8_t> s;
+    for (int r = 0; r < rows; ++r) {
+        std::vector<uint8_t> row(size_t(w), uint8_t(first + r));
+        sample::PackRow(row.data(), row.size(), false, s);
+    }
+    return s;
+}
+
+} // namespace
+
+TEST_F(EngineTest, SheetNameIsTheFileNameCutBeforeItsFirstDot) {
+    auto bytes = TSheetBuilder::Basic(4, 1, {RowsStrip(4, 1)}).Build();
+    TTiff t(nullptr, ScratchPath());
+    t.OpenFile(Put("C12345.tif", bytes));
+    EXPECT_EQ(t.SheetName, "C12345");
+    t.OpenFile(Put("a.b.tif", bytes));
+    EXPECT_EQ(t.SheetName, "a");
+    t.OpenFile(Put("nodot", bytes));
+    EXPECT_EQ(t.SheetName, "");
+}
+
+TEST_F(EngineTest, DirectoryFieldsAreTakenAsConverted) {
+    // ImageWidth as SHORT, the rest LONG; a tag twice (the later wins); a strange dir offset.
+    TSheetBuilder b = TSheetBuilder::Basic(0, 2, {RowsStrip(5, 2)});
+    b.Entries[0] = {256, 3, 1, 9};
+    b.Entries.push_back({256, 3, 1, 5});
+    b.Rationals = {{1270, 3}, {7, 2}};
+    b.DirOffset = 30;
+    TTiff t(nullptr, ScratchPath());
+    t.OpenFile(Put("s.tif", b.Build()));
+    EXPECT_TRUE(t.Loaded);
+    EXPECT_EQ(t.Width, 5);
+    EXPECT_EQ(t.Height, 2);
+    EXPECT_EQ(t.StripCount, 1);
+    EXPECT_EQ(t.XDpi, 423);
+    EXPECT_EQ(t.YDpi, 3);
+    EXPECT_EQ(t.Header[0], 'M');
+    EXPECT_EQ(t.Header[2], 42); // version converted to the machine's order
+    EXPECT_EQ(t.Header[4], 30);
+    EXPECT_EQ(t.DirEntries[1].Tag, 256);
+    EXPECT_EQ(t.DirEntries[1].FieldType, 3);
+    EXPECT_EQ(t.DirEntries[1].Value, 9u);
+    EXPECT_EQ(t.DirEntries[7].Value, 5u);
+    EXPECT_EQ(Scratch(), (std::vector<uint8_t>{0, 0, 0, 0, 0, 1, 1, 1, 1, 1}));
+}
+
+TEST_F(EngineTest, ResolutionRules) {
+    TTiff t(nullptr, ScratchPath());
+    TSheetBuilder b = TSheetBuilder::Basic(4, 1, {RowsStrip(4, 1)});
+    b.Rationals = {{400, 0}, {400, 1}};
+    t.OpenFile(Put("a.tif", b.Build()));
+    EXPECT_EQ(t.XDpi, 0);
+    EXPECT_EQ(t.YDpi, 400);
+    // Only one of the two entries: neither is read, the old values stay.
+    b.Entries.pop_back();
+    b.Rationals = {{300, 1}};
+    t.OpenFile(Put("b.tif", b.Build()));
+    EXPECT_EQ(t.XDpi, 0);
+    EXPECT_EQ(t.YDpi, 400);
+    EXPECT_EQ(Scratch(), std::vector<uint8_t>(4, 0)); // the strip table was still found
+}
+
+TEST_F(EngineTest, OneStripComesFromBehindTheDirectoryNotTheEntryValue) {
+    TSheetBuilder b = TSheetBuilder::Basic(3, 1, {RowsStrip(3, 1, 7)});
+    b.Entries[3].Value = 1; // nonsense in the entry's own value
+    b.Entries.push_back({279, 4, 1, 99999});
+    TTiff t(nullptr, ScratchPath());
+    t.OpenFile(Put("a.tif", b.Build()));
+    EXPECT_EQ(Scratch(), (std::vector<uint8_t>{7, 7, 7}));
+}
+
+TEST_F(EngineTest, EmptyDirectoryWithAndWithoutGauge) {
+    TSheetBuilder b;
+    TTiff t(nullptr, ScratchPath());
+    t.OpenFile(Put("e.tif", b.Build()));
+    EXPECT_TRUE(t.Loaded);
+    EXPECT_EQ(t.Width, 0);
+    EXPECT_EQ(t.StripCount, 0);
+    EXPECT_TRUE(Scratch().empty());
+
+    rt::TProgressModel gauge;
+    t.Gauge = &gauge;
+    EXPECT_EQ(ErrorOf([&] { t.OpenFile(Dir.File("e.tif")); }),
+              "1 から 2147483647 の間の値でなければなりません");
+    EXPECT_FALSE(t.Loaded);
+    EXPECT_TRUE(gauge.Visible());
+}
+
+TEST_F(EngineTest, GaugeFollowsTheStrips) {
+    std::vector<std::vector<uint8_t>> strips;
+    for (int s = 0; s < 5; ++s) strips.push_back(RowsStrip(4, 2, 2 * s));
+    rt::TProgressModel gauge;
+    std::vector<int> seen;
+    rt::SetProcessMessagesHook([&] { seen.push_back(gauge.Position()); });
+    TTiff t(nullptr, ScratchPath());
+    t.Gauge = &gauge;
+    t.OpenFile(Put("g.tif", TSheetBuilder::Basic(4, 10, strips).Build()));
+    rt::SetProcessMessagesHook(nullptr);
+    EXPECT_EQ(seen, (std::vector<int>{0, 1, 2, 3, 4}));
+    EXPECT_EQ(gauge.Max(), 4);
+    EXPECT_EQ(gauge.ForeColor(), 0x0000FFu);
+    EXPECT_FALSE(gauge.Visible());
+    EXPECT_EQ(t.RowsWritten, 10);
+}
+
+TEST_F(EngineTest, FailuresReportTheirMessagesAndLeaveNothingOpen) {
+    TTiff t(nullptr, ScratchPath());
+    const int fds = testing_support::OpenDescriptorCount();
+    EXPECT_EQ(ErrorOf([&] { t.OpenFile(Dir.File("missing.tif")); }), "ファイルが見つかりません");
+
+    auto good = TSheetBuilder::Basic(4, 2, {RowsStrip(4, 2)}).Build();
+    // A little-endian mark is still read big-endian: the directory lies far past the end.
+    TSheetBuilder little = TSheetBuilder::Basic(4, 2, {RowsStrip(4, 2)});
+    little.LittleEndianMark = true;
+    EXPECT_EQ(ErrorOf([&] { t.OpenFile(Put("le.tif", little.Build())); }),
+              "ファイルの末尾以降を読み込みました");
+
+    for (size_t cut : {size_t(4), size_t(12), size_t(40), good.size() - 1}) {
+        std::vector<uint8_t> part(good.begin(), good.begin() + long(cut));
+        EXPECT_EQ(ErrorOf([&] { t.OpenFile(Put("cut.tif", part)); }),
+                  "ファイルの末尾以降を読み込みました")
+            << cut;
+        EXPECT_FALSE(t.Loaded);
+    }
+    // Rows before a strip that runs past the end are in the file; the rest is cut away.
+    std::vector<std::vector<uint8_t>> strips = {RowsStrip(4, 1, 1), RowsStrip(4, 1, 2)};
+    TSheetBuilder noRes = TSheetBuilder::Basic(4, 2, strips);
+    noRes.Entries.resize(4);
+    noRes.Rationals.clear();
+    auto bytes = noRes.Build();
+    t.OpenFile(Put("full.tif", bytes)); // leaves a longer scratch file behind
+    bytes.resize(bytes.size() - 1);
+    EXPECT_NE(ErrorOf([&] { t.OpenFile(Put("short.tif", bytes)); }), "");
+    EXPECT_EQ(t.RowsWritten, 1);
+    EXPECT_EQ(Scratch(), std::vector<uint8_t>(4, 1));
+    EXPECT_EQ(testing_support::OpenDescriptorCount(), fds);
+
+    // The scratch file cannot be made in a missing directory.
+    TTiff lost(nullptr, Dir.File("none/scratch.tmp"));
+    EXPECT_EQ(ErrorOf([&] { lost.OpenFile(Dir.File("full.tif")); }), "不正なファイル名です");
+    EXPECT_EQ(testing_support::OpenDescriptorCount(), fds);
+}
+
+TEST_F(EngineTest, UnsupportedSizesAndCompressionsAreRefusedBeforeUnpacking) {
+    TTiff t(nullptr, ScratchPath());
+    t.OpenFile(Put("ok.tif", TSheetBuilder::Basic(4, 1, {RowsStrip(4, 1, 9)}).Build()));
+    for (uint32_t w : {1048577u, 0x80000000u}) {
+        EXPECT_EQ(ErrorOf([&] { t.OpenFile(Put("w.tif", TSheetBuilder::Basic(w, 1, {RowsStrip(4, 1)}).Build())); }),
+                  "マップ画像の大きさが不正です");
+        EXPECT_FALSE(t.Loaded);
+        EXPECT_TRUE(Scratch().empty());
+    }
+    EXPECT_EQ(ErrorOf([&] { t.OpenFile(Put("h.tif", TSheetBuilder::Basic(4, 1048577, {RowsStrip(4, 1)}).Build())); }),
+              "マップ画像の大きさが不正です");
+    EXPECT_EQ(ErrorOf([&] { t.OpenFile(Put("c.tif", TSheetBuilder::Basic(4, 1, {RowsStrip(4, 1)}, 5).Build())); }),
+              "対応していない圧縮形式です (5)");
+    EXPECT_FALSE(t.Loaded);
+    // The largest accepted side is taken.
+    t.OpenFile(Put("max.tif", TSheetBuilder::Basic(1048576, 0, {}).Build()));
+    EXPECT_TRUE(t.Loaded);
+}
+
+TEST_F(EngineTest, UncompressedStripsAreCopiedRowByRow) {
+    std::vector<uint8_t> raw = {1, 2, 3, 4, 5, 6, 7};
+    TTiff t(nullptr, ScratchPath());
+    t.OpenFile(Put("raw.tif", TSheetBuilder::Basic(3, 2, {raw}, 1).Build()));
+    EXPECT_TRUE(t.Loaded);
+    EXPECT_EQ(Scratch(), (std::vector<uint8_t>{1, 2, 3, 4, 5, 6}));
+    // No Compression entry at all means uncompressed.
+    TSheetBuilder b = TSheetBuilder::Basic(3, 2, {raw});
+    b.Entries.erase(b.Entries.begin() + 2);
+    t.OpenFile(Put("none.tif", b.Build()));
+    EXPECT_EQ(Scratch(), (std::vector<uint8_t>{1, 2, 3, 4, 5, 6}));
+}
+
+TEST_F(EngineTest, MoreThanFourteenEntriesAreAllTaken) {
+    TSheetBuilder b = TSheetBuilder::Basic(2, 1, {RowsStrip(2, 1, 3)});
+    std::vector<TEntry> entries;
+    for (uint16_t i = 0; i < 20; ++i) entries.push_back({uint16_t(300 + i), 3, 1, i});
+    // The size entries come last, past the table's room.
+    entries.insert(entries.end(), b.Entries.begin(), b.Entries.end());
+    b.Entries = entries;
+    TTiff t(nullptr, ScratchPath());
+    t.OpenFile(Put("many.tif", b.Build()));
+    EXPECT_EQ(t.Width, 2);
+    EXPECT_EQ(t.StripCount, 1);
+    EXPECT_EQ(t.XDpi, 254);
+    EXPECT_EQ(t.DirEntries[14].Tag, 313);
+    EXPECT_EQ(Scratch(), (std::vector<uint8_t>{3, 3}));
+}
+
+TEST_F(EngineTest, SecondOpenReplacesTheScratchAndDestructionRemovesIt) {
+    {
+        TTiff t(nullptr, ScratchPath());
+        EXPECT_FALSE(rt::FileExists(ScratchPath())); // nothing made at construction
+        t.OpenFile(Put("big.tif", TSheetBuilder::Basic(8, 3, {RowsStrip(8, 3, 5)}).Build()));
+        EXPECT_EQ(Scratch().size(), 24u);
+        t.OpenFile(Put("small.tif", TSheetBuilder::Basic(2, 1, {RowsStrip(2, 1, 9)}).Build()));
+        EXPECT_EQ(Scratch(), (std::vector<uint8_t>{9, 9}));
+    }
+    EXPECT_FALSE(rt::FileExists(ScratchPath()));
+}
+
+TEST_F(EngineTest, OpenFromInsideTheEventPumpIsRefused) {
+    std::vector<std::vector<uint8_t>> strips = {RowsStrip(4, 1, 1), RowsStrip(4, 1, 2)};
+    std::string path = Put("a.tif", TSheetBuilder::Basic(4, 2, strips).Build());
+    TTiff t(nullptr, ScratchPath());
+    std::string inner;
+    rt::SetProcessMessagesHook([&] {
+        if (inner.empty()) inner = ErrorOf([&] { t.OpenFile(path); });
+    });
+    t.OpenFile(path);
+    rt::SetProcessMessagesHook(nullptr);
+    EXPECT_EQ(inner, "マップ画像を読み込み中です");
+    EXPECT_TRUE(t.Loaded);
+    EXPECT_EQ(Scratch(), (std::vector<uint8_t>{1, 1, 1, 1, 2, 2, 2, 2}));
+}
+
+TEST_F(EngineTest, DefaultScratchIsSharedUnderALockWithAPrivateFallback) {
+    // A second process holding the shared file is played by a lock taken here.
+    std::string shared = rt::JoinPath(rt::ExeDir(), "tiff.tmp");
+    std::string own = rt::JoinPath(rt::ExeDir(), "tiff-" + std::to_string(::getpid()) + ".tmp");
+    auto bytes = TSheetBuilder::Basic(2, 1, {RowsStrip(2, 1, 4)}).Build();
+    std::string sheet = Put("s.tif", bytes);
+    {
+        TTiff first(nullptr);
+        EXPECT_EQ(first.ScratchPath, shared);
+        first.OpenFile(sheet);
+        TTiff second(nullptr);
+        second.OpenFile(sheet);
+        EXPECT_EQ(second.ScratchPath, own);
+        EXPECT_TRUE(rt::FileExists(shared));
+        EXPECT_TRUE(rt::FileExists(own));
+    }
+    EXPECT_FALSE(rt::FileExists(shared));
+    EXPECT_FALSE(rt::FileExists(own));
+}

@@ -1,0 +1,156 @@
+#include "runtime/Errors.h"
+#include "runtime/FileSys.h"
+#include "tests/engine/EngineFixture.h"
+
+using namespace enginetest;
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+uint32_t LE32(const Bytes& b, size_t at) {
+    return uint32_t(b[at]) | uint32_t(b[at + 1]) << 8 | uint32_t(b[at + 2]) << 16 | uint32_t(b[at + 3]) << 24;
+}
+
+class SaveTest : public EngineTest {
+protected:
+    void Open(const sample::TRaster& r, int32_t dpi = 254) {
+        Raster = r;
+        sample::TSheetOptions o;
+        o.XDpi = o.YDpi = dpi;
+        Map.OpenFile(PutSample("s.tif", r, o));
+        Map.PlateColor = ViewerColours();
+        Map.PlateVisible = AllVisible();
+    }
+    // The plate index of file row j, pixel x, worked out from the raster.
+    int IndexAt(int row, int rows, int col, int step, int j, int x) const {
+        uint8_t v = Raster.Row(row + rows - 1 - j * step)[col + x * step];
+        return PlateOf(v, Map.PlateVisible);
+    }
+    int Nibble(const Bytes& f, size_t stride, int j, int x) const {
+        uint8_t b = f[118 + size_t(j) * stride + size_t(x / 2)];
+        return x % 2 ? b & 15 : b >> 4;
+    }
+
+    sample::TRaster Raster;
+    TTiff Map{nullptr, ScratchPath()};
+};
+
+} // namespace
+
+TEST_F(SaveTest, ThreeByTwoWindowGivesTheListedBytes) {
+    sample::TRaster r(3, 2);
+    r.Pixels = {0x00, 0x80, 0x01, 0x81, 0x04, 0x00};
+    Open(r);
+    Map.SaveBitmap(0, 0, 3, 2, 1, Dir.File("o.bmp"));
+    Bytes f = testing_support::ReadAll(Dir.File("o.bmp"));
+    Bytes head = {0x42, 0x4D, 0x7E, 0, 0, 0, 0, 0, 0, 0, 0x76, 0, 0, 0, 0x28, 0, 0, 0,
+                  3,    0,    0,    0, 2, 0, 0, 0, 1, 0, 4, 0, 0, 0, 0, 0, 0, 0,
+                  0,    0,    0x10, 0x27, 0, 0, 0x10, 0x27, 0, 0, 0x10, 0, 0, 0, 0x10, 0, 0, 0};
+    ASSERT_EQ(f.size(), 126u);
+    EXPECT_EQ(Bytes(f.begin(), f.begin() + 54), head);
+    for (int i = 0; i < 16; ++i) {
+        rt::TColor c = i <= 8 ? ViewerColours()[size_t(i)] : rt::kWhite;
+        EXPECT_EQ(Bytes(f.begin() + 54 + 4 * i, f.begin() + 58 + 4 * i),
+                  (Bytes{rt::BlueOf(c), rt::GreenOf(c), rt::RedOf(c), 0}))
+            << i;
+    }
+    EXPECT_EQ(Bytes(f.begin() + 118, f.end()), (Bytes{0x83, 0, 0, 0, 0x08, 0x10, 0, 0}));
+}
+
+TEST_F(SaveTest, WholeSheetSizesAndSampling) {
+    Open(sample::PaintSample(100, 80, 11));
+    Map.SaveBitmap(0, 0, 100, 80, 1, Dir.File("a.bmp"));
+    Bytes a = testing_support::ReadAll(Dir.File("a.bmp"));
+    EXPECT_EQ(a.size(), 4278u);
+    for (int j = 0; j < 80; ++j)
+        for (int x = 0; x < 100; ++x) ASSERT_EQ(Nibble(a, 52, j, x), IndexAt(0, 80, 0, 1, j, x));
+
+    Open(sample::PaintSample(7000, 5000, 12));
+    Map.SaveBitmap(0, 0, 7000, 5000, 1.0L / 32, Dir.File("b.bmp"));
+    Bytes b = testing_support::ReadAll(Dir.File("b.bmp"));
+    ASSERT_EQ(b.size(), 17590u);
+    EXPECT_EQ(LE32(b, 2), 17590u);
+    EXPECT_EQ(LE32(b, 18), 218u);
+    EXPECT_EQ(LE32(b, 22), 156u);
+    for (int j = 0; j < 156; ++j) // row 0 from sheet row 4999, row 1 from 4967 ...
+        for (int x = 0; x < 218; ++x) ASSERT_EQ(Nibble(b, 112, j, x), IndexAt(0, 5000, 0, 32, j, x));
+}
+
+TEST_F(SaveTest, WindowsStepsAndOddWidths) {
+    Open(sample::PaintSample(64, 40, 13));
+    Map.PlateVisible[6] = false;
+    Map.SaveBitmap(5, 3, 20, 10, 0.25L, Dir.File("w.bmp"));
+    Bytes f = testing_support::ReadAll(Dir.File("w.bmp"));
+    ASSERT_EQ(f.size(), 118u + 2 * 4);
+    for (int j = 0; j < 2; ++j) // sheet rows 12 and 8
+        for (int x = 0; x < 5; ++x) EXPECT_EQ(Nibble(f, 4, j, x), IndexAt(3, 10, 5, 4, j, x));
+    EXPECT_EQ(f[118 + 3], 0); // padding
+
+    Map.SaveBitmap(0, 0, 1, 1, 1, Dir.File("one.bmp"));
+    f = testing_support::ReadAll(Dir.File("one.bmp"));
+    EXPECT_EQ(Bytes(f.begin() + 118, f.end()), (Bytes{uint8_t(IndexAt(0, 1, 0, 1, 0, 0) << 4), 0, 0, 0}));
+    Map.SaveBitmap(0, 0, 17, 1, 1, Dir.File("w17.bmp"));
+    EXPECT_EQ(testing_support::ReadAll(Dir.File("w17.bmp")).size(), 118u + 12);
+}
+
+TEST_F(SaveTest, ResolutionColourTableAndReplacement) {
+    Open(sample::PaintSample(10, 10, 14), 400);
+    Map.PlateColor = {1, 2, 3, 4, 5, 6, 7, 8, 0x00FFEEDD};
+    testing_support::WriteAll(Dir.File("r.bmp"), Bytes(5000, 0xEE));
+    Map.SaveBitmap(0, 0, 10, 10, 1, Dir.File("r.bmp"));
+    Bytes f = testing_support::ReadAll(Dir.File("r.bmp"));
+    EXPECT_EQ(f.size(), 118u + 10 * 8);
+    EXPECT_EQ(LE32(f, 38), 15748u);
+    EXPECT_EQ(LE32(f, 42), 15748u);
+    EXPECT_EQ(Bytes(f.begin() + 54 + 32, f.begin() + 54 + 40), (Bytes{0xFF, 0xEE, 0xDD, 0, 255, 255, 255, 0}));
+
+    Open(sample::PaintSample(10, 10, 14), 0);
+    Map.SaveBitmap(0, 0, 10, 10, 0.5L, Dir.File("z.bmp"));
+    f = testing_support::ReadAll(Dir.File("z.bmp"));
+    EXPECT_EQ(LE32(f, 38), 0u);
+    EXPECT_EQ(LE32(f, 42), 0u);
+}
+
+TEST_F(SaveTest, RefusalsWriteNoFile) {
+    TTiff empty(nullptr, ScratchPath());
+    empty.SaveBitmap(0, 0, 10, 10, 1, Dir.File("n0.bmp"));
+    Open(sample::PaintSample(30, 30, 15));
+    Map.SaveBitmap(0, 0, 30, 30, 2, Dir.File("n1.bmp"));
+    Map.SaveBitmap(0, 0, 30, 30, 0, Dir.File("n2.bmp"));
+    Map.SaveBitmap(0, 0, 30, 30, -0.5L, Dir.File("n3.bmp"));
+    Map.SaveBitmap(-1, 0, 30, 30, 1, Dir.File("n4.bmp"));
+    Map.SaveBitmap(30, 0, 30, 30, 1, Dir.File("n5.bmp"));
+    Map.SaveBitmap(0, 0, 30, 1, 0.5L, Dir.File("n6.bmp")); // no row left
+    for (int i = 0; i <= 6; ++i) EXPECT_FALSE(rt::FileExists(Dir.File("n" + std::to_string(i) + ".bmp"))) << i;
+}
+
+TEST_F(SaveTest, FailuresCarryTheirCodesAndCloseEverything) {
+    Open(sample::PaintSample(30, 30, 16));
+    int fds = testing_support::OpenDescriptorCount();
+    try {
+        Map.SaveBitmap(0, 0, 30, 30, 1, Dir.File("no/dir/x.bmp"));
+        FAIL();
+    } catch (const rt::EInOutError& e) {
+        EXPECT_EQ(e.ErrorCode(), 3);
+        EXPECT_STREQ(e.what(), "不正なファイル名です");
+    }
+    // A scratch file with fewer rows than the sheet: the read fails past the end.
+    TTiff shortMap(nullptr, Dir.File("short.tmp"));
+    shortMap.OpenFile(Put("short.tif", TSheetBuilder::Basic(4, 3, {{0xF9, 1}}).Build()));
+    try {
+        shortMap.SaveBitmap(0, 0, 4, 3, 1, Dir.File("s.bmp"));
+        FAIL();
+    } catch (const rt::EInOutError& e) {
+        EXPECT_EQ(e.ErrorCode(), 100);
+    }
+    EXPECT_EQ(testing_support::OpenDescriptorCount(), fds);
+    if (rt::FileExists("/dev/full")) {
+        try {
+            Map.SaveBitmap(0, 0, 30, 30, 1, "/dev/full");
+            FAIL();
+        } catch (const rt::EInOutError& e) {
+            EXPECT_STREQ(e.what(), "ディスクがいっぱいです");
+        }
+    }
+}

@@ -1,0 +1,153 @@
+#include "runtime/BinaryFile.h"
+#include "runtime/Errors.h"
+#include "runtime/FileSys.h"
+#include "runtime/Progress.h"
+#include "runtime/TextFile.h"
+#include "tests/TestSupport.h"
+
+#include <cerrno>
+#include <functional>
+#include <unistd.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+using testing_support::TTempDir;
+
+namespace {
+
+int CodeOf(const std::function<void()>& f) {
+    try {
+        f();
+    } catch (const rt::EInOutError& e) {
+        return e.ErrorCode();
+    }
+    return 0;
+}
+
+} // namespace
+
+TEST(IoError, MessagesAndErrnoMapping) {
+    EXPECT_STREQ(rt::EInOutError(2).what(), "ファイルが見つかりません");
+    EXPECT_STREQ(rt::EInOutError(3).what(), "不正なファイル名です");
+    EXPECT_STREQ(rt::EInOutError(4).what(), "オープンしたファイルが多すぎます");
+    EXPECT_STREQ(rt::EInOutError(5).what(), "ファイルへのアクセスが拒否されました");
+    EXPECT_STREQ(rt::EInOutError(100).what(), "ファイルの末尾以降を読み込みました");
+    EXPECT_STREQ(rt::EInOutError(101).what(), "ディスクがいっぱいです");
+    EXPECT_STREQ(rt::EInOutError(106).what(), "入力値が数値ではありません");
+    EXPECT_STREQ(rt::EInOutError(32).what(), "I/O エラー (32)");
+    EXPECT_EQ(rt::ErrnoToIoCode(ENOENT), 2);
+    EXPECT_EQ(rt::ErrnoToIoCode(EMFILE), 4);
+    EXPECT_EQ(rt::ErrnoToIoCode(EACCES), 5);
+    EXPECT_EQ(rt::ErrnoToIoCode(EROFS), 5);
+    EXPECT_EQ(rt::ErrnoToIoCode(ENOSPC), 101);
+    EXPECT_EQ(rt::ErrnoToIoCode(EIO), EIO);
+}
+
+TEST(BinaryFile, OpenFailuresCarryTheirCodes) {
+    TTempDir dir;
+    rt::TBinaryFile f;
+    f.Assign(dir.File("missing.bin"));
+    EXPECT_EQ(CodeOf([&] { f.Reset(); }), 2);
+    f.Assign(dir.File("no/such/dir/out.bin"));
+    EXPECT_EQ(CodeOf([&] { f.Rewrite(); }), 3);
+    EXPECT_EQ(CodeOf([&] { f.Reset(); }), 3);
+    EXPECT_FALSE(f.IsOpen());
+    f.Assign(dir.Path());
+    EXPECT_EQ(CodeOf([&] { f.Reset(); }), 5);
+    EXPECT_EQ(CodeOf([&] { f.Close(); }), 103); // closing what is not open
+}
+
+TEST(BinaryFile, ReadWriteSeekAndShortRead) {
+    TTempDir dir;
+    rt::TBinaryFile f;
+    f.Assign(dir.File("a.bin"));
+    f.Rewrite();
+    f.Write("abcdef", 6);
+    f.Seek(2);
+    f.Write("XY", 2);
+    EXPECT_EQ(f.FilePos(), 4);
+    f.Close();
+    f.Reset();
+    char buf[8] = {};
+    f.Read(buf, 6);
+    EXPECT_EQ(std::string(buf, 6), "abXYef");
+    f.Seek(4);
+    EXPECT_EQ(CodeOf([&] { f.Read(buf, 3); }), 100);
+    f.Close();
+
+    // Overwrite keeps nothing of the old content beyond what is written before CloseCut.
+    f.Overwrite();
+    f.Write("zz", 2);
+    f.CloseCut();
+    EXPECT_EQ(testing_support::ReadAll(dir.File("a.bin")), (std::vector<uint8_t>{'z', 'z'}));
+}
+
+TEST(BinaryFile, ReadOnlyFileRefusesWriting) {
+    if (::geteuid() == 0) GTEST_SKIP() << "root may write anywhere";
+    TTempDir dir;
+    testing_support::WriteAll(dir.File("ro"), {1});
+    ::chmod(dir.File("ro").c_str(), 0444);
+    rt::TBinaryFile f;
+    f.Assign(dir.File("ro"));
+    EXPECT_EQ(CodeOf([&] { f.Rewrite(); }), 5);
+}
+
+TEST(FileSys, PathsAndDirectoryServices) {
+    EXPECT_EQ(rt::JoinPath("/a/b", "c"), "/a/b/c");
+    EXPECT_EQ(rt::JoinPath("/a/b/", "c"), "/a/b/c");
+    EXPECT_EQ(rt::JoinPath("/", "c"), "/c");
+    EXPECT_EQ(rt::ExtractFileName("/x/y/C12345.tif"), "C12345.tif");
+    EXPECT_EQ(rt::ExtractFileDir("/x/y/C12345.tif"), "/x/y");
+    EXPECT_EQ(rt::ExtractFileDir("/top"), "/");
+    EXPECT_EQ(rt::ExtractFileDir("plain"), "");
+    EXPECT_TRUE(rt::DirectoryExists(rt::ExeDir()));
+
+    TTempDir dir;
+    std::string sub = dir.File("Sub");
+    EXPECT_TRUE(rt::CreateDir(sub));
+    EXPECT_FALSE(rt::CreateDir(sub));
+    testing_support::WriteAll(sub + "/INDEX.CSV", {'x'});
+    EXPECT_EQ(rt::FindNameNoCase(sub, "Index.csv"), "INDEX.CSV");
+    EXPECT_EQ(rt::FindNameNoCase(dir.Path(), "sub"), "Sub");
+    EXPECT_EQ(rt::FindNameNoCase(sub, "Kanri.csv"), "");
+    EXPECT_TRUE(rt::RenameFile(sub + "/INDEX.CSV", sub + "/b"));
+    EXPECT_TRUE(rt::FileExists(sub + "/b"));
+    EXPECT_FALSE(rt::FileExists(sub));
+    EXPECT_TRUE(rt::DeleteFile(sub + "/b"));
+    EXPECT_FALSE(rt::DeleteFile(sub + "/b"));
+    EXPECT_TRUE(rt::ListDirectory(dir.File("none")).empty());
+}
+
+TEST(TextFile, LinesRoundTripAndLineEnds) {
+    TTempDir dir;
+    rt::TTextFile t;
+    t.Assign(dir.File("t.txt"));
+    t.Rewrite();
+    t.WriteLn("first");
+    t.WriteLn("");
+    t.Write("last");
+    t.Close();
+    std::string written = "first\r\n\r\nlast";
+    EXPECT_EQ(testing_support::ReadAll(dir.File("t.txt")),
+              std::vector<uint8_t>(written.begin(), written.end()));
+    t.Reset();
+    std::string line;
+    std::vector<std::string> lines;
+    while (t.ReadLn(line)) lines.push_back(line);
+    t.Close();
+    EXPECT_EQ(lines, (std::vector<std::string>{"first", "", "last"}));
+}
+
+TEST(Progress, MaximumBelowMinimumIsRefused) {
+    rt::TProgressModel p;
+    p.SetMax(10);
+    p.SetPosition(20);
+    EXPECT_EQ(p.Position(), 10);
+    try {
+        p.SetMax(-1);
+        FAIL() << "accepted a maximum below the minimum";
+    } catch (const rt::EInvalidOperation& e) {
+        EXPECT_STREQ(e.what(), "1 から 2147483647 の間の値でなければなりません");
+    }
+    EXPECT_EQ(p.Max(), 10);
+}
