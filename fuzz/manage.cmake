@@ -1,0 +1,1 @@
+# the management services' fuzz targets
