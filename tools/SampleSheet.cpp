@@ -219,7 +219,7 @@ TRaster PaintSample(int width, int height, uint32_t seed) {
     if (r.Width == 0 || r.Height == 0) return r;
     TPainter p(r, seed);
     const TNoise broad(seed, 512), detail(seed ^ 0x5bd1e995u, 96);
-    const double kInterval = 0.02, kSea = 0.28;
+    const double kInterval = 0.03, kSea = 0.28;
 
     // Relief: contour lines on the brown plate, water with its shoreline on indigo.
     std::vector<int> above(size_t(r.Width)), here(size_t(r.Width));
@@ -247,7 +247,7 @@ TRaster PaintSample(int width, int height, uint32_t seed) {
 
     const double area = double(r.Width) * r.Height;
     // Built-up areas: hatched black mask with buildings on the black plate.
-    int towns = std::max(1, int(area / 4.0e6));
+    int towns = std::max(1, int(area / 2.0e6));
     for (int i = 0; i < towns; ++i) {
         int cx = p.Uniform(0, r.Width - 1), cy = p.Uniform(0, r.Height - 1);
         int hw = p.Uniform(40, 200), hh = p.Uniform(40, 200);
@@ -271,7 +271,7 @@ TRaster PaintSample(int width, int height, uint32_t seed) {
             y = ny;
         }
     };
-    int roads = std::max(2, int(area / 1.5e6));
+    int roads = std::max(2, int(area / 5.0e5));
     for (int i = 0; i < roads; ++i) randomPath(2, kBlack, p.Uniform(3, 10));
     int national = std::max(1, int(area / 8.0e6));
     for (int i = 0; i < national; ++i) {

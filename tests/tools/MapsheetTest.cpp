@@ -1,0 +1,200 @@
+// Runs the mapsheet executable on generated sheets and compares its files with what the
+// engine writes for the same request.
+
+#include "engine/Plates.h"
+#include "engine/TiffIO.h"
+#include "runtime/BitmapFile.h"
+#include "tests/TestSupport.h"
+#include "tools/MapSheetArgs.h"
+#include "tools/SampleSheet.h"
+
+#include <cmath>
+#include <gtest/gtest.h>
+#include <csignal>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using testing_support::ReadAll;
+using testing_support::TTempDir;
+
+namespace {
+
+struct TRun {
+    int Code;
+    std::string Out, Err;
+};
+
+std::string Slurp(const std::string& path) {
+    auto b = ReadAll(path);
+    return {b.begin(), b.end()};
+}
+
+class MapsheetTest : public ::testing::Test {
+protected:
+    TRun Run(const std::string& args) {
+        std::string cmd = "cd '" + Dir.Path() + "' && TMPDIR='" + Dir.Path() + "' '" MAPSHEET_PATH "' " +
+                          args + " > out.txt 2> err.txt";
+        int status = std::system(cmd.c_str());
+        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, Slurp(Dir.File("out.txt")),
+                Slurp(Dir.File("err.txt"))};
+    }
+    std::string Sheet(const std::string& name, int w, int h, uint32_t seed) {
+        Raster = sample::PaintSample(w, h, seed);
+        sample::WriteSheet(Dir.File(name), Raster);
+        return Dir.File(name);
+    }
+    // Scratch files the tool left behind in its temporary directory.
+    int LeftOver() {
+        int n = 0;
+        for (auto& e : std::filesystem::directory_iterator(Dir.Path()))
+            if (e.path().filename().string().rfind("mapsheet-", 0) == 0) ++n;
+        return n;
+    }
+    void Prepare(TTiff& t) {
+        t.PlateColor = plates::kDefaultColors;
+        for (int k = 1; k <= 8; ++k) t.PlateVisible[size_t(k)] = true;
+    }
+
+    TTempDir Dir;
+    sample::TRaster Raster;
+};
+
+} // namespace
+
+TEST_F(MapsheetTest, InfoAndRaster) {
+    Sheet("C5339.tif", 640, 480, 3);
+    TRun r = Run("info C5339.tif");
+    EXPECT_EQ(r.Code, 0);
+    EXPECT_EQ(r.Err, ""); // no progress line when stderr is not a terminal
+    TTiff t(nullptr, Dir.File("own.tmp"));
+    t.OpenFile(Dir.File("C5339.tif"));
+    EXPECT_EQ(r.Out, "name: C5339\nwidth: 640\nheight: 480\nxdpi: 254\nydpi: 254\nstrips: " +
+                         std::to_string(t.StripCount) + "\nrows: 480\n");
+    EXPECT_EQ(Run("raster C5339.tif r.bin").Code, 0);
+    EXPECT_TRUE(ReadAll(Dir.File("r.bin")) == Raster.Pixels);
+    EXPECT_EQ(LeftOver(), 0);
+}
+
+TEST_F(MapsheetTest, ExportEqualsSaveBitmap) {
+    Sheet("s.tif", 900, 700, 4);
+    TTiff t(nullptr, Dir.File("own.tmp"));
+    t.OpenFile(Dir.File("s.tif"));
+    Prepare(t);
+    t.SaveBitmap(0, 0, 900, 700, 1, Dir.File("want1.bmp"));
+    EXPECT_EQ(Run("export s.tif got1.bmp").Code, 0);
+    EXPECT_TRUE(ReadAll(Dir.File("got1.bmp")) == ReadAll(Dir.File("want1.bmp")));
+
+    t.PlateVisible[3] = t.PlateVisible[6] = false;
+    t.PlateColor[0] = 0x00332211;
+    t.PlateColor[8] = rt::RGB(0xAB, 0xCD, 0xEF);
+    t.SaveBitmap(10, 20, 500, 300, 0.25L, Dir.File("want2.bmp"));
+    EXPECT_EQ(Run("export s.tif got2.bmp --rate 1/4 --window 10,20,500,300 --hide 3,6 "
+                  "--color 0=112233 --color 8=abcdef").Code,
+              0);
+    EXPECT_TRUE(ReadAll(Dir.File("got2.bmp")) == ReadAll(Dir.File("want2.bmp")));
+    EXPECT_EQ(LeftOver(), 0);
+}
+
+TEST_F(MapsheetTest, RenderEqualsDrawOntoWhite) {
+    Sheet("s.tif", 1200, 900, 5);
+    for (auto [rate, text] : {std::pair{1.0L / 8, "1/8"}, std::pair{1.0L, "1"}, std::pair{4.0L, "4"}}) {
+        rt::TBitmapCanvas canvas(300, 200);
+        canvas.FillRect({0, 0, 300, 200}, rt::kWhite);
+        TTiff t(&canvas, Dir.File("own.tmp"));
+        t.OpenFile(Dir.File("s.tif"));
+        Prepare(t);
+        t.PlateVisible[4] = false;
+        t.Draw(100, 50, int32_t(300 / rate), int32_t(200 / rate), rate);
+        rt::SaveBitmap24(canvas.Bitmap(), Dir.File("want.bmp"));
+        TRun r = Run(std::string("render s.tif got.bmp --view 300x200 --at 100,50 --hide 4 --rate ") + text);
+        EXPECT_EQ(r.Code, 0) << r.Err;
+        EXPECT_TRUE(ReadAll(Dir.File("got.bmp")) == ReadAll(Dir.File("want.bmp"))) << text;
+    }
+    auto bmp = ReadAll(Dir.File("got.bmp"));
+    ASSERT_EQ(bmp.size(), 54u + 300 * 3 * 200);
+    EXPECT_EQ(bmp[28], 24);
+}
+
+TEST_F(MapsheetTest, SampleWritesTheRequestedSheet) {
+    EXPECT_EQ(Run("sample t.tif --width 300 --height 200 --seed 9 --dpi 400 --strip-bytes 2000 --literal-runs").Code, 0);
+    sample::TSheetOptions o;
+    o.XDpi = o.YDpi = 400;
+    o.StripBytes = 2000;
+    o.LiteralRuns = true;
+    EXPECT_TRUE(ReadAll(Dir.File("t.tif")) == sample::BuildSheet(sample::PaintSample(300, 200, 9), o));
+}
+
+TEST_F(MapsheetTest, FailuresAndUsageErrors) {
+    TRun r = Run("info missing.tif");
+    EXPECT_EQ(r.Code, 1);
+    EXPECT_EQ(r.Err, "mapsheet: ファイルが見つかりません\n");
+
+    auto bytes = sample::BuildSheet(sample::PaintSample(200, 100, 6));
+    bytes.resize(bytes.size() / 2);
+    testing_support::WriteAll(Dir.File("cut.tif"), bytes);
+    r = Run("raster cut.tif out.bin");
+    EXPECT_EQ(r.Code, 1);
+    EXPECT_EQ(r.Err, "mapsheet: ファイルの末尾以降を読み込みました\n");
+
+    Sheet("s.tif", 50, 40, 7);
+    for (const char* bad : {"export s.tif o.bmp --rate 2", "export s.tif o.bmp --rate 0",
+                            "export s.tif o.bmp --rate -1", "export s.tif o.bmp --rate 1/3",
+                            "export s.tif o.bmp --hide 9", "export s.tif o.bmp --hide 1,,2",
+                            "export s.tif o.bmp --color 9=000000", "render s.tif o.bmp --view 10x10 --rate 3",
+                            "render s.tif o.bmp", "export s.tif", "frobnicate", ""}) {
+        r = Run(bad);
+        EXPECT_EQ(r.Code, 2) << bad;
+        EXPECT_NE(r.Err.find("usage: mapsheet"), std::string::npos) << bad;
+        EXPECT_EQ(r.Out, "") << bad;
+    }
+    r = Run("export s.tif o.bmp --window 60,0,10,10");
+    EXPECT_EQ(r.Code, 1);
+    EXPECT_FALSE(std::filesystem::exists(Dir.File("o.bmp")));
+    r = Run("export --help");
+    EXPECT_EQ(r.Code, 0);
+    EXPECT_EQ(r.Out.rfind("usage: mapsheet export", 0), 0u);
+    EXPECT_EQ(Run("--help").Code, 0);
+    EXPECT_EQ(LeftOver(), 0);
+}
+
+TEST_F(MapsheetTest, TerminationRemovesTheScratchFile) {
+    // The sheet is a FIFO nobody writes to, so the tool waits in its open with the scratch
+    // file already made.
+    std::string fifo = Dir.File("wait.tif");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    for (int sig : {SIGTERM, SIGINT}) {
+        pid_t pid = ::fork();
+        if (pid == 0) {
+            ::setenv("TMPDIR", Dir.Path().c_str(), 1);
+            ::execl(MAPSHEET_PATH, "mapsheet", "info", fifo.c_str(), static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        for (int i = 0; i < 500 && LeftOver() == 0; ++i) ::usleep(10000);
+        EXPECT_EQ(LeftOver(), 1);
+        ::kill(pid, sig);
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig);
+        EXPECT_EQ(LeftOver(), 0);
+    }
+}
+
+TEST(MapsheetArgs, Rates) {
+    long double r = 0;
+    EXPECT_TRUE(mapsheet::ParseRate("1/64", r));
+    EXPECT_EQ(r, 1.0L / 64);
+    EXPECT_TRUE(mapsheet::ParseRate("0.3", r));
+    EXPECT_NEAR(double(r), 0.3, 1e-12);
+    EXPECT_FALSE(mapsheet::ParseRate("1/128", r));
+    EXPECT_FALSE(mapsheet::ParseRate("1.5", r));
+    EXPECT_FALSE(mapsheet::ParseRate("abc", r));
+    EXPECT_TRUE(mapsheet::ParseZoomRate("8", r));
+    EXPECT_TRUE(mapsheet::ParseZoomRate("0.125", r));
+    EXPECT_FALSE(mapsheet::ParseZoomRate("16", r));
+    EXPECT_FALSE(mapsheet::ParseZoomRate("0.3", r));
+    std::array<rt::TColor, 9> c{};
+    EXPECT_TRUE(mapsheet::ParseColor("5=0000FF", c));
+    EXPECT_EQ(c[5], 0x00FF0000u);
+    EXPECT_FALSE(mapsheet::ParseColor("5=00FF", c));
+}

@@ -1,0 +1,316 @@
+// mapsheet: the map image engine for scripts and batch work.
+
+#include "engine/Plates.h"
+#include "engine/TiffIO.h"
+#include "runtime/BinaryFile.h"
+#include "runtime/BitmapFile.h"
+#include "runtime/Errors.h"
+#include "tools/MapSheetArgs.h"
+#include "tools/SampleSheet.h"
+
+#include <algorithm>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+const char* const kMainUsage =
+    "usage: mapsheet COMMAND ARGS...\n"
+    "\n"
+    "commands:\n"
+    "  info SHEET              the sheet's name, size, resolution, strips and rows\n"
+    "  raster SHEET OUT        the unpacked raster, rows of WIDTH bytes, top row first\n"
+    "  export SHEET OUT.bmp    a 16-colour bitmap of the sheet, as the save command writes\n"
+    "  render SHEET OUT.bmp    a 24-bit bitmap of what a view of the viewer shows\n"
+    "  sample OUT.tif          a synthetic sheet\n"
+    "\n"
+    "mapsheet COMMAND --help tells more.\n";
+
+const std::map<std::string, std::string> kUsage = {
+    {"info", "usage: mapsheet info SHEET\n"},
+    {"raster", "usage: mapsheet raster SHEET OUT\n"},
+    {"export",
+     "usage: mapsheet export SHEET OUT.bmp [--rate R] [--window COL,ROW,COLS,ROWS]\n"
+     "                        [--hide PLATES] [--color K=RRGGBB]...\n"
+     "  --rate R        1, 1/2, 1/4 ... 1/64, or a decimal number above 0 and at most 1\n"
+     "                  (default 1)\n"
+     "  --window ...    the part of the sheet to write (default the whole sheet)\n"
+     "  --hide PLATES   comma-separated plate numbers 1 to 8 to leave out\n"
+     "  --color K=RRGGBB  colour of plate K (1 to 8) or of the background (0)\n"},
+    {"render",
+     "usage: mapsheet render SHEET OUT.bmp --view WIDTHxHEIGHT [--at COL,ROW] [--rate R]\n"
+     "                        [--hide PLATES] [--color K=RRGGBB]...\n"
+     "  --view WxH      size of the view in screen pixels\n"
+     "  --at COL,ROW    sheet pixel at the view's top-left corner (default 0,0)\n"
+     "  --rate R        zoom rate: 1/64, 1/32 ... 1/2, 1, 2, 4 or 8 (default 1)\n"
+     "  --hide, --color as for export\n"},
+    {"sample",
+     "usage: mapsheet sample OUT.tif [--width W] [--height H] [--seed N] [--dpi N]\n"
+     "                        [--strip-bytes N] [--literal-runs]\n"
+     "  defaults: 4000 x 3000 pixels, seed 1, 254 dpi, strips of at most 8192 packed bytes,\n"
+     "  PackBits in two-byte units only (--literal-runs adds literal runs)\n"},
+};
+
+struct TUsageError {
+    std::string Message;
+};
+
+constexpr int kMaxView = 16384;
+
+// The scratch raster file, removed whatever ends the process.
+char gScratch[4096];
+
+void RemoveScratchOnSignal(int sig) {
+    if (gScratch[0]) ::unlink(gScratch);
+    std::signal(sig, SIG_DFL);
+    std::raise(sig);
+}
+
+std::string NewScratchPath() {
+    const char* tmp = std::getenv("TMPDIR");
+    std::string path = std::string(tmp && *tmp ? tmp : "/tmp") + "/mapsheet-XXXXXX";
+    int fd = ::mkstemp(path.data());
+    if (fd < 0) rt::RaiseIoErrorFor(path);
+    ::close(fd);
+    std::snprintf(gScratch, sizeof gScratch, "%s", path.c_str());
+    return path;
+}
+
+// Per cent of strips on stderr, while stderr is a terminal.
+class TTermProgress : public rt::TProgressModel {
+public:
+    void SetPosition(int value) override {
+        rt::TProgressModel::SetPosition(value);
+        long span = long(Max()) - Min() + 1;
+        int percent = span > 0 ? int((long(Position()) - Min()) * 100 / span) : 100;
+        if (percent != Shown) {
+            Shown = percent;
+            std::fprintf(stderr, "\runpacking %3d%%", percent);
+        }
+    }
+    void SetVisible(bool visible) override {
+        if (Visible() && !visible) std::fprintf(stderr, "\r\033[K");
+        rt::TProgressModel::SetVisible(visible);
+    }
+
+private:
+    int Shown = -1;
+};
+
+struct TArgs {
+    std::vector<std::string> Positional;
+    std::multimap<std::string, std::string> Options;
+    bool Has(const std::string& k) const { return Options.count(k) > 0; }
+    std::string Get(const std::string& k) const { return Options.find(k)->second; }
+};
+
+TArgs ParseArgs(const std::vector<std::string>& args, const std::vector<std::string>& valued,
+                const std::vector<std::string>& flags) {
+    TArgs out;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (a.rfind("--", 0) != 0 || a == "--") {
+            out.Positional.push_back(a);
+            continue;
+        }
+        std::string name = a, value;
+        bool inlineValue = false;
+        if (auto eq = a.find('='); eq != std::string::npos) {
+            name = a.substr(0, eq);
+            value = a.substr(eq + 1);
+            inlineValue = true;
+        }
+        if (std::find(flags.begin(), flags.end(), name) != flags.end() && !inlineValue) {
+            out.Options.emplace(name, "");
+        } else if (std::find(valued.begin(), valued.end(), name) != valued.end()) {
+            if (!inlineValue) {
+                if (i + 1 >= args.size()) throw TUsageError{name + " needs a value"};
+                value = args[++i];
+            }
+            out.Options.emplace(name, value);
+        } else {
+            throw TUsageError{"unknown option " + name};
+        }
+    }
+    return out;
+}
+
+void Require(bool ok, const std::string& what) {
+    if (!ok) throw TUsageError{what};
+}
+
+// The sheet opened with a scratch file of its own.
+struct TSheet {
+    TTermProgress Gauge;
+    std::unique_ptr<TTiff> Map;
+
+    TSheet(const std::string& path, rt::TCanvasSurface* canvas) {
+        Map = std::make_unique<TTiff>(canvas, NewScratchPath());
+        if (::isatty(STDERR_FILENO)) Map->Gauge = &Gauge;
+        Map->OpenFile(path);
+        Map->PlateColor = plates::kDefaultColors;
+        for (int k = 1; k <= 8; ++k) Map->PlateVisible[size_t(k)] = true;
+    }
+};
+
+void ApplyPlateOptions(const TArgs& a, TTiff& map) {
+    for (auto [it, end] = a.Options.equal_range("--hide"); it != end; ++it)
+        Require(mapsheet::ParseHide(it->second, map.PlateVisible), "bad plate list: " + it->second);
+    for (auto [it, end] = a.Options.equal_range("--color"); it != end; ++it)
+        Require(mapsheet::ParseColor(it->second, map.PlateColor), "bad colour: " + it->second);
+}
+
+// Checks the plate options before the sheet is unpacked, so that a usage error is quick.
+void CheckPlateOptions(const TArgs& a) {
+    std::array<bool, 9> v{};
+    std::array<rt::TColor, 9> c{};
+    for (auto [it, end] = a.Options.equal_range("--hide"); it != end; ++it)
+        Require(mapsheet::ParseHide(it->second, v), "bad plate list: " + it->second);
+    for (auto [it, end] = a.Options.equal_range("--color"); it != end; ++it)
+        Require(mapsheet::ParseColor(it->second, c), "bad colour: " + it->second);
+}
+
+int Info(const std::vector<std::string>& args) {
+    TArgs a = ParseArgs(args, {}, {});
+    Require(a.Positional.size() == 1, "info takes one sheet");
+    TSheet s(a.Positional[0], nullptr);
+    const TTiff& m = *s.Map;
+    std::printf("name: %s\nwidth: %d\nheight: %d\nxdpi: %d\nydpi: %d\nstrips: %d\nrows: %d\n",
+                m.SheetName.c_str(), m.Width, m.Height, m.XDpi, m.YDpi, m.StripCount,
+                m.RowsWritten);
+    return 0;
+}
+
+int Raster(const std::vector<std::string>& args) {
+    TArgs a = ParseArgs(args, {}, {});
+    Require(a.Positional.size() == 2, "raster takes a sheet and an output file");
+    TSheet s(a.Positional[0], nullptr);
+    rt::TBinaryFile in, out;
+    in.Assign(s.Map->ScratchPath);
+    in.Reset();
+    out.Assign(a.Positional[1]);
+    out.Rewrite();
+    std::vector<char> buf(1 << 20);
+    while (size_t n = in.ReadSome(buf.data(), buf.size())) out.Write(buf.data(), n);
+    out.Close();
+    in.Close();
+    return 0;
+}
+
+int Export(const std::vector<std::string>& args) {
+    TArgs a = ParseArgs(args, {"--rate", "--window", "--hide", "--color"}, {});
+    Require(a.Positional.size() == 2, "export takes a sheet and an output file");
+    long double rate = 1;
+    if (a.Has("--rate"))
+        Require(mapsheet::ParseRate(a.Get("--rate"), rate), "bad rate: " + a.Get("--rate"));
+    std::array<int32_t, 4> win{};
+    bool window = a.Has("--window");
+    if (window)
+        Require(mapsheet::ParseInts(a.Get("--window"), 4, win), "bad window: " + a.Get("--window"));
+    CheckPlateOptions(a);
+    TSheet s(a.Positional[0], nullptr);
+    TTiff& m = *s.Map;
+    ApplyPlateOptions(a, m);
+    if (!window) win = {0, 0, m.Width, m.Height};
+    // Say so when the engine would write nothing, rather than succeed without a file.
+    int64_t cols = std::min<int64_t>(win[2], int64_t(m.Width) - win[0]);
+    int64_t rows = std::min<int64_t>(win[3], int64_t(m.Height) - win[1]);
+    if (win[0] < 0 || win[1] < 0 || int64_t(cols * rate) <= 0 || int64_t(rows * rate) <= 0)
+        throw rt::TError("the window holds no pixel of the sheet at this rate");
+    m.SaveBitmap(win[0], win[1], win[2], win[3], rate, a.Positional[1]);
+    return 0;
+}
+
+int Render(const std::vector<std::string>& args) {
+    TArgs a = ParseArgs(args, {"--view", "--at", "--rate", "--hide", "--color"}, {});
+    Require(a.Positional.size() == 2, "render takes a sheet and an output file");
+    int width = 0, height = 0;
+    Require(a.Has("--view"), "render needs --view WIDTHxHEIGHT");
+    Require(mapsheet::ParseSize(a.Get("--view"), kMaxView, width, height),
+            "bad view size: " + a.Get("--view"));
+    std::array<int32_t, 4> at{};
+    if (a.Has("--at")) Require(mapsheet::ParseInts(a.Get("--at"), 2, at), "bad position: " + a.Get("--at"));
+    long double rate = 1;
+    if (a.Has("--rate"))
+        Require(mapsheet::ParseZoomRate(a.Get("--rate"), rate), "bad zoom rate: " + a.Get("--rate"));
+    CheckPlateOptions(a);
+    rt::TBitmapCanvas canvas(width, height);
+    TSheet s(a.Positional[0], &canvas);
+    ApplyPlateOptions(a, *s.Map);
+    canvas.FillRect({0, 0, width, height}, rt::kWhite);
+    s.Map->Draw(at[0], at[1], int32_t(width / rate), int32_t(height / rate), rate);
+    rt::SaveBitmap24(canvas.Bitmap(), a.Positional[1]);
+    return 0;
+}
+
+int Sample(const std::vector<std::string>& args) {
+    TArgs a = ParseArgs(args, {"--width", "--height", "--seed", "--dpi", "--strip-bytes"},
+                        {"--literal-runs"});
+    Require(a.Positional.size() == 1, "sample takes one output file");
+    auto number = [&](const char* name, int64_t lo, int64_t hi, int64_t def) {
+        int64_t v = def;
+        if (a.Has(name)) Require(mapsheet::ParseInt(a.Get(name), lo, hi, v), std::string("bad ") + name);
+        return v;
+    };
+    int64_t w = number("--width", 1, TTiff::kMaxSide, 4000);
+    int64_t h = number("--height", 1, TTiff::kMaxSide, 3000);
+    Require(w * h <= (int64_t(1) << 31), "the sheet is too large to paint");
+    sample::TSheetOptions o;
+    uint32_t seed = uint32_t(number("--seed", 0, UINT32_MAX, 1));
+    o.XDpi = o.YDpi = int32_t(number("--dpi", 0, INT32_MAX, 254));
+    o.StripBytes = uint32_t(number("--strip-bytes", 1, UINT32_MAX, 8192));
+    o.LiteralRuns = a.Has("--literal-runs");
+    sample::WriteSheet(a.Positional[0], sample::PaintSample(int(w), int(h), seed), o);
+    return 0;
+}
+
+const std::map<std::string, int (*)(const std::vector<std::string>&)> kCommands = {
+    {"info", Info}, {"raster", Raster}, {"export", Export}, {"render", Render}, {"sample", Sample},
+};
+
+} // namespace
+
+int main(int argc, char** argv) {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    if (args.empty()) {
+        std::fputs(kMainUsage, stderr);
+        return 2;
+    }
+    if (args[0] == "--help" || args[0] == "-h") {
+        std::fputs(kMainUsage, stdout);
+        return 0;
+    }
+    auto cmd = kCommands.find(args[0]);
+    if (cmd == kCommands.end()) {
+        std::fprintf(stderr, "mapsheet: unknown command %s\n%s", args[0].c_str(), kMainUsage);
+        return 2;
+    }
+    const std::string& usage = kUsage.at(args[0]);
+    args.erase(args.begin());
+    if (std::find(args.begin(), args.end(), "--help") != args.end() ||
+        std::find(args.begin(), args.end(), "-h") != args.end()) {
+        std::fputs(usage.c_str(), stdout);
+        return 0;
+    }
+    std::signal(SIGINT, RemoveScratchOnSignal);
+    std::signal(SIGTERM, RemoveScratchOnSignal);
+    int rc;
+    try {
+        rc = cmd->second(args);
+    } catch (const TUsageError& e) {
+        std::fprintf(stderr, "mapsheet: %s\n%s", e.Message.c_str(), usage.c_str());
+        rc = 2;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "mapsheet: %s\n", e.what());
+        rc = 1;
+    }
+    if (gScratch[0]) ::unlink(gScratch);
+    return rc;
+}
