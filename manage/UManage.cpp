@@ -1,0 +1,136 @@
+#include "manage/UManage.h"
+
+#include "manage/Csv.h"
+#include "manage/UInit.h"
+#include "runtime/Encoding.h"
+#include "runtime/Errors.h"
+#include "runtime/FileSys.h"
+#include "runtime/Hooks.h"
+
+#include <strings.h>
+#include <vector>
+
+namespace {
+
+// dir joined with the entry called name, matched without regard to case when the exact
+// name is missing, so that a disc mounted with upper-case names is still recognised; the
+// name found on the disc is the one joined. Empty when there is none of that type.
+std::string FindOnDisc(const std::string& dir, const std::string& name, bool wantDir) {
+    auto fits = [wantDir](const std::string& path) {
+        return wantDir ? rt::DirectoryExists(path) : rt::FileExists(path);
+    };
+    std::string exact = rt::JoinPath(dir, name);
+    if (fits(exact)) return exact;
+    for (const auto& entry : rt::ListDirectory(dir)) {
+        if (::strcasecmp(entry.c_str(), name.c_str()) != 0) continue;
+        std::string path = rt::JoinPath(dir, entry);
+        if (fits(path)) return path;
+    }
+    return {};
+}
+
+void RequireFields(const std::vector<std::string>& items, size_t count) {
+    if (items.size() < count)
+        throw rt::TError(
+            rt::Format("リストのインデックスが範囲を超えています (%zu)", items.size()));
+}
+
+// Removes the registry's working file unless the update got as far as replacing the
+// registry with it.
+class TWorkingFile {
+public:
+    explicit TWorkingFile(std::string path) : Path(std::move(path)) {}
+    ~TWorkingFile() {
+        if (!Kept) rt::DeleteFile(Path);
+    }
+    TWorkingFile(const TWorkingFile&) = delete;
+    TWorkingFile& operator=(const TWorkingFile&) = delete;
+    const std::string& Name() const { return Path; }
+    void Keep() { Kept = true; }
+
+private:
+    std::string Path;
+    bool Kept = false;
+};
+
+} // namespace
+
+uint8_t GetMapKind(std::string& root) {
+    if (root.empty()) return kMapKindUnknown;
+    if (!FindOnDisc(root, "Zumei.csv", false).empty()) return kMapKindMesh50m;
+    const std::string data = FindOnDisc(root, "Data", true);
+    if (data.empty()) return kMapKindUnknown;
+    if (FindOnDisc(data, "Index.csv", false).empty() ||
+        FindOnDisc(data, "Kanri.csv", false).empty())
+        return kMapKindUnknown;
+    root = data;
+    return kMapKindImage25k;
+}
+
+void MakeMgrMI(const std::string& dir) {
+    try {
+        std::string indexPath = FindOnDisc(dir, "Index.csv", false);
+        if (indexPath.empty()) indexPath = rt::JoinPath(dir, "Index.csv"); // fails to open
+        tcsv index;
+        index.openread(indexPath);
+        while (!index.eof) {
+            index.readrec();
+            RequireFields(index.items, 2);
+            const std::string key1 = index.items[0], key2 = index.items[1];
+            UpdateMgrFile(kMapKindImage25k, key1, key2, dir, ExeDir + "Gsi25kMI" + key1 + ".txt");
+        }
+        index.close();
+    } catch (const std::exception&) {
+        // Whatever stopped it, the index and any registry file are closed by now.
+        rt::ShowMessage("CD-ROMの管理ファイルが読み込めませんでした");
+    }
+}
+
+void UpdateMgrFile(uint8_t kind, const std::string& key1, const std::string& key2,
+                   const std::string& datadir, const std::string& mgrpath) {
+    const std::string kindtext = std::to_string(kind);
+    TWorkingFile newFile(MgrFile + ".new");
+    tcsv out;
+    out.openwrite(newFile.Name());
+
+    if (!rt::FileExists(MgrFile)) {
+        out.items = {kindtext, key1, key2, datadir, mgrpath};
+        out.writerec();
+    } else {
+        tcsv in;
+        in.openread(MgrFile);
+        bool matched = false;
+        while (!in.eof) {
+            in.readrec();
+            // A zero-byte registry or an empty first line is no entry; it must not block
+            // every registration.
+            if (in.text.empty()) continue;
+            RequireFields(in.items, 3);
+            if (in.items[0] == kindtext && in.items[1] == key1 && in.items[2] == key2) {
+                matched = true;
+                const std::string question = rt::Cp932ToUtf8(key1) + ":" + rt::Cp932ToUtf8(key2) +
+                                             "はすでに登録されています。現在の設定を変更しますか？";
+                if (!rt::AskYesNo(question)) {
+                    in.close();
+                    out.close();
+                    return; // the working file goes, the registry stays untouched
+                }
+                RequireFields(in.items, 5);
+                in.items[3] = datadir;
+                in.items[4] = mgrpath;
+            }
+            out.items = in.items;
+            out.writerec();
+        }
+        if (!matched) {
+            out.items = {kindtext, key1, key2, datadir, mgrpath};
+            out.writerec();
+        }
+        in.close();
+    }
+    out.close();
+
+    // One rename replaces the registry, so there is no moment without it.
+    if (!rt::RenameFile(newFile.Name(), MgrFile)) rt::RaiseLastIoError();
+    newFile.Keep();
+}
