@@ -33,6 +33,8 @@ constexpr size_t kChunkBytes = 64 * 1024;
 constexpr size_t kBatchBytes = 256 * 1024;
 // Room past the batch for one run that crosses its end.
 constexpr size_t kRunSlack = 128;
+// Bitmap file rows are gathered up to about this many bytes before one write.
+constexpr size_t kSaveBatchBytes = 1024 * 1024;
 
 uint32_t BigEndian32(const uint8_t* p) {
     uint8_t b[4];
@@ -200,10 +202,12 @@ void TTiff::AcquireDefaultScratch() {
 void TTiff::OpenFile(const std::string& sheetPath) {
     if (Opening) throw rt::TError("マップ画像を読み込み中です");
     Opening = true;
+    StopRequested = false;
     struct TOpeningFlag {
         bool& Flag;
-        ~TOpeningFlag() { Flag = false; }
-    } openingFlag{Opening};
+        bool& Stop;
+        ~TOpeningFlag() { Flag = Stop = false; }
+    } openingFlag{Opening, StopRequested};
 
     Loaded = false;
     StripCount = 0;
@@ -333,6 +337,7 @@ void TTiff::UnpackEach(const std::vector<uint32_t>& offsets,
     for (int32_t s = 0; s < StripCount; ++s) {
         if (Gauge) Gauge->SetPosition(s);
         rt::ProcessMessages();
+        if (StopRequested) throw rt::EAbort();
         if (!sink || sink->Full()) continue;
 
         uint32_t left = byteCounts[static_cast<size_t>(s)];
@@ -487,12 +492,13 @@ void TTiff::Draw(int32_t col, int32_t row, int32_t cols, int32_t rows, long doub
     int64_t offset = w.Row * Width + w.Col;
 
     const std::array<uint8_t, 256> index = PlateIndexTable();
-    uint8_t colours[256][3];
+    // Each entry holds blue, green, red in its low three bytes, so that a pixel is one
+    // four-byte store whose fourth byte the next pixel overwrites.
+    uint32_t colours[256];
     for (int v = 0; v < 256; ++v) {
         rt::TColor c = PlateColor[index[static_cast<size_t>(v)]];
-        colours[v][0] = rt::BlueOf(c);
-        colours[v][1] = rt::GreenOf(c);
-        colours[v][2] = rt::RedOf(c);
+        colours[v] = uint32_t(rt::BlueOf(c)) | uint32_t(rt::GreenOf(c)) << 8 |
+                     uint32_t(rt::RedOf(c)) << 16;
     }
 
     const int64_t picCols = enlarge ? w.Cols : w.OutCols;
@@ -506,11 +512,13 @@ void TTiff::Draw(int32_t col, int32_t row, int32_t cols, int32_t rows, long doub
         uint8_t* d = WorkBitmap->ScanLine(static_cast<int>(y));
         const uint8_t* src = buffer.data();
         const int64_t step = w.Step;
-        for (int64_t x = 0; x < picCols; ++x, d += 3) {
-            const uint8_t* c = colours[src[x * step]];
-            d[0] = c[0];
-            d[1] = c[1];
-            d[2] = c[2];
+        int64_t x = 0;
+        for (; x + 1 < picCols; ++x, d += 3) std::memcpy(d, &colours[src[x * step]], 4);
+        if (x < picCols) { // the last pixel of the row may not spill
+            const uint32_t c = colours[src[x * step]];
+            d[0] = uint8_t(c);
+            d[1] = uint8_t(c >> 8);
+            d[2] = uint8_t(c >> 16);
         }
         offset += rowAdvance;
     }
@@ -581,8 +589,19 @@ void TTiff::SaveBitmap(int32_t col, int32_t row, int32_t cols, int32_t rows, lon
     out.Write(head, sizeof head);
 
     const std::array<uint8_t, 256> index = PlateIndexTable();
+    // At full size two neighbouring pixel bytes give one file byte through one table.
+    std::vector<uint8_t> pairs;
+    if (w.Step == 1) {
+        pairs.resize(65536);
+        for (size_t v = 0; v < 65536; ++v) {
+            uint8_t b[2];
+            uint16_t v16 = uint16_t(v);
+            std::memcpy(b, &v16, 2);
+            pairs[v] = static_cast<uint8_t>(index[b[0]] << 4 | index[b[1]]);
+        }
+    }
     // File rows are gathered and written several at a time.
-    const size_t rowsPerWrite = std::max<size_t>(1, kBatchBytes / rowStride);
+    const size_t rowsPerWrite = std::max<size_t>(1, kSaveBatchBytes / rowStride);
     std::vector<uint8_t> rowsOut(rowsPerWrite * rowStride);
     size_t pending = 0;
     int64_t offset = (w.Row + w.Rows - 1) * Width + w.Col;
@@ -591,12 +610,21 @@ void TTiff::SaveBitmap(int32_t col, int32_t row, int32_t cols, int32_t rows, lon
         ScratchFile.Seek(offset);
         ScratchFile.Read(buffer.data(), buffer.size());
         uint8_t* line = rowsOut.data() + pending * rowStride;
-        std::memset(line, 0, rowStride);
         const uint8_t* src = buffer.data();
         const int64_t step = w.Step;
+        const size_t used = static_cast<size_t>((w.OutCols + 1) / 2);
+        std::memset(line + used, 0, rowStride - used);
         int64_t x = 0;
-        for (; x + 1 < w.OutCols; x += 2)
-            line[x / 2] = static_cast<uint8_t>(index[src[x * step]] << 4 | index[src[(x + 1) * step]]);
+        if (step == 1) {
+            for (; x + 1 < w.OutCols; x += 2) {
+                uint16_t pair;
+                std::memcpy(&pair, src + x, 2);
+                line[x / 2] = pairs[pair];
+            }
+        } else {
+            for (; x + 1 < w.OutCols; x += 2)
+                line[x / 2] = static_cast<uint8_t>(index[src[x * step]] << 4 | index[src[(x + 1) * step]]);
+        }
         if (x < w.OutCols) line[x / 2] = static_cast<uint8_t>(index[src[x * step]] << 4);
         if (++pending == rowsPerWrite) {
             out.Write(rowsOut.data(), pending * rowStride);

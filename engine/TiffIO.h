@@ -39,6 +39,11 @@ public:
                     const std::string& fileName);
     void InitPalette();
 
+    // True while OpenFile runs (its strips let pending window events run).
+    bool IsOpening() const { return Opening; }
+    // Asks a running OpenFile to stop before its next strip; it then raises rt::EAbort.
+    void RequestStop() { StopRequested = Opening; }
+
     static void SwapWords(void* buffer, int32_t byteCount);
     static void SwapLongHalves(void* buffer, int32_t byteCount);
     // Unpacks one two-byte unit (count byte n from -127 to 0, value byte v) at dest and
@@ -76,6 +81,7 @@ private:
     std::array<uint8_t, 256> PlateIndexTable() const;
 
     bool Opening = false;
+    bool StopRequested = false;
     bool SharedScratch = false; // ScratchPath is the default shared between processes
     int LockFd = -1;            // holds the advisory lock on the shared scratch file
 };

@@ -28,6 +28,12 @@ public:
     using TError::TError;
 };
 
+// Ends an operation silently: the handler that catches it shows nothing.
+class EAbort : public TError {
+public:
+    EAbort() : TError("operation aborted") {}
+};
+
 // Error codes of the input/output error.
 constexpr int kFileNotFound = 2;
 constexpr int kPathNotFound = 3;

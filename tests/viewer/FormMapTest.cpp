@@ -1,0 +1,375 @@
+#include "engine/Plates.h"
+#include "runtime/FileSys.h"
+#include "runtime/Hooks.h"
+#include "tests/TestSupport.h"
+#include "toolkit/Guard.h"
+#include "tools/SampleSheet.h"
+#include "viewer/UFormMap.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QImage>
+#include <QStyle>
+#include <QStyleOptionSlider>
+#include <QTest>
+#include <gtest/gtest.h>
+
+using testing_support::ReadAll;
+using testing_support::TTempDir;
+
+namespace {
+
+class FormMapTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        rt::SetProcessMessagesHook([] { QCoreApplication::processEvents(); });
+        tk::SetErrorHandler([this](const std::string& m) { Errors.push_back(m); });
+        tk::SetFileDialogHook([this](const tk::TFileRequest& r) -> std::optional<std::string> {
+            Requests.push_back(r);
+            if (Answers.empty()) return std::nullopt;
+            auto a = Answers.front();
+            Answers.erase(Answers.begin());
+            return a;
+        });
+        tk::SetColorDialogHook([this](rt::TColor initial) -> std::optional<rt::TColor> {
+            ColorOffered.push_back(initial);
+            return ColorAnswer;
+        });
+        Form = std::make_unique<TFormMap>(nullptr, Dir.File("scratch.tmp"));
+        FormMap = Form.get();
+        Form->show();
+        Settle();
+    }
+    void TearDown() override {
+        Form.reset();
+        FormMap = nullptr;
+        tk::SetErrorHandler(nullptr);
+        tk::SetFileDialogHook(nullptr);
+        tk::SetColorDialogHook(nullptr);
+        rt::SetProcessMessagesHook(nullptr);
+    }
+    static void Settle() {
+        for (int i = 0; i < 5; ++i) QCoreApplication::processEvents();
+    }
+    std::string MakeSheet(const std::string& name, int w, int h, uint32_t seed = 1) {
+        Raster = sample::PaintSample(w, h, seed);
+        sample::WriteSheet(Dir.File(name), Raster);
+        return Dir.File(name);
+    }
+    void Open(const std::string& path) {
+        Answers.push_back(path);
+        Form->btnOpenSingle->click();
+        Settle();
+    }
+    // What the view must show: the engine's own drawing of the same window onto white.
+    rt::TBitmap Expected() {
+        const rt::TBitmap& view = Form->Image1->Bitmap();
+        rt::TBitmapCanvas canvas(view.Width(), view.Height());
+        canvas.FillRect({0, 0, view.Width(), view.Height()}, rt::kWhite);
+        TTiff t(&canvas, Dir.File("reference.tmp"));
+        if (MapImage->Loaded) {
+            t.OpenFile(LastOpened);
+            for (int k = 1; k <= 8; ++k) t.PlateVisible[size_t(k)] = Form->PlateChecks[size_t(k)]->isChecked();
+            for (int k = 0; k <= 8; ++k) t.PlateColor[size_t(k)] = MapImage->PlateColor[size_t(k)];
+            t.Draw(Form->scrH->Position(), Form->scrV->Position(), Form->ViewCols, Form->ViewRows,
+                   static_cast<long double>(Form->Rate));
+        }
+        return canvas.Bitmap();
+    }
+    static bool Same(const rt::TBitmap& a, const rt::TBitmap& b) {
+        if (a.Width() != b.Width() || a.Height() != b.Height()) return false;
+        for (int y = 0; y < a.Height(); ++y)
+            if (std::memcmp(a.ScanLine(y), b.ScanLine(y), a.Stride()) != 0) return false;
+        return true;
+    }
+    bool ViewIsRight() { return Same(Form->Image1->Bitmap(), Expected()); }
+    // Scrolls as the user would: a move, then the end of the scroll.
+    void ScrollTo(TScrollBar* bar, int pos) {
+        bar->setSliderPosition(pos);
+        int p = bar->Position();
+        bar->OnScroll(bar, TScrollBar::scEndScroll, p);
+        Settle();
+    }
+
+    TTempDir Dir;
+    std::unique_ptr<TFormMap> Form;
+    sample::TRaster Raster;
+    std::string LastOpened;
+    std::vector<std::string> Errors;
+    std::vector<tk::TFileRequest> Requests;
+    std::vector<std::string> Answers;
+    std::vector<rt::TColor> ColorOffered;
+    std::optional<rt::TColor> ColorAnswer;
+};
+
+} // namespace
+
+TEST_F(FormMapTest, StartsEmptyWithTheDesignedControls) {
+    EXPECT_EQ(Form->windowTitle().toStdString(), "Talvren Map Viewer for GSI 25000");
+    EXPECT_EQ(Form->lblMScale->text().toStdString(), "x 1");
+    EXPECT_EQ(Form->scrH->Max(), 0);
+    EXPECT_EQ(Form->scrV->Max(), 0);
+    EXPECT_FALSE(Form->btnBmpSave->isEnabled());
+    EXPECT_FALSE(Form->btnCopy->isEnabled());
+    EXPECT_TRUE(Form->btnMapMgr->isHidden());
+    EXPECT_TRUE(Form->Button1->isHidden() && Form->Button2->isHidden() && Form->Button3->isHidden());
+    EXPECT_TRUE(Form->btnOptV->isChecked());
+    EXPECT_EQ(Form->btnOpenSingle->toolTip().toStdString(), "単一ファイルを開く");
+    EXPECT_EQ(Form->grpOption->title().toStdString(), " 表示オプション ");
+    EXPECT_EQ(Form->pnlOption->width(), 168);
+    EXPECT_EQ(Form->grpOption->geometry(), QRect(4, 8, 161, 393));
+    EXPECT_EQ(Form->spnRate->geometry(), QRect(16, 344, 17, 41));
+    EXPECT_EQ(Form->scrV->width(), 20);
+    EXPECT_EQ(Form->scrH->height(), 20);
+    // The view lies at the map panel's corner with the bars right of and below it.
+    EXPECT_EQ(Form->Image1->geometry(), QRect(0, 0, Form->pnlMap->width() - 20, Form->pnlMap->height() - 20));
+    EXPECT_EQ(Form->scrH->geometry().top(), Form->Image1->height());
+    EXPECT_EQ(Form->scrV->geometry().left(), Form->Image1->width());
+    for (int k = 1; k <= 8; ++k) {
+        EXPECT_EQ(Form->PlateSwatches[size_t(k)]->Tag, k);
+        EXPECT_EQ(MapImage->PlateColor[size_t(k)], plates::kDefaultColors[size_t(k)]);
+    }
+    EXPECT_EQ(Form->chk8->text().toStdString(), "注記版");
+    EXPECT_EQ(Form->Label15->text().toStdString(), "(国道)");
+    EXPECT_TRUE(ViewIsRight()); // all white
+    EXPECT_TRUE(Errors.empty());
+}
+
+TEST_F(FormMapTest, OpenShowsTheSheetAtEveryRate) {
+    LastOpened = MakeSheet("C5339.tif", 3000, 2000);
+    Open(LastOpened);
+    ASSERT_TRUE(Errors.empty()) << Errors.front();
+    ASSERT_EQ(Requests.size(), 1u);
+    EXPECT_EQ(Requests[0].Filter, "Tiff (*.tif)|*.tif");
+    EXPECT_TRUE(MapImage->Loaded);
+    EXPECT_TRUE(Form->btnBmpSave->isEnabled() && Form->btnCopy->isEnabled());
+    EXPECT_EQ(Form->scrH->Max(), 3000 - Form->ViewCols);
+    EXPECT_EQ(Form->scrV->Max(), 2000 - Form->ViewRows);
+    EXPECT_TRUE(ViewIsRight());
+
+    ScrollTo(Form->scrH, 700);
+    ScrollTo(Form->scrV, 333);
+    EXPECT_TRUE(ViewIsRight());
+    std::vector<std::string> labels;
+    for (int i = 0; i < 7; ++i) {
+        Form->spnRate->DownButton()->click();
+        Settle();
+        labels.push_back(Form->lblMScale->text().toStdString());
+        EXPECT_TRUE(ViewIsRight()) << labels.back();
+    }
+    EXPECT_EQ(Form->Rate, 1.0 / 64);
+    for (int i = 0; i < 10; ++i) {
+        Form->spnRate->UpButton()->click();
+        Settle();
+        labels.push_back(Form->lblMScale->text().toStdString());
+        EXPECT_TRUE(ViewIsRight()) << labels.back();
+    }
+    EXPECT_EQ(Form->Rate, 8.0);
+    EXPECT_EQ(labels, (std::vector<std::string>{"1/2", "1/4", "1/8", "1/16", "1/32", "1/64", "1/64", "1/32",
+                                                "1/16", "1/8", "1/4", "1/2", "x 1", "x 2", "x 4", "x 8", "x 8"}));
+    EXPECT_EQ(Form->ViewCols, int(Form->Image1->width() / 8.0));
+}
+
+TEST_F(FormMapTest, ZoomingOutAtTheRightEdgePullsThePositionBack) {
+    LastOpened = MakeSheet("a.tif", 2000, 1500);
+    Open(LastOpened);
+    ScrollTo(Form->scrH, Form->scrH->Max());
+    int before = Form->scrH->Position();
+    Form->spnRate->DownButton()->click();
+    Settle();
+    EXPECT_EQ(Form->scrH->Max(), 2000 - Form->ViewCols);
+    EXPECT_LT(Form->scrH->Position(), before);
+    EXPECT_EQ(Form->scrH->Position(), Form->scrH->Max());
+    EXPECT_TRUE(ViewIsRight());
+    // A second sheet starts at its top-left corner.
+    LastOpened = MakeSheet("b.tif", 1200, 900, 2);
+    Open(LastOpened);
+    EXPECT_EQ(Form->scrH->Position(), 0);
+    EXPECT_EQ(Form->scrV->Position(), 0);
+    EXPECT_TRUE(ViewIsRight());
+}
+
+TEST_F(FormMapTest, ThumbDragRedrawsOnceWhenReleased) {
+    LastOpened = MakeSheet("a.tif", 4000, 3000);
+    Open(LastOpened);
+    rt::TBitmap before = Form->Image1->Bitmap();
+    TScrollBar* bar = Form->scrH;
+    QStyleOptionSlider opt;
+    opt.initFrom(bar);
+    opt.orientation = Qt::Horizontal;
+    opt.minimum = bar->minimum();
+    opt.maximum = bar->maximum();
+    opt.sliderPosition = bar->sliderPosition();
+    opt.sliderValue = bar->value();
+    opt.pageStep = bar->pageStep();
+    opt.singleStep = bar->singleStep();
+    QRect thumb = bar->style()->subControlRect(QStyle::CC_ScrollBar, &opt, QStyle::SC_ScrollBarSlider, bar);
+    QTest::mousePress(bar, Qt::LeftButton, {}, thumb.center());
+    QTest::mouseMove(bar, thumb.center() + QPoint(60, 0));
+    Settle();
+    EXPECT_GT(bar->Position(), 0);
+    EXPECT_TRUE(Same(Form->Image1->Bitmap(), before)); // nothing drawn while dragging
+    QTest::mouseRelease(bar, Qt::LeftButton, {}, thumb.center() + QPoint(60, 0));
+    Settle();
+    EXPECT_FALSE(Same(Form->Image1->Bitmap(), before));
+    EXPECT_TRUE(ViewIsRight());
+}
+
+TEST_F(FormMapTest, HidingTheOptionPanelWidensTheView) {
+    LastOpened = MakeSheet("a.tif", 4000, 3000);
+    Open(LastOpened);
+    ScrollTo(Form->scrH, 500);
+    int width = Form->Image1->width(), cols = Form->ViewCols;
+    Form->btnOptV->click();
+    Settle();
+    EXPECT_TRUE(Form->pnlOption->isHidden());
+    EXPECT_EQ(Form->Image1->width(), width + 168);
+    EXPECT_EQ(Form->ViewCols, cols + 168);
+    EXPECT_EQ(Form->scrH->Position(), 500);
+    EXPECT_TRUE(ViewIsRight());
+    Form->btnOptV->click();
+    Settle();
+    EXPECT_FALSE(Form->pnlOption->isHidden());
+    EXPECT_EQ(Form->Image1->width(), width);
+}
+
+TEST_F(FormMapTest, PlatesAndColoursChangeTheirPixelsOnly) {
+    LastOpened = MakeSheet("a.tif", 1500, 1000);
+    Open(LastOpened);
+    Form->chk4->click(); // contour lines off
+    Settle();
+    EXPECT_FALSE(MapImage->PlateVisible[4]);
+    EXPECT_TRUE(ViewIsRight());
+    ColorAnswer = rt::RGB(200, 10, 20);
+    QTest::mouseClick(Form->col5, Qt::LeftButton);
+    Settle();
+    EXPECT_EQ(MapImage->PlateColor[5], rt::RGB(200, 10, 20));
+    EXPECT_EQ(Form->col5->Color(), rt::RGB(200, 10, 20));
+    EXPECT_TRUE(ViewIsRight());
+    rt::TBitmap before = Form->Image1->Bitmap();
+    ColorAnswer.reset(); // cancelled
+    QTest::mouseClick(Form->col6, Qt::LeftButton);
+    Settle();
+    EXPECT_TRUE(Same(Form->Image1->Bitmap(), before));
+    EXPECT_EQ(MapImage->PlateColor[6], plates::kDefaultColors[6]);
+    ASSERT_EQ(ColorOffered.size(), 2u);
+    EXPECT_EQ(ColorOffered[0], 0u); // the dialog opens with the last colour chosen, black first
+    EXPECT_EQ(ColorOffered[1], rt::RGB(200, 10, 20));
+}
+
+TEST_F(FormMapTest, CopyPutsTheViewOnTheClipboard) {
+    LastOpened = MakeSheet("a.tif", 3000, 2000);
+    Open(LastOpened);
+    Form->spnRate->DownButton()->click();
+    Form->spnRate->DownButton()->click();
+    ScrollTo(Form->scrH, 900);
+    ScrollTo(Form->scrV, 600);
+    Form->btnCopy->click();
+    QImage clip = QApplication::clipboard()->image();
+    const rt::TBitmap& view = Form->Image1->Bitmap();
+    ASSERT_EQ(clip.width(), view.Width());
+    ASSERT_EQ(clip.height(), view.Height());
+    for (int y = 0; y < view.Height(); y += 7)
+        for (int x = 0; x < view.Width(); x += 5) {
+            rt::TColor c = view.Pixel(x, y);
+            ASSERT_EQ(clip.pixel(x, y), qRgb(rt::RedOf(c), rt::GreenOf(c), rt::BlueOf(c))) << x << "," << y;
+        }
+}
+
+TEST_F(FormMapTest, SaveWritesWhatTheEngineWrites) {
+    LastOpened = MakeSheet("a.tif", 900, 700);
+    Open(LastOpened);
+    Form->spnRate->DownButton()->click();
+    Form->spnRate->DownButton()->click();
+    Answers.push_back(Dir.File("quarter")); // no extension typed
+    Form->btnBmpSave->click();
+    EXPECT_TRUE(rt::FileExists(Dir.File("quarter.bmp")));
+    TTiff t(nullptr, Dir.File("ref.tmp"));
+    t.OpenFile(LastOpened);
+    t.PlateColor = MapImage->PlateColor;
+    t.PlateVisible = MapImage->PlateVisible;
+    t.SaveBitmap(0, 0, 900, 700, 0.25L, Dir.File("want.bmp"));
+    EXPECT_TRUE(ReadAll(Dir.File("quarter.bmp")) == ReadAll(Dir.File("want.bmp")));
+    EXPECT_EQ(Requests.back().DefaultExt, "bmp");
+    EXPECT_EQ(Requests.back().Filter, "Bitmap|*.Bmp");
+
+    for (int i = 0; i < 3; ++i) Form->spnRate->UpButton()->click(); // x 2
+    Answers.push_back(Dir.File("double.bmp"));
+    Form->btnBmpSave->click();
+    EXPECT_FALSE(rt::FileExists(Dir.File("double.bmp")));
+    EXPECT_TRUE(Errors.empty());
+}
+
+TEST_F(FormMapTest, AFailedOpenShowsItsMessageAndChangesNothingElse) {
+    LastOpened = MakeSheet("a.tif", 800, 600);
+    Open(LastOpened);
+    ScrollTo(Form->scrH, 100);
+    Open(Dir.File("missing.tif"));
+    ASSERT_EQ(Errors.size(), 1u);
+    EXPECT_EQ(Errors[0], "ファイルが見つかりません");
+    EXPECT_FALSE(MapImage->Loaded);
+    EXPECT_EQ(Form->scrH->Position(), 100);
+    EXPECT_TRUE(Form->btnCopy->isEnabled());
+    Form->Image1->repaint();
+    EXPECT_TRUE(ViewIsRight()); // white now
+    size_t asked = Requests.size();
+    Form->btnOpenSingle->click(); // cancelled: nothing happens
+    EXPECT_EQ(Requests.size(), asked + 1);
+    EXPECT_EQ(Errors.size(), 1u);
+}
+
+TEST_F(FormMapTest, CommandsWaitWhileASheetUnpacks) {
+    LastOpened = MakeSheet("a.tif", 2000, 1500);
+    bool tried = false;
+    size_t asked = 0;
+    rt::SetProcessMessagesHook([&] {
+        if (tried) return;
+        tried = true;
+        asked = Requests.size();
+        Form->btnOpenSingle->setEnabled(true);
+        Form->btnOpenClick();
+        Form->btnBmpSaveClick();
+        Form->Button1Click();
+        Form->Button2Click();
+        Form->RedrawView(); // draws white, reads nothing
+    });
+    Open(LastOpened);
+    EXPECT_TRUE(tried);
+    EXPECT_EQ(Requests.size(), asked); // no dialog was shown meanwhile
+    EXPECT_TRUE(MapImage->Loaded);
+    EXPECT_TRUE(Errors.empty());
+    EXPECT_TRUE(ViewIsRight());
+}
+
+TEST_F(FormMapTest, ClosingWhileUnpackingStopsAndCloses) {
+    LastOpened = MakeSheet("a.tif", 2000, 1500);
+    int strips = 0;
+    rt::SetProcessMessagesHook([&] {
+        if (++strips == 2) Form->close();
+        QCoreApplication::processEvents();
+    });
+    bool closed = false;
+    Form->OnClosed = [&] { closed = true; };
+    Open(LastOpened);
+    Settle();
+    EXPECT_TRUE(closed);
+    EXPECT_FALSE(MapImage->Loaded);
+    EXPECT_EQ(strips, 2);
+    EXPECT_TRUE(Errors.empty());
+    Form.reset();
+    EXPECT_FALSE(rt::FileExists(Dir.File("scratch.tmp")));
+}
+
+TEST_F(FormMapTest, APanelTooSmallForItsBarsDrawsNothing) {
+    LastOpened = MakeSheet("a.tif", 800, 600);
+    Open(LastOpened);
+    Form->resize(180, 40);
+    Settle();
+    EXPECT_LE(Form->Image1->height(), 0 + 0 * Form->Image1->width());
+    EXPECT_LE(Form->ViewRows, 0);
+    Form->RedrawView();
+    EXPECT_TRUE(Errors.empty());
+    Form->resize(720, 455);
+    Settle();
+    EXPECT_TRUE(ViewIsRight());
+}

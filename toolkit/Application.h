@@ -1,0 +1,32 @@
+#pragma once
+// The application object and what must be set up around it: the unscaled pixel layout, the
+// runtime's hooks (event pump, message boxes) and the clipboard.
+
+#include "runtime/Bitmap.h"
+
+#include <QApplication>
+
+namespace tk {
+
+// Call before the QApplication exists: pixels are not scaled with the screen's resolution.
+void PrepareEnvironment();
+
+// Catches what a handler let through, as the last safety net.
+class TApplication : public QApplication {
+public:
+    TApplication(int& argc, char** argv);
+    bool notify(QObject* receiver, QEvent* event) override;
+};
+
+// Lets the runtime reach Qt: pending events, plain messages and the Yes/No question.
+void InstallRuntimeHooks();
+
+// The question box: information icon, caption "情報", buttons "はい(&Y)" and "いいえ(&N)".
+bool QuestionBox(const std::string& text);
+// The plain message box with one OK button.
+void MessageBox(const std::string& text);
+
+// Puts a copy of the bitmap on the clipboard, replacing what was there.
+void CopyToClipboard(const rt::TBitmap& bitmap);
+
+} // namespace tk

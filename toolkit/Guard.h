@@ -1,0 +1,26 @@
+#pragma once
+// No exception may unwind through Qt: every handler runs inside Guarded, which hands an
+// error to the application's handler (a message box with the error's text) and returns.
+
+#include <functional>
+#include <string>
+#include <utility>
+
+namespace tk {
+
+// Shows an error's message; tests replace it to see what the user would be shown.
+void SetErrorHandler(std::function<void(const std::string&)> handler);
+void HandleError(const std::string& message);
+
+// Runs f; any error is shown through the application's handler. An abort (rt::EAbort) is
+// silent, as it is meant to be.
+void Guarded(const std::function<void()>& f) noexcept;
+
+// Wraps a handler so that it is always guarded: use it for every connection.
+template <class F> auto Guard(F f) {
+    return [f = std::move(f)](auto&&... args) {
+        Guarded([&] { f(std::forward<decltype(args)>(args)...); });
+    };
+}
+
+} // namespace tk

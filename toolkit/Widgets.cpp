@@ -1,0 +1,121 @@
+#include "toolkit/Widgets.h"
+
+#include "runtime/Errors.h"
+#include "toolkit/Controls.h"
+#include "toolkit/Guard.h"
+
+#include <QImage>
+#include <QPainter>
+#include <climits>
+
+TSpinButton::TSpinButton(QWidget* parent) : QWidget(parent) {
+    Up = new QToolButton(this);
+    Down = new QToolButton(this);
+    Up->setArrowType(Qt::UpArrow);
+    Down->setArrowType(Qt::DownArrow);
+    Up->setIconSize(QSize(9, 6));
+    Down->setIconSize(QSize(9, 6));
+    Up->setAutoRepeat(true);
+    Down->setAutoRepeat(true);
+    connect(Up, &QToolButton::clicked, this, tk::Guard([this](bool) {
+                if (OnUpClick) OnUpClick();
+            }));
+    connect(Down, &QToolButton::clicked, this, tk::Guard([this](bool) {
+                if (OnDownClick) OnDownClick();
+            }));
+}
+
+void TSpinButton::resizeEvent(QResizeEvent* e) {
+    QWidget::resizeEvent(e);
+    int half = height() / 2;
+    Up->setGeometry(0, 0, width(), half);
+    Down->setGeometry(0, half, width(), height() - half);
+}
+
+TProgressGauge::TProgressGauge(QWidget* parent) : QProgressBar(parent) {
+    setRange(0, 100);
+    setValue(0);
+    setTextVisible(false);
+    Restyle();
+}
+
+void TProgressGauge::SetMin(int value) {
+    if (value > maximum())
+        throw rt::EInvalidOperation(
+            rt::Format("%d から %d の間の値でなければなりません", INT_MIN, maximum() - 1));
+    setMinimum(value);
+}
+
+void TProgressGauge::SetMax(int value) {
+    if (value < minimum())
+        throw rt::EInvalidOperation(
+            rt::Format("%d から %d の間の値でなければなりません", minimum() + 1, INT_MAX));
+    setMaximum(value);
+}
+
+void TProgressGauge::SetForeColor(rt::TColor color) {
+    Fore = color & 0x00FFFFFF;
+    Restyle();
+}
+
+void TProgressGauge::SetBackColor(rt::TColor color) {
+    Back = color & 0x00FFFFFF;
+    Restyle();
+}
+
+void TProgressGauge::Restyle() {
+    setStyleSheet(QString("QProgressBar { background: %1; border: 1px solid gray; } "
+                          "QProgressBar::chunk { background: %2; }")
+                      .arg(tk::ToQColor(Back).name(), tk::ToQColor(Fore).name()));
+}
+
+TPaintBox::TPaintBox(QWidget* parent) : QWidget(parent) {
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    Image.SetSize(width(), height());
+}
+
+void TPaintBox::Drawn() {
+    Fresh = true;
+    if (Locks == 0 && !Painting) update();
+}
+
+void TPaintBox::Unlock() {
+    if (Locks > 0) --Locks;
+    if (Locks == 0 && Fresh && !Painting) update();
+}
+
+void TPaintBox::FillRect(const rt::TRect& r, rt::TColor c) {
+    rt::FillBitmap(Image, r, c);
+    Drawn();
+}
+
+void TPaintBox::StretchBlt(int dx, int dy, int dw, int dh, const rt::TBitmap& src, int sx, int sy,
+                           int sw, int sh, uint32_t) {
+    rt::StretchCopy(Image, dx, dy, dw, dh, src, sx, sy, sw, sh);
+    Drawn();
+}
+
+void TPaintBox::BitBlt(int dx, int dy, int w, int h, const rt::TBitmap& src, int sx, int sy, uint32_t) {
+    rt::StretchCopy(Image, dx, dy, w, h, src, sx, sy, w, h);
+    Drawn();
+}
+
+void TPaintBox::resizeEvent(QResizeEvent* e) {
+    QWidget::resizeEvent(e);
+    Image.SetSize(width(), height());
+    Fresh = false; // the new size must be painted by the owner
+}
+
+void TPaintBox::paintEvent(QPaintEvent*) {
+    if (!Fresh && OnPaint) {
+        Painting = true;
+        tk::Guarded([this] { OnPaint(); });
+        Painting = false;
+    }
+    Fresh = false;
+    if (Image.Width() == 0 || Image.Height() == 0) return;
+    QPainter p(this);
+    QImage shown(Image.ScanLine(0), Image.Width(), Image.Height(), qsizetype(Image.Stride()),
+                 QImage::Format_BGR888);
+    p.drawImage(0, 0, shown);
+}

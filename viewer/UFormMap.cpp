@@ -1,0 +1,301 @@
+#include "viewer/UFormMap.h"
+
+#include "engine/Plates.h"
+#include "manage/UInit.h"
+#include "runtime/FileSys.h"
+#include "toolkit/Application.h"
+#include "toolkit/Guard.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QPainter>
+#include <cmath>
+
+std::unique_ptr<TTiff> MapImage;
+TFormMap* FormMap = nullptr;
+
+namespace {
+
+QString GlyphPath(const char* name) { return QString(":/glyphs/") + name; }
+
+} // namespace
+
+TFormMap::TFormMap(QWidget* parent, const std::string& scratchPath) : QWidget(parent) {
+    setupUi(this);
+    setFont(tk::FormFont());
+    setAttribute(Qt::WA_DeleteOnClose, false);
+    setAutoFillBackground(true);
+    resize(720, 455);
+    OpenDialog.Filter = "Tiff (*.tif)|*.tif";
+    SaveDialog.DefaultExt = "bmp";
+    SaveDialog.Filter = "Bitmap|*.Bmp";
+    PlateChecks = {nullptr, chk1, chk2, chk3, chk4, chk5, chk6, chk7, chk8};
+    PlateSwatches = {nullptr, col1, col2, col3, col4, col5, col6, col7, col8};
+    for (int k = 1; k <= 8; ++k) {
+        PlateSwatches[size_t(k)]->Tag = k;
+        PlateSwatches[size_t(k)]->SetColor(plates::kDefaultColors[size_t(k)]);
+        PlateSwatches[size_t(k)]->OnClick = [this](TSwatch* s) { tk::Guarded([&] { col8Click(s); }); };
+        connect(PlateChecks[size_t(k)], &QCheckBox::clicked, this, tk::Guard([this](bool) { chk8Click(); }));
+    }
+    Gauge->SetBackColor(rt::RGB(0, 255, 0));
+    Gauge->SetForeColor(rt::RGB(0, 0, 255));
+    scrV->PageSize = scrH->PageSize = 0;
+    tk::SetGlyph(btnMapMgr, GlyphPath("globe.xpm"));
+    tk::SetGlyph(btnOpenSingle, GlyphPath("open.xpm"));
+    tk::SetGlyph(btnBmpSave, GlyphPath("save.xpm"));
+    tk::SetGlyph(btnCopy, GlyphPath("copy.xpm"));
+    tk::SetGlyph(btnOptV, GlyphPath("options.xpm"));
+
+    connect(btnOpenSingle, &QToolButton::clicked, this, tk::Guard([this](bool) { btnOpenClick(); }));
+    connect(btnMapMgr, &QToolButton::clicked, this, tk::Guard([this](bool) { btnMapMgrClick(); }));
+    connect(btnBmpSave, &QToolButton::clicked, this, tk::Guard([this](bool) { btnBmpSaveClick(); }));
+    connect(btnCopy, &QToolButton::clicked, this, tk::Guard([this](bool) { Button2Click(); }));
+    connect(btnOptV, &QToolButton::clicked, this, tk::Guard([this](bool) { btnOptVClick(); }));
+    connect(Button1, &QPushButton::clicked, this, tk::Guard([this](bool) { Button1Click(); }));
+    connect(Button2, &QPushButton::clicked, this, tk::Guard([this](bool) { Button2Click(); }));
+    connect(Button3, &QPushButton::clicked, this, tk::Guard([this](bool) { Button3Click(); }));
+    spnRate->OnUpClick = [this] { spnRateUpClick(); };
+    spnRate->OnDownClick = [this] { spnRateDownClick(); };
+    for (TScrollBar* bar : {scrH, scrV}) {
+        bar->OnScroll = [this](TScrollBar* s, int code, int& pos) { scrHScroll(s, code, pos); };
+        bar->OnChange = [this](TScrollBar* s) { scrHChange(s); };
+    }
+    pnlMap->OnResize = [this] { tk::Guarded([this] { pnlMapResize(); }); };
+    Image1->OnPaint = [this] { Image1Paint(); };
+
+    FormCreate(scratchPath);
+}
+
+TFormMap::~TFormMap() { FormDestroy(); }
+
+void TFormMap::FormCreate(const std::string& scratchPath) {
+    InitMapMgr(rt::ExeDir());
+    MapImage = std::make_unique<TTiff>(Image1, scratchPath);
+    MapImage->Gauge = Gauge;
+    Rate = 1.0;
+    Ready = false;
+}
+
+void TFormMap::FormDestroy() {
+    // Detach the view first: the widgets go before the object would otherwise.
+    if (MapImage) {
+        MapImage->Gauge = nullptr;
+        MapImage->TargetCanvas = nullptr;
+    }
+    MapImage.reset();
+}
+
+void TFormMap::FormShow() {
+    UpdateScale();
+    TransferPlateColors();
+}
+
+bool TFormMap::Busy() const { return MapImage && MapImage->IsOpening(); }
+
+void TFormMap::showEvent(QShowEvent* e) {
+    QWidget::showEvent(e);
+    AlignControls();
+    if (!Shown) {
+        Shown = true;
+        tk::Guarded([this] { FormShow(); });
+    }
+}
+
+void TFormMap::resizeEvent(QResizeEvent* e) {
+    QWidget::resizeEvent(e);
+    AlignControls();
+}
+
+// The toolbar along the top, the option panel at the right while visible, the map panel
+// in what is left.
+void TFormMap::AlignControls() {
+    const int w = width(), h = height(), bar = ToolBar1->height();
+    ToolBar1->setGeometry(0, 0, w, bar);
+    ToolBar1->Arrange();
+    int right = w;
+    if (!pnlOption->isHidden()) {
+        right = std::max(0, w - pnlOption->width());
+        pnlOption->setGeometry(right, bar, pnlOption->width(), std::max(0, h - bar));
+    }
+    pnlMap->setGeometry(0, bar, right, std::max(0, h - bar));
+}
+
+void TFormMap::closeEvent(QCloseEvent* e) {
+    if (Busy()) {
+        // Stop the unpacking at its next strip; the open command closes the window then.
+        CloseAfterOpen = true;
+        MapImage->RequestStop();
+        e->ignore();
+        return;
+    }
+    QWidget::closeEvent(e);
+    if (OnClosed) OnClosed();
+}
+
+void TFormMap::RedrawView() {
+    Image1->Lock();
+    struct TUnlock {
+        TPaintBox* Box;
+        ~TUnlock() { Box->Unlock(); }
+    } unlock{Image1};
+    for (int k = 1; k <= 8; ++k) MapImage->PlateVisible[size_t(k)] = PlateChecks[size_t(k)]->isChecked();
+    Image1->FillRect({0, 0, Image1->width(), Image1->height()}, rt::RGB(255, 255, 255));
+    if (MapImage->Loaded) {
+        MapImage->Draw(scrH->Position(), scrV->Position(), ViewCols, ViewRows, static_cast<long double>(Rate));
+        UpdateScrollRanges();
+    }
+}
+
+void TFormMap::btnOpenClick() {
+    if (Busy()) return;
+    if (!OpenDialog.Execute()) return;
+    OpenSheet(OpenDialog.FileName);
+}
+
+void TFormMap::OpenSheet(const std::string& path) {
+    if (Busy()) return;
+    struct TCloseLater {
+        TFormMap* Form;
+        ~TCloseLater() {
+            if (Form->CloseAfterOpen) QMetaObject::invokeMethod(Form, "close", Qt::QueuedConnection);
+        }
+    } closeLater{this};
+    MapImage->OpenFile(path);
+    scrH->SetPosition(0);
+    scrV->SetPosition(0);
+    RedrawView();
+    Ready = true;
+    btnBmpSave->setEnabled(true);
+    btnCopy->setEnabled(true);
+}
+
+void TFormMap::btnMapMgrClick() {
+    if (ShowMgr) ShowMgr();
+}
+
+void TFormMap::btnOptVClick() { pnlOption->setVisible(btnOptV->isChecked()); AlignControls(); }
+
+void TFormMap::spnRateUpClick() {
+    Rate = Rate * 2;
+    if (Rate > 8) Rate = 8;
+    UpdateScale();
+    if (Ready) RedrawView();
+}
+
+void TFormMap::spnRateDownClick() {
+    Rate = Rate / 2;
+    if (Rate < 1.0 / 64) Rate = 1.0 / 64;
+    UpdateScale();
+    if (Ready) RedrawView();
+}
+
+void TFormMap::UpdateScale() {
+    if (Rate >= 1)
+        lblMScale->setText(QString("x %1").arg(static_cast<int64_t>(Rate)));
+    else
+        lblMScale->setText(QString("1/%1").arg(static_cast<int64_t>(1 / Rate)));
+    ViewCols = static_cast<int32_t>(Image1->width() / Rate);
+    ViewRows = static_cast<int32_t>(Image1->height() / Rate);
+    scrH->setGeometry(Image1->x(), Image1->y() + Image1->height(), Image1->width(), scrH->height());
+    scrH->SetLargeChange(ViewCols / 2);
+    scrH->SetSmallChange(10);
+    scrV->setGeometry(Image1->x() + Image1->width(), Image1->y(), scrV->width(), Image1->height());
+    scrV->SetLargeChange(ViewRows / 2);
+    scrV->SetSmallChange(10);
+    UpdateScrollRanges();
+}
+
+void TFormMap::UpdateScrollRanges() {
+    const int32_t w = MapImage->Width, h = MapImage->Height;
+    scrH->SetMax(w > ViewCols ? w - ViewCols : 0);
+    scrV->SetMax(h > ViewRows ? h - ViewRows : 0);
+}
+
+void TFormMap::pnlMapResize() {
+    Ready = false;
+    struct TReady {
+        bool& Flag;
+        ~TReady() { Flag = true; }
+    } ready{Ready};
+    // A panel smaller than the bars leaves the view no room: it gets none.
+    Image1->setGeometry(0, 0, std::max(0, pnlMap->width() - scrV->width()),
+                        std::max(0, pnlMap->height() - scrH->height()));
+    Gauge->setGeometry(0, 0, pnlMap->width(), Gauge->height());
+    UpdateScale();
+}
+
+void TFormMap::Image1Paint() {
+    if (Ready) RedrawView();
+}
+
+void TFormMap::scrHScroll(TScrollBar*, int scrollCode, int&) {
+    if (Ready && scrollCode == TScrollBar::scEndScroll) RedrawView();
+}
+
+void TFormMap::scrHChange(TScrollBar*) {}
+
+void TFormMap::chk8Click() {
+    if (Ready) RedrawView();
+}
+
+void TFormMap::col8Click(TSwatch* sender) {
+    if (!ColorDialog.Execute()) return;
+    sender->SetColor(ColorDialog.Color);
+    TransferPlateColors();
+}
+
+void TFormMap::TransferPlateColors() {
+    MapImage->PlateColor[0] = rt::RGB(255, 255, 255);
+    for (int k = 1; k <= 8; ++k) MapImage->PlateColor[size_t(k)] = PlateSwatches[size_t(k)]->Color();
+    RedrawView();
+}
+
+void TFormMap::Button2Click() {
+    if (Busy()) return;
+    rt::TBitmap copy;
+    copy.SetSize(Image1->width(), Image1->height());
+    rt::StretchCopy(copy, 0, 0, copy.Width(), copy.Height(), Image1->Bitmap(), 0, 0, copy.Width(),
+                    copy.Height());
+    tk::CopyToClipboard(copy);
+}
+
+void TFormMap::btnBmpSaveClick() {
+    if (Busy()) return;
+    if (!SaveDialog.Execute()) return;
+    MapImage->SaveBitmap(0, 0, MapImage->Width, MapImage->Height, static_cast<long double>(Rate),
+                         SaveDialog.FileName);
+}
+
+void TFormMap::Button1Click() {
+    if (Busy()) return;
+    std::string path = rt::JoinPath(rt::JoinPath(rt::ExeDir(), "Bmp"), MapImage->SheetName + ".Bmp");
+    MapImage->SaveBitmap(0, 0, MapImage->Width, MapImage->Height, 0.03125L, path);
+}
+
+void TFormMap::Button3Click() {
+    // The work bitmap's palette, 32 squares to a row, on the window's own surface.
+    PaletteSquares.clear();
+    const rt::TBitmap& work = *MapImage->WorkBitmap;
+    if (!work.HasPalette()) return;
+    const auto& pal = work.Palette();
+    for (int k = 0; k < 256; ++k) {
+        const auto& e = pal[size_t(k)];
+        rt::TColor wanted = rt::RGB(e.Red, e.Green, e.Blue);
+        const auto& near = pal[size_t(work.NearestPaletteIndex(wanted))];
+        int i = k / 32, j = k % 32;
+        PaletteSquares.push_back({QRect(10 + 15 * j, 10 + 15 * i, 16, 16), rt::RGB(near.Red, near.Green, near.Blue)});
+    }
+    repaint();
+}
+
+void TFormMap::paintEvent(QPaintEvent* e) {
+    QWidget::paintEvent(e);
+    if (PaletteSquares.empty()) return;
+    QPainter p(this);
+    p.setPen(Qt::black);
+    for (const auto& [r, c] : PaletteSquares) {
+        p.setBrush(tk::ToQColor(c));
+        p.drawRect(r.adjusted(0, 0, -1, -1));
+    }
+    PaletteSquares.clear();
+}

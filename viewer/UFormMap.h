@@ -1,0 +1,80 @@
+#pragma once
+// The main window: the view of the open sheet with its scroll bars, the toolbar, and the
+// option panel with the plate controls and the zoom.
+
+#include "engine/TiffIO.h"
+#include "toolkit/Dialogs.h"
+#include "ui_UFormMap.h"
+
+#include <QWidget>
+#include <array>
+#include <functional>
+#include <memory>
+
+class TFormMap : public QWidget, public Ui::TFormMap {
+    Q_OBJECT
+public:
+    // scratchPath is the map image object's scratch file; empty means the default.
+    explicit TFormMap(QWidget* parent = nullptr, const std::string& scratchPath = {});
+    ~TFormMap() override;
+
+    double Rate = 1.0;
+    int32_t ViewCols = 0;
+    int32_t ViewRows = 0;
+    bool Ready = false;
+
+    tk::TOpenDialog OpenDialog;
+    tk::TSaveDialog SaveDialog;
+    tk::TColorDialog ColorDialog;
+
+    void FormCreate(const std::string& scratchPath);
+    void FormDestroy();
+    void FormShow();
+    void RedrawView();
+    void btnOpenClick();
+    void btnMapMgrClick();
+    void btnOptVClick();
+    void spnRateUpClick();
+    void spnRateDownClick();
+    void UpdateScale();
+    void UpdateScrollRanges();
+    void pnlMapResize();
+    void Image1Paint();
+    void scrHScroll(TScrollBar* sender, int scrollCode, int& scrollPos);
+    void scrHChange(TScrollBar* sender);
+    void chk8Click();
+    void col8Click(TSwatch* sender);
+    void TransferPlateColors();
+    void Button2Click();
+    void btnBmpSaveClick();
+    void Button1Click();
+    void Button3Click();
+
+    // The open command after its dialog: also used for the sheet named on the command line.
+    void OpenSheet(const std::string& path);
+    // The manager window's ShowMgr, once that window exists.
+    std::function<void()> ShowMgr;
+    // Called when the window has closed.
+    std::function<void()> OnClosed;
+
+    std::array<QCheckBox*, 9> PlateChecks{};  // 1 to 8
+    std::array<TSwatch*, 9> PlateSwatches{};  // 1 to 8
+
+protected:
+    void showEvent(QShowEvent* e) override;
+    void resizeEvent(QResizeEvent* e) override;
+    void closeEvent(QCloseEvent* e) override;
+    void paintEvent(QPaintEvent* e) override;
+
+private:
+    void AlignControls();
+    bool Busy() const; // a sheet is being unpacked
+
+    bool Shown = false;
+    bool CloseAfterOpen = false;
+    std::vector<std::pair<QRect, rt::TColor>> PaletteSquares; // drawn once, then forgotten
+};
+
+// The one map image object of the process, owned by the main window.
+extern std::unique_ptr<TTiff> MapImage;
+extern TFormMap* FormMap;
