@@ -256,3 +256,21 @@ TEST_F(EngineTest, DefaultScratchIsSharedUnderALockWithAPrivateFallback) {
     EXPECT_FALSE(rt::FileExists(shared));
     EXPECT_FALSE(rt::FileExists(own));
 }
+
+TEST_F(EngineTest, AStopRequestEndsTheOpenBeforeTheNextStrip) {
+    std::vector<std::vector<uint8_t>> strips = {RowsStrip(4, 1, 1), RowsStrip(4, 1, 2), RowsStrip(4, 1, 3)};
+    std::string path = Put("a.tif", TSheetBuilder::Basic(4, 3, strips).Build());
+    TTiff t(nullptr, ScratchPath());
+    int pumps = 0;
+    rt::SetProcessMessagesHook([&] {
+        if (++pumps == 2) t.RequestStop();
+    });
+    EXPECT_THROW(t.OpenFile(path), rt::EAbort);
+    rt::SetProcessMessagesHook(nullptr);
+    EXPECT_FALSE(t.Loaded);
+    EXPECT_FALSE(t.IsOpening());
+    EXPECT_EQ(Scratch(), std::vector<uint8_t>(4, 1)); // the first strip's row only
+    t.RequestStop(); // outside an open it is forgotten
+    t.OpenFile(path);
+    EXPECT_TRUE(t.Loaded);
+}
