@@ -24,6 +24,23 @@ int main(int argc, char** argv) {
                     sample::WriteSheet(dir + "/seed" + std::to_string(n) + ".tif",
                                        sample::PaintSample(24, 16, uint32_t(n)), o);
                 }
+        } else if (target == "fuzz_csv") {
+            // Registries and index files: quotes, Shift-JIS, the line ends and 0x1A.
+            const std::string seeds[] = {
+                "7,5339,\"\x93\x8c\x8b\x9e\",/cd/Data,/opt/Gsi25kMI5339.txt\r\n"
+                "7,5340,y,/cd/Data,/opt/Gsi25kMI5340.txt\r\n",
+                "7,k,v,/d\r\n\r\n  7,k,v,/e,/f\r\n",
+                "\"x,y\",z\rx\"y,z\"x,y\n\"x\"\"y\",z\r\n\x1a" "7,a,b,c,d\r\n",
+                "\r\n  \t,,\r\n",
+            };
+            int n = 0;
+            for (const auto& s : seeds) {
+                const std::string path = dir + "/seed" + std::to_string(++n) + ".csv";
+                if (FILE* f = std::fopen(path.c_str(), "wb")) {
+                    std::fwrite(s.data(), 1, s.size(), f);
+                    std::fclose(f);
+                }
+            }
         }
     } catch (const std::exception& e) {
         std::fprintf(stderr, "fuzz_seeds: %s\n", e.what());

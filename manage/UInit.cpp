@@ -11,10 +11,10 @@ std::string MgrFile;
 
 void InitMapMgr(const std::string& exeDir) {
     ExeDir = exeDir.empty() ? rt::ExeDir() : exeDir;
-    if (ExeDir.back() != '/') ExeDir += '/';
+    if (ExeDir.empty() || ExeDir.back() != '/') ExeDir += '/';
     MgrDir = ExeDir + "Mapmgr";
-    // Tested in place rather than by entering it, so the current directory never moves;
-    // a directory that could not be entered counts as missing, as entering would find.
+    // Tested in place so that the current directory never moves; one that cannot be
+    // entered is of no use and counts as missing.
     const bool enterable = rt::DirectoryExists(MgrDir) && ::access(MgrDir.c_str(), X_OK) == 0;
     if (!enterable && !rt::CreateDir(MgrDir))
         rt::ShowMessage("Mapマネージャのディレクトリが作成できません");

@@ -7,7 +7,6 @@
 
 #include <deque>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 using testing_support::OpenDescriptorCount;
 using testing_support::ReadAll;
@@ -111,13 +110,11 @@ TEST_F(Manage, RecognisesDiscKindsWhateverTheCaseOfTheirNames) {
     MakeDisc("half", "");
     std::filesystem::remove(Disc.File("half/Data/Kanri.csv"));
     std::filesystem::create_directory(Disc.File("half/Zumei.csv")); // not a file
-    root = Disc.File("half");
-    EXPECT_EQ(GetMapKind(root), kMapKindUnknown);
-    EXPECT_EQ(root, Disc.File("half"));
-    root.clear();
-    EXPECT_EQ(GetMapKind(root), kMapKindUnknown);
-    root = Disc.File("none");
-    EXPECT_EQ(GetMapKind(root), kMapKindUnknown);
+    for (std::string none : {Disc.File("half"), std::string(), Disc.File("none")}) {
+        root = none;
+        EXPECT_EQ(GetMapKind(root), kMapKindUnknown);
+        EXPECT_EQ(root, none);
+    }
 }
 
 TEST_F(Manage, RegistersDiscsInOrderAndAppendsASecondOne) {
@@ -191,22 +188,6 @@ TEST_F(Manage, AFailedReplacementKeepsTheOldRegistry) {
     BeforeAnswer = [] { ASSERT_TRUE(rt::DeleteFile(MgrFile + ".new")); };
     Answers = {true};
     MakeMgrMI(MakeDisc("b", "1,x\r\n"));
-    EXPECT_EQ(Messages, std::vector<std::string>{kFailed});
-    EXPECT_EQ(Registry(), before);
-}
-
-TEST_F(Manage, AReadOnlyRegistryDirectoryKeepsTheOldRegistry) {
-    if (::geteuid() == 0) GTEST_SKIP() << "a read-only directory does not stop root";
-    MakeMgrMI(MakeDisc("a", "1,x\r\n"));
-    const std::string before = Registry();
-    BeforeAnswer = [] {
-        std::filesystem::permissions(MgrDir, std::filesystem::perms::owner_read |
-                                                 std::filesystem::perms::owner_exec);
-    };
-    Answers = {true};
-    MakeMgrMI(MakeDisc("c", "1,x\r\n"));
-    std::filesystem::permissions(MgrDir, std::filesystem::perms::owner_all);
-    rt::DeleteFile(MgrFile + ".new"); // could not go while the directory was read-only
     EXPECT_EQ(Messages, std::vector<std::string>{kFailed});
     EXPECT_EQ(Registry(), before);
 }
