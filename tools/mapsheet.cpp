@@ -9,6 +9,7 @@
 #include "tools/SampleSheet.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -76,11 +77,18 @@ void RemoveScratchOnSignal(int sig) {
 std::string NewScratchPath() {
     const char* tmp = std::getenv("TMPDIR");
     std::string path = std::string(tmp && *tmp ? tmp : "/tmp") + "/mapsheet-XXXXXX";
-    int fd = ::mkstemp(path.data());
-    if (fd < 0) rt::RaiseIoErrorFor(path);
-    ::close(fd);
+    if (path.size() >= sizeof gScratch) throw rt::EInOutError(rt::kPathNotFound);
+    // The name is made in place, so a signal that comes once the file exists finds it.
     std::snprintf(gScratch, sizeof gScratch, "%s", path.c_str());
-    return path;
+    int fd = ::mkstemp(gScratch);
+    if (fd < 0) {
+        int err = errno;
+        gScratch[0] = '\0';
+        errno = err;
+        rt::RaiseIoErrorFor(path);
+    }
+    ::close(fd);
+    return gScratch;
 }
 
 // Per cent of strips on stderr, while stderr is a terminal.
