@@ -125,7 +125,7 @@ private:
 TTiff::TTiff(rt::TCanvasSurface* viewCanvas, const std::string& scratchPath) {
     TargetCanvas = viewCanvas;
     if (scratchPath.empty()) {
-        ScratchPath = rt::JoinPath(rt::ExeDir(), "tiff.tmp");
+        ScratchPath = rt::JoinPath(rt::ScratchDir(), "tiff.tmp");
         SharedScratch = true;
     } else {
         ScratchPath = scratchPath;
@@ -635,4 +635,17 @@ void TTiff::SaveBitmap(int32_t col, int32_t row, int32_t cols, int32_t rows, lon
     if (pending > 0) out.Write(rowsOut.data(), pending * rowStride);
     out.Close();
     ScratchFile.Close();
+}
+
+bool TTiff::PixelAt(int32_t col, int32_t row, uint8_t& value) const {
+    if (!Loaded || col < 0 || row < 0 || col >= Width || row >= Height) return false;
+    try {
+        rt::TBinaryFile f;
+        f.Assign(ScratchPath);
+        f.Reset();
+        f.Seek(int64_t(row) * Width + col);
+        return f.ReadSome(&value, 1) == 1;
+    } catch (const rt::TError&) {
+        return false; // a hint for the status bar, not worth an error box
+    }
 }

@@ -25,8 +25,9 @@ static_assert(sizeof(TDirEntry) == 12);
 
 class TTiff {
 public:
-    // An empty scratchPath means "tiff.tmp" in the executable directory, shared between
-    // processes through an advisory lock.
+    // An empty scratchPath means "tiff.tmp" in the executable directory (or, where that
+    // cannot be written, in the user's cache directory), shared between processes through
+    // an advisory lock.
     explicit TTiff(rt::TCanvasSurface* viewCanvas, const std::string& scratchPath = {});
     ~TTiff();
     TTiff(const TTiff&) = delete;
@@ -38,6 +39,9 @@ public:
     void SaveBitmap(int32_t col, int32_t row, int32_t cols, int32_t rows, long double rate,
                     const std::string& fileName);
     void InitPalette();
+
+    // The pixel byte at a sheet position, from the scratch file; false where there is none.
+    bool PixelAt(int32_t col, int32_t row, uint8_t& value) const;
 
     // True while OpenFile runs (its strips let pending window events run).
     bool IsOpening() const { return Opening; }

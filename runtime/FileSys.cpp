@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <dirent.h>
 #include <strings.h>
 #include <sys/stat.h>
@@ -46,6 +47,42 @@ std::string ExeDir() {
     std::string dir = ExtractFileDir(buf);
     return dir.empty() ? std::string("/") : dir;
 }
+
+bool IsWritableDir(const std::string& dir) {
+    return DirectoryExists(dir) && ::access(dir.c_str(), W_OK | X_OK) == 0;
+}
+
+bool ForceDirectories(const std::string& dir) {
+    if (dir.empty() || DirectoryExists(dir)) return !dir.empty();
+    std::string parent = ExtractFileDir(dir);
+    if (!parent.empty() && parent != dir) ForceDirectories(parent);
+    return CreateDir(dir) || DirectoryExists(dir);
+}
+
+namespace {
+
+std::string UserDir(const char* xdgVar, const char* homeRel) {
+    const char* xdg = std::getenv(xdgVar);
+    std::string base;
+    if (xdg && *xdg == '/') {
+        base = xdg;
+    } else {
+        const char* home = std::getenv("HOME");
+        base = JoinPath(home && *home ? home : "/tmp", homeRel);
+    }
+    std::string dir = JoinPath(base, "mapviewer");
+    ForceDirectories(dir);
+    return dir;
+}
+
+} // namespace
+
+std::string AppDir(const std::string& exeDir, const char* xdgVar, const char* homeRel) {
+    return IsWritableDir(exeDir) ? exeDir : UserDir(xdgVar, homeRel);
+}
+
+std::string ScratchDir() { return AppDir(ExeDir(), "XDG_CACHE_HOME", ".cache"); }
+std::string DataDir() { return AppDir(ExeDir(), "XDG_DATA_HOME", ".local/share"); }
 
 std::string JoinPath(const std::string& dir, const std::string& name) {
     if (dir.empty()) return name;

@@ -18,6 +18,17 @@ bool SetCurrentDir(const std::string& path);
 
 // Directory of the running executable, without a trailing "/".
 std::string ExeDir();
+// Where the program keeps its files: the executable directory while it can be written,
+// else the user's directory for the kind of file ($XDG_CACHE_HOME/mapviewer for the
+// scratch file, $XDG_DATA_HOME/mapviewer for the management directory), made when missing.
+std::string ScratchDir();
+std::string DataDir();
+// The choice behind both: exeDir when it can be written, else $xdgVar/mapviewer (or
+// $HOME/homeRel/mapviewer when the variable is unset), made when missing.
+std::string AppDir(const std::string& exeDir, const char* xdgVar, const char* homeRel);
+bool IsWritableDir(const std::string& dir);
+// Makes a directory and its missing parents; true when it exists afterwards.
+bool ForceDirectories(const std::string& dir);
 // Joins a directory and a name with one "/"; a directory already ending in "/" is
 // joined directly.
 std::string JoinPath(const std::string& dir, const std::string& name);

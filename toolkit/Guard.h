@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <string>
+#include <type_traits>
 #include <utility>
 
 namespace tk {
@@ -16,10 +17,16 @@ void HandleError(const std::string& message);
 // silent, as it is meant to be.
 void Guarded(const std::function<void()>& f) noexcept;
 
-// Wraps a handler so that it is always guarded: use it for every connection.
+// Wraps a handler so that it is always guarded: use it for every connection. A handler
+// that takes no arguments may serve a signal that has some.
 template <class F> auto Guard(F f) {
     return [f = std::move(f)](auto&&... args) {
-        Guarded([&] { f(std::forward<decltype(args)>(args)...); });
+        Guarded([&] {
+            if constexpr (std::is_invocable_v<const F&, decltype(args)...>)
+                f(std::forward<decltype(args)>(args)...);
+            else
+                f();
+        });
     };
 }
 

@@ -5,6 +5,9 @@
 #include "toolkit/Guard.h"
 
 #include <QImage>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QWheelEvent>
 #include <QPainter>
 #include <climits>
 
@@ -71,6 +74,8 @@ void TProgressGauge::Restyle() {
 
 TPaintBox::TPaintBox(QWidget* parent) : QWidget(parent) {
     setAttribute(Qt::WA_OpaquePaintEvent);
+    setFocusPolicy(Qt::StrongFocus);
+    setMouseTracking(true);
     Image.SetSize(width(), height());
 }
 
@@ -118,4 +123,42 @@ void TPaintBox::paintEvent(QPaintEvent*) {
     QImage shown(Image.ScanLine(0), Image.Width(), Image.Height(), qsizetype(Image.Stride()),
                  QImage::Format_BGR888);
     p.drawImage(0, 0, shown);
+}
+
+void TPaintBox::mousePressEvent(QMouseEvent* e) {
+    QWidget::mousePressEvent(e);
+    if (OnMouseDown) tk::Guarded([&] { OnMouseDown(e); });
+}
+
+void TPaintBox::mouseMoveEvent(QMouseEvent* e) {
+    QWidget::mouseMoveEvent(e);
+    if (OnMouseMove) tk::Guarded([&] { OnMouseMove(e); });
+}
+
+void TPaintBox::mouseReleaseEvent(QMouseEvent* e) {
+    QWidget::mouseReleaseEvent(e);
+    if (OnMouseUp) tk::Guarded([&] { OnMouseUp(e); });
+}
+
+void TPaintBox::leaveEvent(QEvent* e) {
+    QWidget::leaveEvent(e);
+    if (OnMouseLeave) tk::Guarded([&] { OnMouseLeave(); });
+}
+
+void TPaintBox::wheelEvent(QWheelEvent* e) {
+    if (!OnWheel) {
+        QWidget::wheelEvent(e);
+        return;
+    }
+    e->accept();
+    tk::Guarded([&] { OnWheel(e); });
+}
+
+void TPaintBox::keyPressEvent(QKeyEvent* e) {
+    bool used = false;
+    if (OnKeyDown) tk::Guarded([&] { used = OnKeyDown(e); });
+    if (used)
+        e->accept();
+    else
+        QWidget::keyPressEvent(e);
 }

@@ -5,6 +5,7 @@
 #include "runtime/Canvas.h"
 #include "runtime/Progress.h"
 
+#include <QFocusEvent>
 #include <QProgressBar>
 #include <QToolButton>
 #include <QWidget>
@@ -57,6 +58,13 @@ class TPaintBox : public QWidget, public rt::TCanvasSurface {
 public:
     explicit TPaintBox(QWidget* parent = nullptr);
     std::function<void()> OnPaint;
+    // Input on the view; each handler runs guarded.
+    std::function<void(QMouseEvent*)> OnMouseDown;
+    std::function<void(QMouseEvent*)> OnMouseMove;
+    std::function<void(QMouseEvent*)> OnMouseUp;
+    std::function<void()> OnMouseLeave;
+    std::function<void(QWheelEvent*)> OnWheel;
+    std::function<bool(QKeyEvent*)> OnKeyDown; // true when the key was used
     const rt::TBitmap& Bitmap() const { return Image; }
 
     void FillRect(const rt::TRect& r, rt::TColor c) override;
@@ -73,6 +81,15 @@ public:
 protected:
     void paintEvent(QPaintEvent* e) override;
     void resizeEvent(QResizeEvent* e) override;
+    void mousePressEvent(QMouseEvent* e) override;
+    void mouseMoveEvent(QMouseEvent* e) override;
+    void mouseReleaseEvent(QMouseEvent* e) override;
+    void leaveEvent(QEvent* e) override;
+    void wheelEvent(QWheelEvent* e) override;
+    void keyPressEvent(QKeyEvent* e) override;
+    // The view shows no focus frame: gaining or losing focus needs no new picture.
+    void focusInEvent(QFocusEvent* e) override { e->accept(); }
+    void focusOutEvent(QFocusEvent* e) override { e->accept(); }
 
 private:
     void Drawn();

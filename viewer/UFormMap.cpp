@@ -63,13 +63,14 @@ TFormMap::TFormMap(QWidget* parent, const std::string& scratchPath) : QWidget(pa
     pnlMap->OnResize = [this] { tk::Guarded([this] { pnlMapResize(); }); };
     Image1->OnPaint = [this] { Image1Paint(); };
 
+    SetupInput();
     FormCreate(scratchPath);
 }
 
 TFormMap::~TFormMap() { FormDestroy(); }
 
 void TFormMap::FormCreate(const std::string& scratchPath) {
-    InitMapMgr(rt::ExeDir());
+    InitMapMgr(rt::DataDir());
     MapImage = std::make_unique<TTiff>(Image1, scratchPath);
     MapImage->Gauge = Gauge;
     Rate = 1.0;
@@ -117,7 +118,9 @@ void TFormMap::AlignControls() {
         right = std::max(0, w - pnlOption->width());
         pnlOption->setGeometry(right, bar, pnlOption->width(), std::max(0, h - bar));
     }
-    pnlMap->setGeometry(0, bar, right, std::max(0, h - bar));
+    const int status = StatusBar ? StatusBar->height() : 0;
+    pnlMap->setGeometry(0, bar, right, std::max(0, h - bar - status));
+    if (StatusBar) StatusBar->setGeometry(0, std::max(bar, h - status), right, status);
 }
 
 void TFormMap::closeEvent(QCloseEvent* e) {
@@ -133,6 +136,7 @@ void TFormMap::closeEvent(QCloseEvent* e) {
 }
 
 void TFormMap::RedrawView() {
+    ++Redraws;
     Image1->Lock();
     struct TUnlock {
         TPaintBox* Box;
@@ -144,6 +148,7 @@ void TFormMap::RedrawView() {
         MapImage->Draw(scrH->Position(), scrV->Position(), ViewCols, ViewRows, static_cast<long double>(Rate));
         UpdateScrollRanges();
     }
+    UpdateStatus();
 }
 
 void TFormMap::btnOpenClick() {
@@ -175,17 +180,24 @@ void TFormMap::btnMapMgrClick() {
 
 void TFormMap::btnOptVClick() { pnlOption->setVisible(btnOptV->isChecked()); AlignControls(); }
 
-void TFormMap::spnRateUpClick() {
-    Rate = Rate * 2;
-    if (Rate > 8) Rate = 8;
+void TFormMap::StepRate(bool in) {
+    if (in) {
+        Rate = Rate * 2;
+        if (Rate > 8) Rate = 8;
+    } else {
+        Rate = Rate / 2;
+        if (Rate < 1.0 / 64) Rate = 1.0 / 64;
+    }
     UpdateScale();
+}
+
+void TFormMap::spnRateUpClick() {
+    StepRate(true);
     if (Ready) RedrawView();
 }
 
 void TFormMap::spnRateDownClick() {
-    Rate = Rate / 2;
-    if (Rate < 1.0 / 64) Rate = 1.0 / 64;
-    UpdateScale();
+    StepRate(false);
     if (Ready) RedrawView();
 }
 

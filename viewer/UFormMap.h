@@ -6,6 +6,9 @@
 #include "toolkit/Dialogs.h"
 #include "ui_UFormMap.h"
 
+#include <QLabel>
+#include <QMimeData>
+#include <QTimer>
 #include <QWidget>
 #include <array>
 #include <functional>
@@ -60,7 +63,28 @@ public:
     std::array<QCheckBox*, 9> PlateChecks{};  // 1 to 8
     std::array<TSwatch*, 9> PlateSwatches{};  // 1 to 8
 
+    // Beyond the classic window: panning, wheel and keys on the view, shortcuts, drops and
+    // a status bar. They all go through Rate, the scroll positions, UpdateScale and RedrawView.
+    void ViewMouseDown(QMouseEvent* e);
+    void ViewMouseMove(QMouseEvent* e);
+    void ViewMouseUp(QMouseEvent* e);
+    void ViewWheel(QWheelEvent* e);
+    bool ViewKeyDown(QKeyEvent* e);
+    // Zooms to newRate keeping the sheet pixel at view point (x, y) where the bars allow.
+    void ZoomAbout(double newRate, int x, int y);
+    // The largest zoom rate at which the whole sheet fits the view.
+    double FitRate() const;
+    void UpdateStatus();
+    QString StatusSheet() const { return lblStatusSheet->text(); }
+    QString StatusScale() const { return lblStatusScale->text(); }
+    QString StatusPointer() const { return lblStatusPointer->text(); }
+    bool Dragging() const { return DragOn; }
+    int Redraws = 0; // how often the view was drawn, for those who watch it
+
 protected:
+    void dragEnterEvent(QDragEnterEvent* e) override;
+    void dragMoveEvent(QDragMoveEvent* e) override;
+    void dropEvent(QDropEvent* e) override;
     void showEvent(QShowEvent* e) override;
     void resizeEvent(QResizeEvent* e) override;
     void closeEvent(QCloseEvent* e) override;
@@ -68,6 +92,25 @@ protected:
 
 private:
     void AlignControls();
+    void SetupInput();
+    void StepRate(bool in);
+    // Moves the view by a number of sheet pixels, keeping fractions for the next move.
+    void ScrollBy(double cols, double rows);
+    // The local .tif file a drop carries, or empty when it may not be dropped.
+    QString DroppedSheet(const QMimeData* data) const;
+    void ShowPointer(QPoint at);
+
+    QWidget* StatusBar = nullptr;
+    QLabel* lblStatusSheet = nullptr;
+    QLabel* lblStatusScale = nullptr;
+    QLabel* lblStatusPointer = nullptr;
+    QTimer* FrameTimer = nullptr;
+    bool DragOn = false;
+    bool DragRedrawDue = false;
+    QPointF DragLast;
+    double RestCols = 0, RestRows = 0;
+    int ZoomRest = 0;
+    QPoint Pointer{-1, -1};
     bool Busy() const; // a sheet is being unpacked
 
     bool Shown = false;

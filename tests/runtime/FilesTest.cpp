@@ -151,3 +151,27 @@ TEST(Progress, MaximumBelowMinimumIsRefused) {
     }
     EXPECT_EQ(p.Max(), 10);
 }
+
+TEST(FileSys, UnwritableProgramDirectoriesFallBackToTheUsersOwn) {
+    TTempDir dir;
+    std::string notADir = dir.File("plain-file");
+    testing_support::WriteAll(notADir, {1});
+    std::string cache = dir.File("cache"), data = dir.File("data/deep");
+    ::setenv("XDG_CACHE_HOME", cache.c_str(), 1);
+    ::setenv("XDG_DATA_HOME", data.c_str(), 1);
+    EXPECT_EQ(rt::AppDir(dir.Path(), "XDG_CACHE_HOME", ".cache"), dir.Path());
+    EXPECT_EQ(rt::AppDir(notADir, "XDG_CACHE_HOME", ".cache"), cache + "/mapviewer");
+    EXPECT_EQ(rt::AppDir(notADir, "XDG_DATA_HOME", ".local/share"), data + "/mapviewer");
+    EXPECT_TRUE(rt::DirectoryExists(data + "/mapviewer"));
+    if (::geteuid() != 0) { // root may write into a read-only directory
+        std::string ro = dir.File("ro");
+        rt::CreateDir(ro);
+        ::chmod(ro.c_str(), 0555);
+        EXPECT_EQ(rt::AppDir(ro, "XDG_CACHE_HOME", ".cache"), cache + "/mapviewer");
+    }
+    ::unsetenv("XDG_CACHE_HOME");
+    std::string home = dir.File("home");
+    ::setenv("HOME", home.c_str(), 1);
+    EXPECT_EQ(rt::AppDir(notADir, "XDG_CACHE_HOME", ".cache"), home + "/.cache/mapviewer");
+    ::unsetenv("XDG_DATA_HOME");
+}

@@ -1,0 +1,102 @@
+#pragma once
+// A shown main window with its dialogs answered by the test, and what its view must show.
+
+#include "engine/Plates.h"
+#include "runtime/FileSys.h"
+#include "runtime/Hooks.h"
+#include "tests/TestSupport.h"
+#include "toolkit/Guard.h"
+#include "tools/SampleSheet.h"
+#include "viewer/UFormMap.h"
+
+#include <QApplication>
+#include <cstring>
+#include <gtest/gtest.h>
+#include <optional>
+
+using testing_support::ReadAll;
+using testing_support::TTempDir;
+
+class FormMapTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        rt::SetProcessMessagesHook([] { QCoreApplication::processEvents(); });
+        tk::SetErrorHandler([this](const std::string& m) { Errors.push_back(m); });
+        tk::SetFileDialogHook([this](const tk::TFileRequest& r) -> std::optional<std::string> {
+            Requests.push_back(r);
+            if (Answers.empty()) return std::nullopt;
+            auto a = Answers.front();
+            Answers.erase(Answers.begin());
+            return a;
+        });
+        tk::SetColorDialogHook([this](rt::TColor initial) -> std::optional<rt::TColor> {
+            ColorOffered.push_back(initial);
+            return ColorAnswer;
+        });
+        Form = std::make_unique<TFormMap>(nullptr, Dir.File("scratch.tmp"));
+        FormMap = Form.get();
+        Form->show();
+        Settle();
+    }
+    void TearDown() override {
+        Form.reset();
+        FormMap = nullptr;
+        tk::SetErrorHandler(nullptr);
+        tk::SetFileDialogHook(nullptr);
+        tk::SetColorDialogHook(nullptr);
+        rt::SetProcessMessagesHook(nullptr);
+    }
+    static void Settle() {
+        for (int i = 0; i < 5; ++i) QCoreApplication::processEvents();
+    }
+    std::string MakeSheet(const std::string& name, int w, int h, uint32_t seed = 1) {
+        Raster = sample::PaintSample(w, h, seed);
+        sample::WriteSheet(Dir.File(name), Raster);
+        return Dir.File(name);
+    }
+    void Open(const std::string& path) {
+        Answers.push_back(path);
+        Form->btnOpenSingle->click();
+        Settle();
+    }
+    // What the view must show: the engine's own drawing of the same window onto white.
+    rt::TBitmap Expected() {
+        const rt::TBitmap& view = Form->Image1->Bitmap();
+        rt::TBitmapCanvas canvas(view.Width(), view.Height());
+        canvas.FillRect({0, 0, view.Width(), view.Height()}, rt::kWhite);
+        TTiff t(&canvas, Dir.File("reference.tmp"));
+        if (MapImage->Loaded) {
+            t.OpenFile(LastOpened);
+            for (int k = 1; k <= 8; ++k) t.PlateVisible[size_t(k)] = Form->PlateChecks[size_t(k)]->isChecked();
+            for (int k = 0; k <= 8; ++k) t.PlateColor[size_t(k)] = MapImage->PlateColor[size_t(k)];
+            t.Draw(Form->scrH->Position(), Form->scrV->Position(), Form->ViewCols, Form->ViewRows,
+                   static_cast<long double>(Form->Rate));
+        }
+        return canvas.Bitmap();
+    }
+    static bool Same(const rt::TBitmap& a, const rt::TBitmap& b) {
+        if (a.Width() != b.Width() || a.Height() != b.Height()) return false;
+        for (int y = 0; y < a.Height(); ++y)
+            if (std::memcmp(a.ScanLine(y), b.ScanLine(y), a.Stride()) != 0) return false;
+        return true;
+    }
+    bool ViewIsRight() { return Same(Form->Image1->Bitmap(), Expected()); }
+    // Scrolls as the user would: a move, then the end of the scroll.
+    void ScrollTo(TScrollBar* bar, int pos) {
+        bar->setSliderPosition(pos);
+        int p = bar->Position();
+        bar->OnScroll(bar, TScrollBar::scEndScroll, p);
+        Settle();
+    }
+
+    TTempDir Dir;
+    std::unique_ptr<TFormMap> Form;
+    sample::TRaster Raster;
+    std::string LastOpened;
+    std::vector<std::string> Errors;
+    std::vector<tk::TFileRequest> Requests;
+    std::vector<std::string> Answers;
+    std::vector<rt::TColor> ColorOffered;
+    std::optional<rt::TColor> ColorAnswer;
+};
+

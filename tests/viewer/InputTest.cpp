@@ -1,0 +1,255 @@
+// Panning, the wheel, keys, shortcuts, drops and the status bar on the main window.
+
+#include "tests/viewer/FormFixture.h"
+
+#include <QMimeData>
+#include <QMouseEvent>
+#include <QTest>
+#include <QUrl>
+#include <cmath>
+
+namespace {
+
+class InputTest : public FormMapTest {
+protected:
+    void OpenSample(int w = 4000, int h = 3000) {
+        LastOpened = MakeSheet("C12345.tif", w, h);
+        Open(LastOpened);
+        ASSERT_TRUE(MapImage->Loaded);
+    }
+    void SetRate(double rate) {
+        while (Form->Rate < rate) Form->spnRateUpClick();
+        while (Form->Rate > rate) Form->spnRateDownClick();
+    }
+    void Wheel(QPoint at, QPoint angle, Qt::KeyboardModifiers mods = {}) {
+        QWheelEvent e(at, Form->Image1->mapToGlobal(at), QPoint(), angle, Qt::NoButton, mods,
+                      Qt::NoScrollPhase, false);
+        QApplication::sendEvent(Form->Image1, &e);
+    }
+    void Key(int key, Qt::KeyboardModifiers mods = {}) {
+        Form->Image1->setFocus();
+        QTest::keyClick(Form->Image1, Qt::Key(key), mods);
+    }
+    // The sheet pixel drawn at a point of the view.
+    QPoint SheetAt(QPoint p) const {
+        return {Form->scrH->Position() + int(std::floor(p.x() / Form->Rate)),
+                Form->scrV->Position() + int(std::floor(p.y() / Form->Rate))};
+    }
+};
+
+} // namespace
+
+TEST_F(InputTest, DraggingMovesTheSheetWithThePointer) {
+    OpenSample();
+    for (double rate : {0.25, 1.0, 4.0}) {
+        SetRate(rate);
+        Form->scrH->SetPosition(1000);
+        Form->scrV->SetPosition(800);
+        QPoint p(300, 200);
+        QTest::mousePress(Form->Image1, Qt::LeftButton, {}, p);
+        EXPECT_TRUE(Form->Dragging());
+        // Thirteen one-pixel moves left and seven up: slow moves count at high zoom too.
+        for (int i = 1; i <= 13; ++i) QTest::mouseMove(Form->Image1, p - QPoint(i, i <= 7 ? i : 7));
+        QTest::mouseRelease(Form->Image1, Qt::LeftButton, {}, p - QPoint(13, 7));
+        Settle();
+        EXPECT_EQ(Form->scrH->Position(), 1000 + int(13 / rate)) << rate;
+        EXPECT_EQ(Form->scrV->Position(), 800 + int(7 / rate)) << rate;
+        EXPECT_FALSE(Form->Dragging());
+        EXPECT_TRUE(ViewIsRight()) << rate;
+    }
+    // Past the edge the positions stop at the bars' limits.
+    SetRate(1);
+    const int start = Form->scrH->Position();
+    QTest::mousePress(Form->Image1, Qt::LeftButton, {}, QPoint(10, 10));
+    QTest::mouseMove(Form->Image1, QPoint(400, 300));
+    QTest::mouseRelease(Form->Image1, Qt::LeftButton, {}, QPoint(400, 300));
+    EXPECT_EQ(Form->scrH->Position(), start - 390);
+    Form->scrH->SetPosition(5);
+    QTest::mousePress(Form->Image1, Qt::LeftButton, {}, QPoint(10, 10));
+    QTest::mouseMove(Form->Image1, QPoint(400, 10));
+    QTest::mouseRelease(Form->Image1, Qt::LeftButton, {}, QPoint(400, 10));
+    EXPECT_EQ(Form->scrH->Position(), 0);
+}
+
+TEST_F(InputTest, ADragIsDrawnOncePerFrameAndAtTheEnd) {
+    OpenSample();
+    QPoint p(300, 200);
+    QTest::mousePress(Form->Image1, Qt::LeftButton, {}, p);
+    int before = Form->Redraws;
+    // Fifty moves arrive before the event loop runs again, as they do in a busy frame.
+    for (int i = 1; i <= 50; ++i) {
+        QPointF at = p - QPoint(i, 0);
+        QMouseEvent move(QEvent::MouseMove, at, Form->Image1->mapToGlobal(at), Qt::NoButton,
+                         Qt::LeftButton, {});
+        QApplication::sendEvent(Form->Image1, &move);
+    }
+    EXPECT_EQ(Form->Redraws, before); // moves are coalesced, not drawn one by one
+    QTest::qWait(100);                 // a frame passes
+    EXPECT_EQ(Form->Redraws, before + 1);
+    QTest::qWait(100); // nothing new moved: nothing drawn
+    EXPECT_EQ(Form->Redraws, before + 1);
+    QTest::mouseRelease(Form->Image1, Qt::LeftButton, {}, p - QPoint(50, 0));
+    EXPECT_EQ(Form->Redraws, before + 2);
+    EXPECT_EQ(Form->scrH->Position(), 50);
+}
+
+TEST_F(InputTest, WheelScrollsATenthOfTheView) {
+    OpenSample();
+    SetRate(0.5);
+    Form->scrH->SetPosition(500);
+    Form->scrV->SetPosition(600);
+    const int h = Form->Image1->height(), w = Form->Image1->width();
+    int before = Form->Redraws;
+    Wheel({50, 50}, {0, -120}); // one notch down
+    EXPECT_EQ(Form->scrV->Position(), 600 + int(h / 10.0 / 0.5));
+    EXPECT_EQ(Form->Redraws, before + 1);
+    Wheel({50, 50}, {0, 60}); // half a notch up, from a touchpad
+    EXPECT_EQ(Form->scrV->Position(), 600 + int(h / 10.0 / 0.5) - int(h / 20.0 / 0.5));
+    Wheel({50, 50}, {0, -120}, Qt::ShiftModifier);
+    EXPECT_EQ(Form->scrH->Position(), 500 + int(w / 10.0 / 0.5));
+    Wheel({50, 50}, {120, 0});
+    EXPECT_EQ(Form->scrH->Position(), 500);
+    EXPECT_TRUE(ViewIsRight());
+}
+
+TEST_F(InputTest, CtrlWheelZoomsAboutThePointer) {
+    OpenSample();
+    Form->scrH->SetPosition(1500);
+    Form->scrV->SetPosition(1000);
+    const QPoint at(123, 77);
+    const QPoint sheet = SheetAt(at);
+    for (double want : {2.0, 4.0}) {
+        Wheel(at, {0, 120}, Qt::ControlModifier);
+        EXPECT_EQ(Form->Rate, want);
+        EXPECT_EQ(SheetAt(at), sheet);
+    }
+    EXPECT_EQ(Form->lblMScale->text().toStdString(), "x 4");
+    int before = Form->Redraws;
+    Wheel(at, {0, -240}, Qt::ControlModifier); // two notches out: two steps, two redraws
+    EXPECT_EQ(Form->Rate, 1.0);
+    EXPECT_EQ(Form->Redraws, before + 2);
+    EXPECT_EQ(SheetAt(at), sheet);
+    for (int i = 0; i < 2; ++i) Wheel(at, {0, -120}, Qt::ControlModifier);
+    EXPECT_EQ(Form->Rate, 1.0 / 4);
+    EXPECT_EQ(SheetAt(at), sheet);
+    EXPECT_TRUE(ViewIsRight());
+    // Near the sheet's corner the bars' limits win.
+    Form->scrH->SetPosition(0);
+    Form->scrV->SetPosition(0);
+    Wheel({0, 0}, {0, 120}, Qt::ControlModifier);
+    EXPECT_EQ(Form->scrH->Position(), 0);
+    EXPECT_EQ(Form->scrV->Position(), 0);
+}
+
+TEST_F(InputTest, KeysOnTheView) {
+    OpenSample();
+    Form->scrH->SetPosition(1000);
+    Form->scrV->SetPosition(1000);
+    Key(Qt::Key_Right);
+    Key(Qt::Key_Down);
+    EXPECT_EQ(Form->scrH->Position(), 1010);
+    EXPECT_EQ(Form->scrV->Position(), 1010);
+    Key(Qt::Key_PageDown);
+    EXPECT_EQ(Form->scrV->Position(), 1010 + Form->ViewRows / 2);
+    Key(Qt::Key_Home);
+    EXPECT_EQ(Form->scrV->Position(), 0);
+    EXPECT_EQ(Form->scrH->Position(), 1010);
+    Key(Qt::Key_End, Qt::ControlModifier);
+    EXPECT_EQ(Form->scrH->Position(), Form->scrH->Max());
+    EXPECT_EQ(Form->scrV->Position(), Form->scrV->Max());
+    Key(Qt::Key_Home, Qt::ControlModifier);
+    EXPECT_EQ(Form->scrH->Position(), 0);
+    Form->scrH->SetPosition(1500);
+    Form->scrV->SetPosition(1200);
+    const QPoint centre(Form->Image1->width() / 2, Form->Image1->height() / 2);
+    const QPoint middle = SheetAt(centre);
+    Key(Qt::Key_Plus);
+    EXPECT_EQ(Form->Rate, 2.0);
+    EXPECT_EQ(SheetAt(centre), middle);
+    Key(Qt::Key_Minus);
+    Key(Qt::Key_Minus);
+    EXPECT_EQ(Form->Rate, 0.5);
+    EXPECT_EQ(SheetAt(centre), middle);
+    Key(Qt::Key_1);
+    EXPECT_EQ(Form->Rate, 1.0);
+    EXPECT_EQ(SheetAt(centre), middle);
+    Key(Qt::Key_F);
+    // The largest rate at which 4000 x 3000 fits the view.
+    double fit = 1.0 / 64;
+    for (double r = 1.0 / 64; r <= 8; r *= 2)
+        if (4000 * r <= Form->Image1->width() && 3000 * r <= Form->Image1->height()) fit = r;
+    EXPECT_EQ(Form->Rate, fit);
+    EXPECT_EQ(Form->scrH->Position(), 0);
+    EXPECT_EQ(Form->scrV->Position(), 0);
+    EXPECT_TRUE(ViewIsRight());
+}
+
+TEST_F(InputTest, ShortcutsGoThroughTheirButtons) {
+    QTest::keyClick(Form.get(), Qt::Key_S, Qt::ControlModifier); // save disabled: nothing asked
+    EXPECT_TRUE(Requests.empty());
+    LastOpened = MakeSheet("a.tif", 500, 400);
+    Answers.push_back(LastOpened);
+    QTest::keyClick(Form.get(), Qt::Key_O, Qt::ControlModifier);
+    Settle();
+    EXPECT_TRUE(MapImage->Loaded);
+    Answers.push_back(Dir.File("saved.bmp"));
+    QTest::keyClick(Form.get(), Qt::Key_S, Qt::ControlModifier);
+    EXPECT_TRUE(rt::FileExists(Dir.File("saved.bmp")));
+    bool closed = false;
+    Form->OnClosed = [&] { closed = true; };
+    QTest::keyClick(Form.get(), Qt::Key_Q, Qt::ControlModifier);
+    EXPECT_TRUE(closed);
+}
+
+TEST_F(InputTest, DroppingOneTifOpensIt) {
+    LastOpened = MakeSheet("Drop.TIF", 600, 500);
+    auto drop = [&](const QList<QUrl>& urls) {
+        QMimeData data;
+        data.setUrls(urls);
+        QDragEnterEvent enter(QPoint(100, 100), Qt::CopyAction, &data, Qt::LeftButton, {});
+        QApplication::sendEvent(Form.get(), &enter);
+        QDropEvent dropEv(QPointF(100, 100), Qt::CopyAction, &data, Qt::LeftButton, {});
+        if (enter.isAccepted()) QApplication::sendEvent(Form.get(), &dropEv);
+        Settle();
+        return enter.isAccepted();
+    };
+    EXPECT_FALSE(drop({QUrl::fromLocalFile(QString::fromStdString(Dir.File("x.png")))}));
+    EXPECT_FALSE(drop({QUrl::fromLocalFile(QString::fromStdString(LastOpened)),
+                       QUrl::fromLocalFile(QString::fromStdString(LastOpened))}));
+    EXPECT_FALSE(drop({QUrl("https://example.org/a.tif")}));
+    EXPECT_FALSE(MapImage->Loaded);
+    EXPECT_TRUE(drop({QUrl::fromLocalFile(QString::fromStdString(LastOpened))}));
+    EXPECT_TRUE(MapImage->Loaded);
+    EXPECT_TRUE(Form->btnCopy->isEnabled());
+    EXPECT_TRUE(ViewIsRight());
+    EXPECT_TRUE(Requests.empty()); // no dialog
+    // A missing file fails as the open command does.
+    EXPECT_TRUE(drop({QUrl::fromLocalFile(QString::fromStdString(Dir.File("gone.tif")))}));
+    ASSERT_EQ(Errors.size(), 1u);
+    EXPECT_EQ(Errors[0], "ファイルが見つかりません");
+}
+
+TEST_F(InputTest, StatusBarNamesTheSheetTheScaleAndThePlatesUnderThePointer) {
+    EXPECT_EQ(Form->StatusSheet(), "");
+    EXPECT_EQ(Form->StatusPointer(), "");
+    sample::TRaster r(40, 30);
+    r.Row(7)[5] = 0x80 | 0x20 | 0x01; // plates 8, 6 and 1
+    r.Row(7)[6] = 0x00;
+    sample::WriteSheet(Dir.File("C12345.tif"), r);
+    LastOpened = Dir.File("C12345.tif");
+    Open(LastOpened);
+    EXPECT_EQ(Form->StatusSheet().toStdString(), "C12345  40 x 30");
+    EXPECT_EQ(Form->StatusScale().toStdString(), "x 1");
+    int redraws = Form->Redraws;
+    QTest::mouseMove(Form->Image1, QPoint(5, 7));
+    EXPECT_EQ(Form->StatusPointer().toStdString(), "5, 7  注記版 墨版 褐ﾏｽｸ版");
+    QTest::mouseMove(Form->Image1, QPoint(6, 7));
+    EXPECT_EQ(Form->StatusPointer().toStdString(), "6, 7");
+    QTest::mouseMove(Form->Image1, QPoint(45, 7)); // beyond the sheet
+    EXPECT_EQ(Form->StatusPointer().toStdString(), "");
+    EXPECT_EQ(Form->Redraws, redraws); // pointer moves draw nothing
+    Form->spnRateUpClick();
+    EXPECT_EQ(Form->StatusScale().toStdString(), "x 2");
+    QTest::mouseMove(Form->Image1, QPoint(11, 15));
+    EXPECT_EQ(Form->StatusPointer().toStdString(), "5, 7  注記版 墨版 褐ﾏｽｸ版");
+}

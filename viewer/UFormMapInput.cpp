@@ -1,0 +1,272 @@
+// The view as users of image and map viewers expect it: drag to pan, the wheel to scroll
+// and zoom, keys, shortcuts, dropped sheets and the status bar. Everything goes through
+// the window's own state (Rate, the scroll positions, UpdateScale, RedrawView).
+
+#include "toolkit/Guard.h"
+#include "viewer/UFormMap.h"
+
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QMimeData>
+#include <QMouseEvent>
+#include <QScreen>
+#include <QShortcut>
+#include <QWheelEvent>
+#include <cmath>
+
+namespace {
+
+constexpr int kStatusHeight = 20;
+constexpr double kRates[] = {1.0 / 64, 1.0 / 32, 1.0 / 16, 1.0 / 8, 1.0 / 4, 1.0 / 2, 1, 2, 4, 8};
+
+} // namespace
+
+void TFormMap::SetupInput() {
+    StatusBar = new QFrame(this);
+    static_cast<QFrame*>(StatusBar)->setFrameShape(QFrame::StyledPanel);
+    StatusBar->setFixedHeight(kStatusHeight);
+    auto* row = new QHBoxLayout(StatusBar);
+    row->setContentsMargins(4, 0, 4, 0);
+    row->setSpacing(16);
+    lblStatusSheet = new QLabel(StatusBar);
+    lblStatusScale = new QLabel(StatusBar);
+    lblStatusPointer = new QLabel(StatusBar);
+    row->addWidget(lblStatusSheet);
+    row->addWidget(lblStatusScale);
+    row->addWidget(lblStatusPointer, 1);
+
+    // Moves during a drag are drawn at most once a frame.
+    FrameTimer = new QTimer(this);
+    FrameTimer->setSingleShot(true);
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    const double hz = screen && screen->refreshRate() > 1 ? screen->refreshRate() : 60.0;
+    FrameTimer->setInterval(std::max(1, int(1000.0 / hz)));
+    connect(FrameTimer, &QTimer::timeout, this, tk::Guard([this] {
+                if (DragOn && DragRedrawDue) {
+                    DragRedrawDue = false;
+                    RedrawView();
+                }
+            }));
+
+    Image1->OnMouseDown = [this](QMouseEvent* e) { ViewMouseDown(e); };
+    Image1->OnMouseMove = [this](QMouseEvent* e) { ViewMouseMove(e); };
+    Image1->OnMouseUp = [this](QMouseEvent* e) { ViewMouseUp(e); };
+    Image1->OnMouseLeave = [this] {
+        Pointer = {-1, -1};
+        UpdateStatus();
+    };
+    Image1->OnWheel = [this](QWheelEvent* e) { ViewWheel(e); };
+    Image1->OnKeyDown = [this](QKeyEvent* e) { return ViewKeyDown(e); };
+
+    auto shortcut = [this](const char* keys, auto handler) {
+        auto* s = new QShortcut(QKeySequence(QString::fromLatin1(keys)), this);
+        s->setContext(Qt::WindowShortcut);
+        connect(s, &QShortcut::activated, this, tk::Guard(handler));
+    };
+    shortcut("Ctrl+O", [this] {
+        if (btnOpenSingle->isEnabled()) btnOpenClick();
+    });
+    shortcut("Ctrl+S", [this] {
+        if (btnBmpSave->isEnabled()) btnBmpSaveClick();
+    });
+    shortcut("Ctrl+C", [this] {
+        if (btnCopy->isEnabled()) Button2Click();
+    });
+    shortcut("Ctrl+Q", [this] { close(); });
+    setAcceptDrops(true);
+}
+
+void TFormMap::ScrollBy(double cols, double rows) {
+    RestCols += cols;
+    RestRows += rows;
+    const double wholeCols = std::trunc(RestCols), wholeRows = std::trunc(RestRows);
+    RestCols -= wholeCols;
+    RestRows -= wholeRows;
+    // The bars clamp the positions to 0 .. maximum.
+    scrH->SetPosition(int(std::clamp<double>(scrH->Position() + wholeCols, INT32_MIN, INT32_MAX)));
+    scrV->SetPosition(int(std::clamp<double>(scrV->Position() + wholeRows, INT32_MIN, INT32_MAX)));
+}
+
+void TFormMap::ViewMouseDown(QMouseEvent* e) {
+    Image1->setFocus(Qt::MouseFocusReason);
+    if (e->button() != Qt::LeftButton || !MapImage->Loaded) return;
+    DragOn = true;
+    DragLast = e->position();
+    RestCols = RestRows = 0;
+    Image1->setCursor(Qt::ClosedHandCursor);
+}
+
+void TFormMap::ViewMouseMove(QMouseEvent* e) {
+    ShowPointer(e->position().toPoint());
+    if (!DragOn) return;
+    const QPointF d = e->position() - DragLast;
+    DragLast = e->position();
+    // The sheet follows the pointer: a move of d screen pixels is d / Rate sheet pixels.
+    ScrollBy(-d.x() / Rate, -d.y() / Rate);
+    DragRedrawDue = true;
+    if (!FrameTimer->isActive()) FrameTimer->start();
+}
+
+void TFormMap::ViewMouseUp(QMouseEvent* e) {
+    if (!DragOn || e->button() != Qt::LeftButton) return;
+    DragOn = false;
+    DragRedrawDue = false;
+    FrameTimer->stop();
+    Image1->setCursor(MapImage->Loaded ? Qt::OpenHandCursor : Qt::ArrowCursor);
+    if (Ready) RedrawView();
+}
+
+void TFormMap::ViewWheel(QWheelEvent* e) {
+    const QPoint d = e->angleDelta();
+    const bool shift = e->modifiers() & Qt::ShiftModifier;
+    if (e->modifiers() & Qt::ControlModifier) {
+        ZoomRest += d.y() != 0 ? d.y() : d.x();
+        const QPoint at = e->position().toPoint();
+        for (; ZoomRest >= 120; ZoomRest -= 120) ZoomAbout(std::min(Rate * 2, 8.0), at.x(), at.y());
+        for (; ZoomRest <= -120; ZoomRest += 120) ZoomAbout(std::max(Rate / 2, 1.0 / 64), at.x(), at.y());
+        return;
+    }
+    const bool sideways = shift || (d.y() == 0 && d.x() != 0);
+    const double notches = (sideways ? (d.y() != 0 ? d.y() : d.x()) : d.y()) / 120.0;
+    if (notches == 0) return;
+    // A notch is a tenth of the view in screen pixels, whatever the rate.
+    if (sideways)
+        ScrollBy(-notches * Image1->width() / 10.0 / Rate, 0);
+    else
+        ScrollBy(0, -notches * Image1->height() / 10.0 / Rate);
+    if (Ready) RedrawView();
+}
+
+void TFormMap::ZoomAbout(double newRate, int x, int y) {
+    // The sheet pixel shown at (x, y) now, and where it must stay.
+    const double col = scrH->Position() + std::floor(x / Rate);
+    const double row = scrV->Position() + std::floor(y / Rate);
+    if (newRate > Rate) {
+        while (Rate < newRate && Rate < 8) StepRate(true);
+    } else if (newRate < Rate) {
+        while (Rate > newRate && Rate > 1.0 / 64) StepRate(false);
+    } else {
+        UpdateScale();
+    }
+    scrH->SetPosition(int(std::clamp<double>(col - std::floor(x / Rate), 0, INT32_MAX)));
+    scrV->SetPosition(int(std::clamp<double>(row - std::floor(y / Rate), 0, INT32_MAX)));
+    RestCols = RestRows = 0;
+    if (Ready) RedrawView();
+}
+
+double TFormMap::FitRate() const {
+    double best = kRates[0];
+    for (double r : kRates)
+        if (MapImage->Width * r <= Image1->width() && MapImage->Height * r <= Image1->height()) best = r;
+    return best;
+}
+
+bool TFormMap::ViewKeyDown(QKeyEvent* e) {
+    const bool ctrl = e->modifiers() & Qt::ControlModifier;
+    const int cx = Image1->width() / 2, cy = Image1->height() / 2;
+    switch (e->key()) {
+    case Qt::Key_Left: scrH->SetPosition(scrH->Position() - scrH->SmallChange()); break;
+    case Qt::Key_Right: scrH->SetPosition(scrH->Position() + scrH->SmallChange()); break;
+    case Qt::Key_Up: scrV->SetPosition(scrV->Position() - scrV->SmallChange()); break;
+    case Qt::Key_Down: scrV->SetPosition(scrV->Position() + scrV->SmallChange()); break;
+    case Qt::Key_PageUp: scrV->SetPosition(scrV->Position() - scrV->LargeChange()); break;
+    case Qt::Key_PageDown: scrV->SetPosition(scrV->Position() + scrV->LargeChange()); break;
+    case Qt::Key_Home:
+        if (ctrl) scrH->SetPosition(0);
+        scrV->SetPosition(0);
+        break;
+    case Qt::Key_End:
+        if (ctrl) scrH->SetPosition(scrH->Max());
+        scrV->SetPosition(scrV->Max());
+        break;
+    case Qt::Key_Plus:
+    case Qt::Key_Equal: ZoomAbout(std::min(Rate * 2, 8.0), cx, cy); return true;
+    case Qt::Key_Minus: ZoomAbout(std::max(Rate / 2, 1.0 / 64), cx, cy); return true;
+    case Qt::Key_1: ZoomAbout(1.0, cx, cy); return true;
+    case Qt::Key_F:
+        ZoomAbout(FitRate(), 0, 0);
+        scrH->SetPosition(0);
+        scrV->SetPosition(0);
+        if (Ready) RedrawView();
+        return true;
+    default: return false;
+    }
+    if (Ready) RedrawView();
+    return true;
+}
+
+QString TFormMap::DroppedSheet(const QMimeData* data) const {
+    if (!data || !data->hasUrls() || Busy()) return {};
+    const QList<QUrl> urls = data->urls();
+    if (urls.size() != 1 || !urls.front().isLocalFile()) return {};
+    QString path = urls.front().toLocalFile();
+    return path.endsWith(".tif", Qt::CaseInsensitive) ? path : QString();
+}
+
+void TFormMap::dragEnterEvent(QDragEnterEvent* e) {
+    if (!DroppedSheet(e->mimeData()).isEmpty())
+        e->acceptProposedAction();
+    else
+        e->ignore();
+}
+
+void TFormMap::dragMoveEvent(QDragMoveEvent* e) {
+    if (!DroppedSheet(e->mimeData()).isEmpty())
+        e->acceptProposedAction();
+    else
+        e->ignore();
+}
+
+void TFormMap::dropEvent(QDropEvent* e) {
+    const QString path = DroppedSheet(e->mimeData());
+    if (path.isEmpty()) {
+        e->ignore();
+        return;
+    }
+    e->acceptProposedAction();
+    tk::Guarded([&] { OpenSheet(path.toStdString()); });
+}
+
+void TFormMap::ShowPointer(QPoint at) {
+    Pointer = at;
+    if (MapImage->Loaded && !DragOn) Image1->setCursor(Qt::OpenHandCursor);
+    UpdateStatus();
+}
+
+void TFormMap::UpdateStatus() {
+    if (!lblStatusSheet) return;
+    if (!MapImage || !MapImage->Loaded) {
+        lblStatusSheet->clear();
+        lblStatusScale->clear();
+        lblStatusPointer->clear();
+        if (!DragOn) Image1->unsetCursor();
+        return;
+    }
+    lblStatusSheet->setText(QString("%1  %2 x %3")
+                                .arg(QString::fromStdString(MapImage->SheetName))
+                                .arg(MapImage->Width)
+                                .arg(MapImage->Height));
+    lblStatusScale->setText(lblMScale->text());
+    // The pointer is over the sheet where the picture was drawn.
+    const int64_t cols = std::min<int64_t>(ViewCols, int64_t(MapImage->Width) - scrH->Position());
+    const int64_t rows = std::min<int64_t>(ViewRows, int64_t(MapImage->Height) - scrV->Position());
+    const int64_t shownW = int64_t(cols * Rate), shownH = int64_t(rows * Rate);
+    QString text;
+    if (Pointer.x() >= 0 && Pointer.y() >= 0 && Pointer.x() < shownW && Pointer.y() < shownH) {
+        const int col = scrH->Position() + int(std::floor(Pointer.x() / Rate));
+        const int row = scrV->Position() + int(std::floor(Pointer.y() / Rate));
+        text = QString("%1, %2").arg(col).arg(row);
+        uint8_t v = 0;
+        if (MapImage->PixelAt(col, row, v)) {
+            QStringList names;
+            for (int k = 8; k >= 1; --k)
+                if (v >> (k - 1) & 1) names << PlateChecks[size_t(k)]->text();
+            if (!names.isEmpty()) text += "  " + names.join(' ');
+        }
+    }
+    lblStatusPointer->setText(text);
+}
