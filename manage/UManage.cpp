@@ -134,3 +134,26 @@ void UpdateMgrFile(uint8_t kind, const std::string& key1, const std::string& key
     if (!rt::RenameFile(newFile.Name(), MgrFile)) rt::RaiseLastIoError();
     newFile.Keep();
 }
+
+TMgrFileView ShowMgrFile() {
+    TMgrFileView view;
+    if (!rt::FileExists(MgrFile)) {
+        view.Info = "Mapマネージャの管理ファイルはありません";
+        return view;
+    }
+    try {
+        tcsv registry;
+        registry.openread(MgrFile);
+        while (!registry.eof) {
+            registry.readrec();
+            // Lines that hold no entry (an empty file, a blank line) are passed over.
+            if (registry.text.empty() || registry.items.size() < 3) continue;
+            view.Lines.push_back(rt::Cp932ToUtf8(registry.items[1]) + ":" + rt::Cp932ToUtf8(registry.items[2]));
+        }
+        registry.close();
+    } catch (const std::exception& e) {
+        rt::ShowMessage(e.what());
+    }
+    view.Info = "登録数 " + std::to_string(view.Lines.size());
+    return view;
+}

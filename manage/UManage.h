@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // What a disc root holds.
 constexpr uint8_t kMapKindUnknown = 0;
@@ -22,3 +23,13 @@ void MakeMgrMI(const std::string& dir);
 // leaves the registry as it was; a failure raises and leaves it as it was too.
 void UpdateMgrFile(uint8_t kind, const std::string& key1, const std::string& key2,
                    const std::string& datadir, const std::string& mgrpath);
+
+// What the manager window shows of the registry.
+struct TMgrFileView {
+    std::vector<std::string> Lines; // one per entry, "key1:key2" in UTF-8
+    std::string Info;               // the label's caption
+};
+
+// Reads the registry for the manager window. A registry that cannot be read to its end
+// is reported with the error's message; the entries read until then are shown.
+TMgrFileView ShowMgrFile();

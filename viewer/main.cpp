@@ -1,5 +1,8 @@
 // The main block: the application object, the windows, then the event loop.
 
+#include "manage/UDirDialog.h"
+#include "manage/UFormMakeMgr.h"
+#include "manage/UFormMgr.h"
 #include "toolkit/Application.h"
 #include "toolkit/Guard.h"
 #include "viewer/UFormMap.h"
@@ -13,8 +16,16 @@ int main(int argc, char** argv) {
     QApplication::setFont(tk::FormFont());
     tk::InstallRuntimeHooks();
 
+    // The first window made is the main window; the other three start hidden.
     auto formMap = std::make_unique<TFormMap>();
     FormMap = formMap.get();
+    auto formMgr = std::make_unique<TFormMgr>();
+    FormMgr = formMgr.get();
+    auto formMakeMgr = std::make_unique<TFormMakeMgr>();
+    FormMakeMgr = formMakeMgr.get();
+    auto dirDialog = std::make_unique<TDirDialog>();
+    DirDialog = dirDialog.get();
+    formMap->ShowMgr = [] { FormMgr->ShowMgr(); };
     // Closing the main window ends the program, whatever else is open.
     QApplication::setQuitOnLastWindowClosed(false);
     formMap->OnClosed = [] { QCoreApplication::quit(); };
@@ -25,6 +36,12 @@ int main(int argc, char** argv) {
         QTimer::singleShot(0, formMap.get(), [sheet] { tk::Guarded([&] { FormMap->OpenSheet(sheet); }); });
     }
     int rc = app.exec();
+    DirDialog = nullptr;
+    dirDialog.reset();
+    FormMakeMgr = nullptr;
+    formMakeMgr.reset();
+    FormMgr = nullptr;
+    formMgr.reset();
     FormMap = nullptr;
     return rc;
 }

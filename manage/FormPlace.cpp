@@ -1,0 +1,28 @@
+#include "manage/FormPlace.h"
+
+#include "toolkit/Controls.h"
+
+#include <QGuiApplication>
+#include <QScreen>
+#include <QWidget>
+
+void UseFormFont(QWidget* form) { form->setFont(tk::FormFont()); }
+
+void CentreOnScreen(QWidget* form) {
+    QScreen* screen = form->screen() ? form->screen() : QGuiApplication::primaryScreen();
+    if (!screen) return;
+    const QRect area = screen->geometry();
+    // Before the first showing the frame is not known yet and counts as nothing.
+    const QSize outer = form->frameGeometry().size();
+    form->move(area.x() + (area.width() - outer.width()) / 2, area.y() + (area.height() - outer.height()) / 2);
+}
+
+void ShowInFront(QWidget* form) {
+    form->setWindowState(form->windowState() & ~Qt::WindowMinimized);
+    if (form->isVisible()) {
+        form->raise();
+        form->activateWindow();
+    } else {
+        form->show();
+    }
+}

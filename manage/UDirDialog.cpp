@@ -1,0 +1,64 @@
+#include "manage/UDirDialog.h"
+
+#include "manage/FormPlace.h"
+#include "runtime/FileSys.h"
+#include "toolkit/Guard.h"
+
+#include <QKeyEvent>
+#include <QShowEvent>
+#include <QStyle>
+
+TDirDialog* DirDialog = nullptr;
+
+TDirDialog::TDirDialog(QWidget* parent) : QDialog(parent) {
+    setupUi(this);
+    UseFormFont(this);
+    // A fixed dialog frame: no resizing, no minimise or maximise.
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+    setFixedSize(242, 270);
+    setSizeGripEnabled(false);
+    lstDir->SetItemHeight(16);
+    lstDrv->SetDirList(lstDir);
+    lstDir->SetDirectory(rt::GetCurrentDir());
+    btnOk->setIcon(style()->standardIcon(QStyle::SP_DialogOkButton));
+    btnCancel->setIcon(style()->standardIcon(QStyle::SP_DialogCancelButton));
+    btnOk->setDefault(true);
+
+    connect(btnOk, &QPushButton::clicked, this, tk::Guard([this](bool) {
+                btnOkClick();
+                accept();
+            }));
+    connect(btnCancel, &QPushButton::clicked, this, tk::Guard([this](bool) {
+                btnCancelClick();
+                reject();
+            }));
+}
+
+bool TDirDialog::Execute() {
+    Directory.clear();
+    FOk = false;
+    exec();
+    Directory = lstDir->Directory();
+    return FOk;
+}
+
+void TDirDialog::btnOkClick() { FOk = true; }
+
+void TDirDialog::btnCancelClick() { FOk = false; }
+
+void TDirDialog::keyPressEvent(QKeyEvent* e) {
+    // Escape is the Cancel button, not a bare rejection.
+    if (e->key() == Qt::Key_Escape) {
+        btnCancel->click();
+        return;
+    }
+    QDialog::keyPressEvent(e);
+}
+
+void TDirDialog::showEvent(QShowEvent* e) {
+    // Each showing from hidden puts it in the middle of the screen; coming back from
+    // the task bar leaves it where it was.
+    if (!e->spontaneous()) CentreOnScreen(this);
+    QDialog::showEvent(e);
+}
