@@ -7,8 +7,26 @@
 #include <QKeyEvent>
 #include <QShowEvent>
 #include <QStyle>
+#include <QStyleOptionButton>
 
 TDirDialog* DirDialog = nullptr;
+
+namespace {
+
+// The standard glyph beside the caption, where the button has room for both: a font
+// wider than the one the layout was made for must not push the caption out.
+void GiveGlyph(QPushButton* button, const QIcon& glyph) {
+    constexpr int kGlyph = 16, kSpacing = 4;
+    QStyleOptionButton option;
+    option.initFrom(button);
+    const int room = button->style()->subElementRect(QStyle::SE_PushButtonContents, &option, button).width();
+    if (kGlyph + kSpacing + button->fontMetrics().horizontalAdvance(button->text()) <= room) {
+        button->setIcon(glyph);
+        button->setIconSize(QSize(kGlyph, kGlyph));
+    }
+}
+
+} // namespace
 
 TDirDialog::TDirDialog(QWidget* parent) : QDialog(parent) {
     setupUi(this);
@@ -21,8 +39,8 @@ TDirDialog::TDirDialog(QWidget* parent) : QDialog(parent) {
     lstDir->SetItemHeight(16);
     lstDrv->SetDirList(lstDir);
     lstDir->SetDirectory(rt::GetCurrentDir());
-    btnOk->setIcon(style()->standardIcon(QStyle::SP_DialogOkButton));
-    btnCancel->setIcon(style()->standardIcon(QStyle::SP_DialogCancelButton));
+    GiveGlyph(btnOk, style()->standardIcon(QStyle::SP_DialogOkButton));
+    GiveGlyph(btnCancel, style()->standardIcon(QStyle::SP_DialogCancelButton));
     btnOk->setDefault(true);
 
     connect(btnOk, &QPushButton::clicked, this, tk::Guard([this](bool) {
@@ -59,6 +77,10 @@ void TDirDialog::keyPressEvent(QKeyEvent* e) {
 void TDirDialog::showEvent(QShowEvent* e) {
     // Each showing from hidden puts it in the middle of the screen; coming back from
     // the task bar leaves it where it was.
-    if (!e->spontaneous()) CentreOnScreen(this);
+    if (!e->spontaneous()) {
+        CentreOnScreen(this);
+        // What is on the disk may have changed since the last use.
+        lstDir->Refresh();
+    }
     QDialog::showEvent(e);
 }

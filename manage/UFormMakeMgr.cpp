@@ -8,6 +8,7 @@
 
 #include <QKeyEvent>
 #include <QShowEvent>
+#include <algorithm>
 
 TFormMakeMgr* FormMakeMgr = nullptr;
 
@@ -29,6 +30,8 @@ TFormMakeMgr::TFormMakeMgr(QWidget* parent) : QWidget(parent) {
     setPalette(white);
     setAutoFillBackground(true);
 
+    // The designed width is a floor: where the font runs wider the caption is not cut.
+    Label1->resize(std::max(Label1->width(), Label1->sizeHint().width()), Label1->height());
     // uic drops a caption of blanks.
     lblKind->setText(QString(7, QLatin1Char(' ')));
     QFont big = tk::FormFont();

@@ -86,6 +86,12 @@ public:
     }
 };
 
+// dir, or when it has gone its nearest parent that is still there, not above root.
+std::string NearestExisting(const std::string& root, std::string dir) {
+    while (dir != root && dir != "/" && !rt::DirectoryExists(dir)) dir = NormalDir(dir + "/..");
+    return dir;
+}
+
 } // namespace
 
 std::vector<TDrive> ParseMounts(const std::string& mountsText) {
@@ -102,13 +108,8 @@ std::vector<TDrive> ParseMounts(const std::string& mountsText) {
         found[point] = type;
     }
     std::vector<TDrive> drives{{"/", found.count("/") ? found["/"] : std::string()}};
-    std::vector<TDrive> rest;
-    for (const auto& [point, type] : found) {
-        if (point == "/" || PseudoTypes().count(type) || UnderSystemDir(point)) continue;
-        rest.push_back({point, type});
-    }
-    std::sort(rest.begin(), rest.end(), [](const TDrive& a, const TDrive& b) { return a.Root < b.Root; });
-    drives.insert(drives.end(), rest.begin(), rest.end());
+    for (const auto& [point, type] : found) // in the order of their paths
+        if (point != "/" && !PseudoTypes().count(type) && !UnderSystemDir(point)) drives.push_back({point, type});
     return drives;
 }
 
@@ -152,7 +153,7 @@ bool DirWithin(const std::string& root, const std::string& dir) {
 } // namespace tk
 
 TDriveComboBox::TDriveComboBox(QWidget* parent) : QComboBox(parent) {
-    SetDrives(tk::MountedDrives());
+    Offer(tk::MountedDrives());
     connect(this, &QComboBox::activated, this, tk::Guard([this](int index) { Chosen(index); }));
 }
 
@@ -166,6 +167,16 @@ void TDriveComboBox::SetDirList(TDirectoryListBox* list) {
 }
 
 void TDriveComboBox::SetDrives(std::vector<tk::TDrive> drives) {
+    Live = false;
+    Offer(std::move(drives));
+}
+
+void TDriveComboBox::showPopup() {
+    if (Live) tk::Guarded([this] { Offer(tk::MountedDrives()); });
+    QComboBox::showPopup();
+}
+
+void TDriveComboBox::Offer(std::vector<tk::TDrive> drives) {
     Items = std::move(drives);
     const QSignalBlocker quiet(this);
     clear();
@@ -201,10 +212,7 @@ std::string TDriveComboBox::DriveOf(const std::string& dir) const {
 
 std::string TDriveComboBox::CurrentDirOf(const std::string& root) const {
     auto it = LastDir.find(root);
-    std::string dir = it == LastDir.end() ? root : it->second;
-    // What was opened there may have gone since; its nearest remaining parent stands in.
-    while (dir != root && dir != "/" && !rt::DirectoryExists(dir)) dir = tk::NormalDir(dir + "/..");
-    return dir;
+    return it == LastDir.end() ? root : tk::NearestExisting(root, it->second);
 }
 
 void TDriveComboBox::Opened(const std::string& root, const std::string& dir) {
@@ -273,6 +281,8 @@ void TDirectoryListBox::OpenItem(int row) {
     if (row < 0 || row >= count()) return;
     OpenOn(DriveRoot, ItemPath(row));
 }
+
+void TDirectoryListBox::Refresh() { OpenOn(DriveRoot, tk::NearestExisting(DriveRoot, Dir)); }
 
 void TDirectoryListBox::Fill() {
     clear();

@@ -47,7 +47,8 @@ public:
     void SetDirList(TDirectoryListBox* list);
     TDirectoryListBox* DirList() const { return List; }
 
-    // Replaces the drives offered (read from the machine at creation).
+    // Offers these drives from now on. Without it the machine's mounts are offered, read
+    // afresh each time the list drops down, so that a disc mounted meanwhile is there.
     void SetDrives(std::vector<tk::TDrive> drives);
     const std::vector<tk::TDrive>& Drives() const { return Items; }
 
@@ -61,12 +62,17 @@ public:
     // The directory to show for a drive.
     std::string CurrentDirOf(const std::string& root) const;
 
+protected:
+    void showPopup() override;
+
 private:
     friend class TDirectoryListBox;
+    void Offer(std::vector<tk::TDrive> drives);
     // The list opened dir on root: choose that drive without reopening anything.
     void Opened(const std::string& root, const std::string& dir);
     void Chosen(int index);
 
+    bool Live = true;
     std::vector<tk::TDrive> Items;
     std::map<std::string, std::string> LastDir;
     TDirectoryListBox* List = nullptr;
@@ -93,6 +99,8 @@ public:
     std::string ItemPath(int row) const;
     // Opens an entry, as a double-click does.
     void OpenItem(int row);
+    // Reads the open directory again; when it has gone, its nearest parent on the drive.
+    void Refresh();
     // Rows from 0 to PathCount() - 1 are the path down to the open directory.
     int PathCount() const { return PathRows; }
 

@@ -2,6 +2,8 @@
 #include "toolkit/DirLists.h"
 
 #include <QKeyEvent>
+#include <QStyle>
+#include <QStyleOptionButton>
 
 namespace {
 
@@ -54,8 +56,15 @@ TEST_F(DirDialogTest, HasTheDesignedFixedLayout) {
     EXPECT_EQ(d->btnOk->text().toStdString(), "OK");
     EXPECT_EQ(d->btnCancel->text().toStdString(), "キャンセル");
     EXPECT_TRUE(d->btnOk->isDefault());
+    // The glyphs stand beside the captions where the font leaves them room.
     EXPECT_FALSE(d->btnOk->icon().isNull());
-    EXPECT_FALSE(d->btnCancel->icon().isNull());
+    for (QPushButton* b : {d->btnOk, d->btnCancel}) {
+        if (b->icon().isNull()) continue;
+        QStyleOptionButton o;
+        o.initFrom(b);
+        EXPECT_LE(20 + b->fontMetrics().horizontalAdvance(b->text()),
+                  b->style()->subElementRect(QStyle::SE_PushButtonContents, &o, b).width());
+    }
     EXPECT_EQ(d->font().pixelSize(), 15);
     EXPECT_EQ(TabOrder(d->lstDrv, 4), (std::vector<QWidget*>{d->lstDrv, d->lstDir, d->btnOk, d->btnCancel}));
     EXPECT_EQ(d->lstDir->visualItemRect(d->lstDir->item(0)).height(), 16);
@@ -165,6 +174,25 @@ TEST_F(DirDialogTest, OkHandsBackTheOpenDirectoryNotTheHighlightedOne) {
     EXPECT_EQ(DirDialog->Directory, C + "/maps/sub");
     EXPECT_TRUE(Run([&] { DirDialog->btnOk->click(); }));
     EXPECT_EQ(DirDialog->Directory, C + "/maps/sub");
+}
+
+TEST_F(DirDialogTest, ShowsWhatIsOnTheDiskEachTimeItOpens) {
+    TDirectoryListBox* list = DirDialog->lstDir;
+    std::filesystem::create_directories(C + "/maps/later");
+    std::vector<std::string> shown;
+    EXPECT_TRUE(Run([&] {
+        shown = Texts(list);
+        DirDialog->btnOk->click();
+    }));
+    EXPECT_EQ(shown, (std::vector<std::string>{C, "maps", "alpha", "Beta", "later", "sub"}));
+
+    std::filesystem::remove_all(C + "/maps");
+    EXPECT_FALSE(Run([&] {
+        shown = Texts(list);
+        DirDialog->btnCancel->click();
+    }));
+    EXPECT_EQ(shown, std::vector<std::string>{C});
+    EXPECT_EQ(DirDialog->Directory, C);
 }
 
 TEST_F(DirDialogTest, EscapeCancelAndTheCloseBoxAnswerFalse) {

@@ -40,7 +40,9 @@ TEST_F(FormMakeMgrTest, StartsEmptyWithTheDesignedLayout) {
     EXPECT_FALSE(OkOn());
     EXPECT_FALSE(f->chkMakeThmb->isChecked());
     EXPECT_EQ(f->Label1->text().toStdString(), "地図データのルートディレクトリを指定して下さい");
-    EXPECT_EQ(f->Label1->geometry(), QRect(16, 8, 300, 15));
+    EXPECT_EQ(f->Label1->pos(), QPoint(16, 8));
+    EXPECT_EQ(f->Label1->height(), 15);
+    EXPECT_GE(f->Label1->width(), std::max(300, f->Label1->sizeHint().width())); // never cut
     EXPECT_EQ(f->edtRoot->geometry(), QRect(24, 40, 257, 23));
     EXPECT_EQ(f->btnRoot->geometry(), QRect(296, 40, 75, 25));
     EXPECT_EQ(f->btnRoot->text().toStdString(), "参照...");
