@@ -8,17 +8,14 @@
 
 namespace sample {
 
-namespace {
-
 void PutBE16(std::vector<uint8_t>& v, size_t at, uint16_t x) {
     v[at] = uint8_t(x >> 8);
     v[at + 1] = uint8_t(x);
 }
+
 void PutBE32(std::vector<uint8_t>& v, size_t at, uint32_t x) {
     for (int i = 0; i < 4; ++i) v[at + size_t(i)] = uint8_t(x >> (24 - 8 * i));
 }
-
-} // namespace
 
 void PackRow(const uint8_t* row, size_t n, bool literalRuns, std::vector<uint8_t>& out) {
     size_t i = 0;

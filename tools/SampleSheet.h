@@ -41,6 +41,10 @@ struct TSheetOptions {
     bool WidthAsShort = false;     // ImageWidth and ImageLength as SHORT instead of LONG
 };
 
+// Big-endian numbers written into a byte vector at a position it already has.
+void PutBE16(std::vector<uint8_t>& v, size_t at, uint16_t x);
+void PutBE32(std::vector<uint8_t>& v, size_t at, uint32_t x);
+
 // PackBits of one row, appended to out.
 void PackRow(const uint8_t* row, size_t n, bool literalRuns, std::vector<uint8_t>& out);
 

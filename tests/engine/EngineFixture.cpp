@@ -6,15 +6,8 @@
 
 namespace enginetest {
 
-namespace {
-void BE16(std::vector<uint8_t>& v, size_t at, uint16_t x) {
-    v[at] = uint8_t(x >> 8);
-    v[at + 1] = uint8_t(x);
-}
-void BE32(std::vector<uint8_t>& v, size_t at, uint32_t x) {
-    for (int i = 0; i < 4; ++i) v[at + size_t(i)] = uint8_t(x >> (24 - 8 * i));
-}
-} // namespace
+using sample::PutBE16;
+using sample::PutBE32;
 
 std::vector<uint8_t> TSheetBuilder::Build() const {
     const size_t n = Entries.size(), s = Strips.size();
@@ -28,30 +21,30 @@ std::vector<uint8_t> TSheetBuilder::Build() const {
     const size_t rationalsAt = pos;
     std::vector<uint8_t> f(rationalsAt + 8 * Rationals.size(), 0);
     f[0] = f[1] = LittleEndianMark ? 'I' : 'M';
-    BE16(f, 2, 42);
-    BE32(f, 4, DirOffset);
+    PutBE16(f, 2, 42);
+    PutBE32(f, 4, DirOffset);
     if (LittleEndianMark) std::reverse(f.begin() + 4, f.begin() + 8);
-    BE16(f, DirOffset, uint16_t(n));
+    PutBE16(f, DirOffset, uint16_t(n));
     size_t at = DirOffset + 2;
     for (auto e : Entries) {
         if (e.Value >= RationalRef(0)) e.Value = uint32_t(rationalsAt + 8 * (e.Value - RationalRef(0)));
-        BE16(f, at, e.Tag);
-        BE16(f, at + 2, e.Type);
-        BE32(f, at + 4, e.Count);
+        PutBE16(f, at, e.Tag);
+        PutBE16(f, at + 2, e.Type);
+        PutBE32(f, at + 4, e.Count);
         if (e.Type == 3 && e.Count == 1)
-            BE16(f, at + 8, uint16_t(e.Value));
+            PutBE16(f, at + 8, uint16_t(e.Value));
         else
-            BE32(f, at + 8, e.Value);
+            PutBE32(f, at + 8, e.Value);
         at += 12;
     }
     for (size_t i = 0; i < s; ++i) {
-        BE32(f, tables + 4 * i, stripAt[i]);
-        BE32(f, tables + 4 * (s + i), uint32_t(Strips[i].size()));
+        PutBE32(f, tables + 4 * i, stripAt[i]);
+        PutBE32(f, tables + 4 * (s + i), uint32_t(Strips[i].size()));
         std::copy(Strips[i].begin(), Strips[i].end(), f.begin() + stripAt[i]);
     }
     for (size_t i = 0; i < Rationals.size(); ++i) {
-        BE32(f, rationalsAt + 8 * i, Rationals[i].first);
-        BE32(f, rationalsAt + 8 * i + 4, Rationals[i].second);
+        PutBE32(f, rationalsAt + 8 * i, Rationals[i].first);
+        PutBE32(f, rationalsAt + 8 * i + 4, Rationals[i].second);
     }
     return f;
 }
