@@ -168,20 +168,4 @@ TEST_F(FormMakeMgrTest, TheChooserNamesTheRootAndCancellingItChangesNothing) {
     EXPECT_EQ(Kind(), kImage);
 }
 
-TEST_F(FormMakeMgrTest, ClosingOnlyHidesAndKeepsTheContent) {
-    TypeRoot(MakeMeshDisc("mesh"));
-    FormMakeMgr->chkMakeThmb->setChecked(true);
-    FormMakeMgr->close(); // the frame's close box
-    EXPECT_FALSE(FormMakeMgr->isVisible());
-    FormMgr->btnMakeMgr->click();
-    EXPECT_TRUE(FormMakeMgr->isVisible());
-    FormMakeMgr->btnCansel->click();
-    EXPECT_FALSE(FormMakeMgr->isVisible());
-    FormMgr->btnMakeMgr->click();
-    EXPECT_EQ(Kind(), kMesh);
-    EXPECT_FALSE(GroupOn());
-    EXPECT_TRUE(FormMakeMgr->chkMakeThmb->isChecked());
-    EXPECT_EQ(FormMakeMgr->edtRoot->text().toStdString(), Disc.File("mesh"));
-}
-
 } // namespace

@@ -61,9 +61,21 @@ TEST_F(FormMgrTest, TheRegistrationButtonOpensTheDialogBesideTheWindow) {
     EXPECT_TRUE(FormMgr->isVisible());
     EXPECT_FALSE(FormMakeMgr->isModal());
     ExpectCentred(FormMakeMgr);
-    FormMakeMgr->edtRoot->setText("typed");
+    FormMakeMgr->edtRoot->setText(QString::fromStdString(Disc.Path()));
+    QTest::keyClick(FormMakeMgr->edtRoot, Qt::Key_Return);
+    FormMakeMgr->chkMakeThmb->setChecked(true);
     FormMgr->btnMakeMgr->click(); // already shown: the same dialog with its content
-    EXPECT_EQ(FormMakeMgr->edtRoot->text().toStdString(), "typed");
+    EXPECT_EQ(FormMakeMgr->edtRoot->text().toStdString(), Disc.Path());
+    // Closed by its frame or by "閉じる", it only hides and keeps everything for next time.
+    for (auto close : {+[] { FormMakeMgr->close(); }, +[] { FormMakeMgr->btnCansel->click(); }}) {
+        close();
+        EXPECT_FALSE(FormMakeMgr->isVisible());
+        FormMgr->btnMakeMgr->click();
+        EXPECT_TRUE(FormMakeMgr->isVisible());
+        EXPECT_EQ(FormMakeMgr->edtRoot->text().toStdString(), Disc.Path());
+        EXPECT_EQ(FormMakeMgr->lblKind->text().toStdString(), "不明な地図");
+        EXPECT_TRUE(FormMakeMgr->chkMakeThmb->isChecked());
+    }
     // A registration there does not refresh the list; the next ShowMgr does.
     MakeMgrMI(MakeImageDisc("img", "1,a\r\n") + "/Data");
     EXPECT_EQ(FormMgr->lstMgrFile->count(), 0);
