@@ -604,13 +604,28 @@ void TTiff::SaveBitmap(int32_t col, int32_t row, int32_t cols, int32_t rows, lon
     const size_t rowsPerWrite = std::max<size_t>(1, kSaveBatchBytes / rowStride);
     std::vector<uint8_t> rowsOut(rowsPerWrite * rowStride);
     size_t pending = 0;
-    int64_t offset = (w.Row + w.Rows - 1) * Width + w.Col;
-    const int64_t rowBack = int64_t(Width) * w.Step;
+    // At full size over most of the width, many rows come with one read: the rows of the
+    // file are neighbours in the scratch file too.
+    const bool inBlocks = w.Step == 1 && w.Cols * 2 >= Width;
+    const int64_t blockRows = inBlocks ? std::max<int64_t>(1, int64_t(kSaveBatchBytes) / Width) : 1;
+    std::vector<uint8_t> block(inBlocks ? size_t((blockRows - 1) * Width + w.Cols) : 0);
+    int64_t blockTop = 0, blockBottom = -1; // the sheet rows the block holds
     for (int64_t j = 0; j < w.OutRows; ++j) {
-        ScratchFile.Seek(offset);
-        ScratchFile.Read(buffer.data(), buffer.size());
-        uint8_t* line = rowsOut.data() + pending * rowStride;
+        const int64_t sheetRow = w.Row + w.Rows - 1 - j * w.Step;
         const uint8_t* src = buffer.data();
+        if (inBlocks) {
+            if (sheetRow < blockTop || sheetRow > blockBottom) {
+                blockBottom = sheetRow;
+                blockTop = std::max<int64_t>(w.Row, sheetRow - blockRows + 1);
+                ScratchFile.Seek(blockTop * Width + w.Col);
+                ScratchFile.Read(block.data(), size_t((blockBottom - blockTop) * Width + w.Cols));
+            }
+            src = block.data() + (sheetRow - blockTop) * Width;
+        } else {
+            ScratchFile.Seek(sheetRow * Width + w.Col);
+            ScratchFile.Read(buffer.data(), buffer.size());
+        }
+        uint8_t* line = rowsOut.data() + pending * rowStride;
         const int64_t step = w.Step;
         const size_t used = static_cast<size_t>((w.OutCols + 1) / 2);
         std::memset(line + used, 0, rowStride - used);
@@ -630,7 +645,6 @@ void TTiff::SaveBitmap(int32_t col, int32_t row, int32_t cols, int32_t rows, lon
             out.Write(rowsOut.data(), pending * rowStride);
             pending = 0;
         }
-        offset -= rowBack;
     }
     if (pending > 0) out.Write(rowsOut.data(), pending * rowStride);
     out.Close();

@@ -77,6 +77,19 @@ TEST_F(SaveTest, WholeSheetSizesAndSampling) {
         for (int x = 0; x < 218; ++x) ASSERT_EQ(Nibble(b, 112, j, x), IndexAt(0, 5000, 0, 32, j, x));
 }
 
+TEST_F(SaveTest, FullSizeWindowsAcrossSeveralReadBlocks) {
+    // Wide enough that one read holds a few hundred rows only.
+    Open(sample::PaintSample(3000, 900, 17));
+    for (auto [col, cols] : {std::pair{0, 3000}, std::pair{101, 2500}, std::pair{7, 1001}}) {
+        Map.SaveBitmap(col, 13, cols, 877, 1, Dir.File("b.bmp"));
+        Bytes f = testing_support::ReadAll(Dir.File("b.bmp"));
+        const size_t stride = size_t((cols + 7) / 8 * 4);
+        ASSERT_EQ(f.size(), 118 + stride * 877) << col;
+        for (int j = 0; j < 877; ++j)
+            for (int x = 0; x < cols; ++x) ASSERT_EQ(Nibble(f, stride, j, x), IndexAt(13, 877, col, 1, j, x)) << j;
+    }
+}
+
 TEST_F(SaveTest, WindowsStepsAndOddWidths) {
     Open(sample::PaintSample(64, 40, 13));
     Map.PlateVisible[6] = false;
