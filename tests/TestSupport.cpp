@@ -1,5 +1,7 @@
 #include "tests/TestSupport.h"
 
+#include "runtime/Hooks.h"
+
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -22,6 +24,22 @@ TTempDir::~TTempDir() {
     std::filesystem::permissions(Dir, std::filesystem::perms::owner_all,
                                  std::filesystem::perm_options::add, ec);
     std::filesystem::remove_all(Dir, ec);
+}
+
+TScriptedBoxes::TScriptedBoxes() {
+    rt::SetShowMessageHook([this](const std::string& t) { Messages.push_back(t); });
+    rt::SetAskYesNoHook([this](const std::string& t) {
+        Questions.push_back(t);
+        if (BeforeAnswer) BeforeAnswer();
+        bool yes = !Answers.empty() && Answers.front();
+        if (!Answers.empty()) Answers.pop_front();
+        return yes;
+    });
+}
+
+TScriptedBoxes::~TScriptedBoxes() {
+    rt::SetShowMessageHook(nullptr);
+    rt::SetAskYesNoHook(nullptr);
 }
 
 std::vector<uint8_t> ReadAll(const std::string& path) {

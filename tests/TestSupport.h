@@ -2,7 +2,9 @@
 // Helpers shared by the suites: a private temporary directory and file access.
 
 #include <cstdint>
+#include <deque>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -20,6 +22,18 @@ public:
 
 private:
     std::string Dir;
+};
+
+// Answers the runtime's message boxes while it lives: records every text, and answers
+// each question from Answers (No when it is empty), after running BeforeAnswer if set.
+struct TScriptedBoxes {
+    TScriptedBoxes();
+    ~TScriptedBoxes();
+    TScriptedBoxes(const TScriptedBoxes&) = delete;
+    TScriptedBoxes& operator=(const TScriptedBoxes&) = delete;
+    std::vector<std::string> Messages, Questions;
+    std::deque<bool> Answers;
+    std::function<void()> BeforeAnswer;
 };
 
 std::vector<uint8_t> ReadAll(const std::string& path);

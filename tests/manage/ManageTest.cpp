@@ -26,19 +26,9 @@ class Manage : public ::testing::Test {
 protected:
     void SetUp() override {
         Cwd = rt::GetCurrentDir();
-        rt::SetShowMessageHook([this](const std::string& t) { Messages.push_back(t); });
-        rt::SetAskYesNoHook([this](const std::string& t) {
-            Questions.push_back(t);
-            if (BeforeAnswer) BeforeAnswer();
-            bool yes = !Answers.empty() && Answers.front();
-            if (!Answers.empty()) Answers.pop_front();
-            return yes;
-        });
         InitMapMgr(Exe.Path());
     }
     void TearDown() override {
-        rt::SetShowMessageHook(nullptr);
-        rt::SetAskYesNoHook(nullptr);
         EXPECT_EQ(rt::GetCurrentDir(), Cwd);
         EXPECT_FALSE(rt::FileExists(MgrFile + ".new"));
     }
@@ -62,9 +52,11 @@ protected:
 
     TTempDir Exe, Disc;
     std::string Cwd;
-    std::vector<std::string> Messages, Questions;
-    std::deque<bool> Answers;
-    std::function<void()> BeforeAnswer;
+    testing_support::TScriptedBoxes Boxes;
+    std::vector<std::string>& Messages = Boxes.Messages;
+    std::vector<std::string>& Questions = Boxes.Questions;
+    std::deque<bool>& Answers = Boxes.Answers;
+    std::function<void()>& BeforeAnswer = Boxes.BeforeAnswer;
 };
 
 } // namespace

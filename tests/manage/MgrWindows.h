@@ -24,13 +24,6 @@ class MgrWindows : public ::testing::Test {
 protected:
     void SetUp() override {
         Cwd = rt::GetCurrentDir();
-        rt::SetShowMessageHook([this](const std::string& t) { Messages.push_back(t); });
-        rt::SetAskYesNoHook([this](const std::string& t) {
-            Questions.push_back(t);
-            bool yes = !Answers.empty() && Answers.front();
-            if (!Answers.empty()) Answers.pop_front();
-            return yes;
-        });
         tk::SetErrorHandler([this](const std::string& m) { Errors.push_back(m); });
         InitMapMgr(Exe.Path());
         Mgr = std::make_unique<TFormMgr>();
@@ -47,8 +40,6 @@ protected:
         MakeMgr.reset();
         FormMgr = nullptr;
         Mgr.reset();
-        rt::SetShowMessageHook(nullptr);
-        rt::SetAskYesNoHook(nullptr);
         tk::SetErrorHandler(nullptr);
         EXPECT_EQ(rt::GetCurrentDir(), Cwd);
         EXPECT_TRUE(Errors.empty());
@@ -120,8 +111,11 @@ protected:
 
     testing_support::TTempDir Exe, Disc;
     std::string Cwd;
-    std::vector<std::string> Messages, Questions, Errors;
-    std::deque<bool> Answers;
+    testing_support::TScriptedBoxes Boxes;
+    std::vector<std::string>& Messages = Boxes.Messages;
+    std::vector<std::string>& Questions = Boxes.Questions;
+    std::deque<bool>& Answers = Boxes.Answers;
+    std::vector<std::string> Errors;
     std::unique_ptr<TFormMgr> Mgr;
     std::unique_ptr<TFormMakeMgr> MakeMgr;
     std::unique_ptr<TDirDialog> Chooser;
