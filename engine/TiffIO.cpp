@@ -555,8 +555,11 @@ void TTiff::SaveBitmap(int32_t col, int32_t row, int32_t cols, int32_t rows, lon
     const TWindow w = ClipWindow(Width, Height, col, row, cols, rows, rate);
     if (w.Empty()) return;
     const size_t rowStride = static_cast<size_t>((w.OutCols + 7) / 8 * 4);
+    // At full size over most of the width, many rows come with one read: the rows of the
+    // file are neighbours in the scratch file too.
+    const bool inBlocks = w.Step == 1 && w.Cols * 2 >= Width;
     const size_t readLen = static_cast<size_t>(std::min(w.OutCols * w.Step, w.Cols));
-    std::vector<uint8_t> buffer(readLen);
+    std::vector<uint8_t> buffer(inBlocks ? 0 : readLen);
 
     TCloseGuard scratchGuard{ScratchFile};
     ScratchFile.Assign(ScratchPath);
@@ -604,9 +607,6 @@ void TTiff::SaveBitmap(int32_t col, int32_t row, int32_t cols, int32_t rows, lon
     const size_t rowsPerWrite = std::max<size_t>(1, kSaveBatchBytes / rowStride);
     std::vector<uint8_t> rowsOut(rowsPerWrite * rowStride);
     size_t pending = 0;
-    // At full size over most of the width, many rows come with one read: the rows of the
-    // file are neighbours in the scratch file too.
-    const bool inBlocks = w.Step == 1 && w.Cols * 2 >= Width;
     const int64_t blockRows = inBlocks ? std::max<int64_t>(1, int64_t(kSaveBatchBytes) / Width) : 1;
     std::vector<uint8_t> block(inBlocks ? size_t((blockRows - 1) * Width + w.Cols) : 0);
     int64_t blockTop = 0, blockBottom = -1; // the sheet rows the block holds

@@ -163,26 +163,29 @@ struct TSheet {
         Map = std::make_unique<TTiff>(canvas, NewScratchPath());
         if (::isatty(STDERR_FILENO)) Map->Gauge = &Gauge;
         Map->OpenFile(path);
-        Map->PlateColor = plates::kDefaultColors;
-        for (int k = 1; k <= 8; ++k) Map->PlateVisible[size_t(k)] = true;
     }
 };
 
-void ApplyPlateOptions(const TArgs& a, TTiff& map) {
+// The plates to show and their colours: the viewer's defaults, changed by --hide and
+// --color. Read before the sheet is unpacked, so that a usage error is quick.
+struct TPlates {
+    std::array<bool, 9> Visible{};
+    std::array<rt::TColor, 9> Colors = plates::kDefaultColors;
+};
+
+TPlates PlateOptions(const TArgs& a) {
+    TPlates p;
+    for (int k = 1; k <= 8; ++k) p.Visible[size_t(k)] = true;
     for (auto [it, end] = a.Options.equal_range("--hide"); it != end; ++it)
-        Require(mapsheet::ParseHide(it->second, map.PlateVisible), "bad plate list: " + it->second);
+        Require(mapsheet::ParseHide(it->second, p.Visible), "bad plate list: " + it->second);
     for (auto [it, end] = a.Options.equal_range("--color"); it != end; ++it)
-        Require(mapsheet::ParseColor(it->second, map.PlateColor), "bad colour: " + it->second);
+        Require(mapsheet::ParseColor(it->second, p.Colors), "bad colour: " + it->second);
+    return p;
 }
 
-// Checks the plate options before the sheet is unpacked, so that a usage error is quick.
-void CheckPlateOptions(const TArgs& a) {
-    std::array<bool, 9> v{};
-    std::array<rt::TColor, 9> c{};
-    for (auto [it, end] = a.Options.equal_range("--hide"); it != end; ++it)
-        Require(mapsheet::ParseHide(it->second, v), "bad plate list: " + it->second);
-    for (auto [it, end] = a.Options.equal_range("--color"); it != end; ++it)
-        Require(mapsheet::ParseColor(it->second, c), "bad colour: " + it->second);
+void UsePlates(const TPlates& p, TTiff& map) {
+    map.PlateVisible = p.Visible;
+    map.PlateColor = p.Colors;
 }
 
 int Info(const std::vector<std::string>& args) {
@@ -222,10 +225,10 @@ int Export(const std::vector<std::string>& args) {
     bool window = a.Has("--window");
     if (window)
         Require(mapsheet::ParseInts(a.Get("--window"), 4, win), "bad window: " + a.Get("--window"));
-    CheckPlateOptions(a);
+    const TPlates shown = PlateOptions(a);
     TSheet s(a.Positional[0], nullptr);
     TTiff& m = *s.Map;
-    ApplyPlateOptions(a, m);
+    UsePlates(shown, m);
     if (!window) win = {0, 0, m.Width, m.Height};
     // Say so when the engine would write nothing, rather than succeed without a file.
     int64_t cols = std::min<int64_t>(win[2], int64_t(m.Width) - win[0]);
@@ -248,10 +251,10 @@ int Render(const std::vector<std::string>& args) {
     long double rate = 1;
     if (a.Has("--rate"))
         Require(mapsheet::ParseZoomRate(a.Get("--rate"), rate), "bad zoom rate: " + a.Get("--rate"));
-    CheckPlateOptions(a);
+    const TPlates shown = PlateOptions(a);
     rt::TBitmapCanvas canvas(width, height);
     TSheet s(a.Positional[0], &canvas);
-    ApplyPlateOptions(a, *s.Map);
+    UsePlates(shown, *s.Map);
     canvas.FillRect({0, 0, width, height}, rt::kWhite);
     s.Map->Draw(at[0], at[1], int32_t(width / rate), int32_t(height / rate), rate);
     rt::SaveBitmap24(canvas.Bitmap(), a.Positional[1]);
