@@ -1,0 +1,31 @@
+#pragma once
+// An advisory lock (flock) on a lock file of its own, held while the object lives. The lock
+// file is never removed: a lock on a path that another process may unlink and create anew
+// would let two holders each lock a different file of one name.
+
+#include <string>
+
+namespace rt {
+
+class TFileLock {
+public:
+    TFileLock() = default;
+    ~TFileLock() { Release(); }
+    TFileLock(const TFileLock&) = delete;
+    TFileLock& operator=(const TFileLock&) = delete;
+
+    // Creates the lock file when it is missing and waits for the lock; a lock file that
+    // cannot be opened raises EInOutError.
+    void Acquire(const std::string& path);
+    // Takes the lock only when it is free; false when another holder has it. A lock file
+    // that cannot be opened raises EInOutError.
+    bool TryAcquire(const std::string& path);
+    void Release() noexcept;
+    bool Held() const { return Fd >= 0; }
+
+private:
+    bool Lock(const std::string& path, bool wait);
+    int Fd = -1;
+};
+
+} // namespace rt
