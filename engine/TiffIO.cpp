@@ -3,13 +3,15 @@
 #include "runtime/Errors.h"
 #include "runtime/FileSys.h"
 #include "runtime/Hooks.h"
+#include "runtime/OutputFile.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <csignal>
+#include <cstdio>
 #include <fcntl.h>
-#include <sys/file.h>
 #include <unistd.h>
 #include <vector>
 
@@ -122,14 +124,27 @@ private:
     bool Done = false;
 };
 
-TTiff::TTiff(rt::TCanvasSurface* viewCanvas, const std::string& scratchPath) {
-    TargetCanvas = viewCanvas;
+namespace {
+constexpr char kScratchName[] = "tiff.tmp";
+constexpr char kScratchLockName[] = "tiff.lock";
+std::string OwnScratchName(pid_t pid) { return "tiff-" + std::to_string(pid) + ".tmp"; }
+} // namespace
+
+TTiff::TTiff(rt::TCanvasSurface* viewCanvas, const std::string& scratchPath)
+    : TTiff(viewCanvas, TSharedScratch{}) {
     if (scratchPath.empty()) {
-        ScratchPath = rt::JoinPath(rt::ScratchDir(), "tiff.tmp");
-        SharedScratch = true;
+        SharedDir = rt::ScratchDir();
+        ScratchPath = rt::JoinPath(SharedDir, kScratchName);
     } else {
+        SharedDir.clear();
         ScratchPath = scratchPath;
     }
+}
+
+TTiff::TTiff(rt::TCanvasSurface* viewCanvas, TSharedScratch shared) {
+    TargetCanvas = viewCanvas;
+    SharedDir = std::move(shared.Dir);
+    ScratchPath = rt::JoinPath(SharedDir, kScratchName);
     WorkBitmap = std::make_unique<rt::TBitmap>();
     Loaded = false;
     InitPalette();
@@ -139,17 +154,29 @@ TTiff::~TTiff() {
     SourceFile.CloseQuietly();
     ScratchFile.CloseQuietly();
     WorkBitmap.reset();
-    // The shared file may belong to another process: delete it only under our lock.
-    if (SharedScratch && LockFd < 0) {
-        int fd = ::open(ScratchPath.c_str(), O_RDWR | O_CLOEXEC);
-        if (fd >= 0) {
-            if (::flock(fd, LOCK_EX | LOCK_NB) == 0) LockFd = fd;
-            else ::close(fd);
-        }
-        if (LockFd < 0) return;
-    }
+    // The shared file is ours to delete only while we hold its lock.
+    if (!SharedDir.empty() && !ScratchLock.Held()) return;
     if (rt::FileExists(ScratchPath)) rt::DeleteFile(ScratchPath);
-    if (LockFd >= 0) ::close(LockFd);
+    ScratchLock.Release();
+}
+
+void TTiff::RemoveStaleScratch(const std::string& dir) {
+    const pid_t self = ::getpid();
+    for (const std::string& name : rt::ListDirectory(dir)) {
+        unsigned long pid = 0;
+        char tail = 0;
+        if (std::sscanf(name.c_str(), "tiff-%lu.tm%c", &pid, &tail) != 2 || tail != 'p' ||
+            name != OwnScratchName(pid_t(pid)) || pid_t(pid) == self)
+            continue;
+        if (::kill(pid_t(pid), 0) != 0 && errno == ESRCH) rt::DeleteFile(rt::JoinPath(dir, name));
+    }
+    try {
+        rt::TFileLock lock;
+        if (lock.TryAcquire(rt::JoinPath(dir, kScratchLockName)))
+            rt::DeleteFile(rt::JoinPath(dir, kScratchName));
+    } catch (const rt::TError&) {
+        // A directory we cannot write holds no scratch file of ours to clean.
+    }
 }
 
 void TTiff::InitPalette() {
@@ -184,19 +211,12 @@ int32_t TTiff::UnpackRun(const uint8_t* unitAddr, uint8_t* dest) {
     return count;
 }
 
-void TTiff::AcquireDefaultScratch() {
-    if (!SharedScratch || LockFd >= 0) return;
-    int fd = ::open(ScratchPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-    if (fd < 0) return; // the create below reports why
-    if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
-        LockFd = fd;
-        return;
-    }
-    ::close(fd);
-    // Another process holds the shared file: use one of our own beside it.
-    ScratchPath = rt::JoinPath(rt::ExtractFileDir(ScratchPath),
-                               "tiff-" + std::to_string(::getpid()) + ".tmp");
-    SharedScratch = false;
+void TTiff::AcquireSharedScratch() {
+    if (SharedDir.empty() || ScratchLock.Held()) return;
+    if (ScratchLock.TryAcquire(rt::JoinPath(SharedDir, kScratchLockName))) return;
+    // Another process has "tiff.tmp": use a file of our own beside it, for good.
+    ScratchPath = rt::JoinPath(SharedDir, OwnScratchName(::getpid()));
+    SharedDir.clear();
 }
 
 void TTiff::OpenFile(const std::string& sheetPath) {
@@ -223,9 +243,9 @@ void TTiff::OpenFile(const std::string& sheetPath) {
 
     TCloseGuard sourceGuard{SourceFile};
     SourceFile.Assign(sheetPath);
-    SourceFile.Reset();
+    SourceFile.ResetRegular();
 
-    AcquireDefaultScratch();
+    AcquireSharedScratch();
     ScratchFile.Assign(ScratchPath);
     // Written over and cut to length at the end: emptying a large file first is slow.
     ScratchFile.Overwrite();
@@ -287,6 +307,11 @@ void TTiff::OpenFile(const std::string& sheetPath) {
     }
     if (xResOffset > 0 && yResOffset > 0) ReadResolution(xResOffset, yResOffset);
 
+    // Strip tables may point many times at the same packed bytes: a small file can stand
+    // for a raster larger than the disk. The scratch file's old bytes are written over.
+    if (StripCount > 0 &&
+        int64_t(Width) * Height > ScratchFile.SpaceAvailable() + ScratchFile.FileSize())
+        throw rt::EInOutError(rt::kDiskFull);
     if (StripCount > 0) UnpackStrips(compression);
 
     if (Gauge) Gauge->SetVisible(false);
@@ -507,8 +532,13 @@ void TTiff::Draw(int32_t col, int32_t row, int32_t cols, int32_t rows, long doub
     WorkBitmap->SetWidth(static_cast<int>(picCols));
     WorkBitmap->SetHeight(static_cast<int>(picRows));
     for (int64_t y = 0; y < picRows; ++y) {
-        ScratchFile.Seek(offset);
-        ScratchFile.Read(buffer.data(), buffer.size());
+        // Rows a damaged sheet did not give show the background.
+        if (w.Row + y * w.Step < RowsWritten) {
+            ScratchFile.Seek(offset);
+            ScratchFile.Read(buffer.data(), buffer.size());
+        } else {
+            std::fill(buffer.begin(), buffer.end(), uint8_t(0));
+        }
         uint8_t* d = WorkBitmap->ScanLine(static_cast<int>(y));
         const uint8_t* src = buffer.data();
         const int64_t step = w.Step;
@@ -544,7 +574,7 @@ void PutLE16(uint8_t* p, uint16_t v) {
 }
 int32_t PixelsPerMetre(int32_t dpi) {
     long double v = static_cast<long double>(dpi) * 1000 / 25.4L;
-    return static_cast<int32_t>(v);
+    return static_cast<int32_t>(std::clamp<long double>(v, INT32_MIN, INT32_MAX));
 }
 
 } // namespace
@@ -554,6 +584,8 @@ void TTiff::SaveBitmap(int32_t col, int32_t row, int32_t cols, int32_t rows, lon
     if (!Loaded || rate > 1) return;
     const TWindow w = ClipWindow(Width, Height, col, row, cols, rows, rate);
     if (w.Empty()) return;
+    // A written file must not hold pixels the sheet did not give.
+    if (!HoldsRows(int32_t(w.Row), int32_t(w.Rows))) throw rt::EInOutError(rt::kReadPastEnd);
     const size_t rowStride = static_cast<size_t>((w.OutCols + 7) / 8 * 4);
     // At full size over most of the width, many rows come with one read: the rows of the
     // file are neighbours in the scratch file too.
@@ -564,9 +596,7 @@ void TTiff::SaveBitmap(int32_t col, int32_t row, int32_t cols, int32_t rows, lon
     TCloseGuard scratchGuard{ScratchFile};
     ScratchFile.Assign(ScratchPath);
     ScratchFile.Reset();
-    rt::TBinaryFile out;
-    out.Assign(fileName);
-    out.Rewrite();
+    rt::TOutputFile out(fileName);
 
     uint8_t head[118] = {};
     head[0] = 'B';
@@ -647,8 +677,13 @@ void TTiff::SaveBitmap(int32_t col, int32_t row, int32_t cols, int32_t rows, lon
         }
     }
     if (pending > 0) out.Write(rowsOut.data(), pending * rowStride);
-    out.Close();
     ScratchFile.Close();
+    out.Commit();
+}
+
+bool TTiff::HoldsRows(int32_t row, int32_t rows) const {
+    const int64_t last = std::min<int64_t>(int64_t(row) + rows, Height);
+    return last <= RowsWritten;
 }
 
 bool TTiff::PixelAt(int32_t col, int32_t row, uint8_t& value) const {

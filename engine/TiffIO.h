@@ -6,6 +6,7 @@
 #include "runtime/BinaryFile.h"
 #include "runtime/Bitmap.h"
 #include "runtime/Canvas.h"
+#include "runtime/FileLock.h"
 #include "runtime/Progress.h"
 
 #include <array>
@@ -23,12 +24,18 @@ struct TDirEntry {
 };
 static_assert(sizeof(TDirEntry) == 12);
 
+// The scratch raster file shared by the processes of one directory: "tiff.tmp" for the one
+// that holds the lock file "tiff.lock", "tiff-PID.tmp" for each other one.
+struct TSharedScratch {
+    std::string Dir;
+};
+
 class TTiff {
 public:
-    // An empty scratchPath means "tiff.tmp" in the executable directory (or, where that
-    // cannot be written, in the user's cache directory), shared between processes through
-    // an advisory lock.
+    // An empty scratchPath means the shared scratch file of the program's scratch directory
+    // (rt::ScratchDir()).
     explicit TTiff(rt::TCanvasSurface* viewCanvas, const std::string& scratchPath = {});
+    TTiff(rt::TCanvasSurface* viewCanvas, TSharedScratch shared);
     ~TTiff();
     TTiff(const TTiff&) = delete;
     TTiff& operator=(const TTiff&) = delete;
@@ -42,6 +49,13 @@ public:
 
     // The pixel byte at a sheet position, from the scratch file; false where there is none.
     bool PixelAt(int32_t col, int32_t row, uint8_t& value) const;
+    // Whether the scratch file holds every row of the window, cut to the sheet: a damaged
+    // sheet may end before Height rows.
+    bool HoldsRows(int32_t row, int32_t rows) const;
+
+    // Removes the shared scratch files in dir that no process uses any more: "tiff.tmp"
+    // when no one holds the lock, "tiff-PID.tmp" when its process has gone.
+    static void RemoveStaleScratch(const std::string& dir);
 
     // True while OpenFile runs (its strips let pending window events run).
     bool IsOpening() const { return Opening; }
@@ -81,11 +95,11 @@ private:
     void UnpackStrips(int32_t compression);
     void UnpackEach(const std::vector<uint32_t>& offsets, const std::vector<uint32_t>& byteCounts,
                     bool packed, TRowSink* sink);
-    void AcquireDefaultScratch();
+    void AcquireSharedScratch();
     std::array<uint8_t, 256> PlateIndexTable() const;
 
     bool Opening = false;
     bool StopRequested = false;
-    bool SharedScratch = false; // ScratchPath is the default shared between processes
-    int LockFd = -1;            // holds the advisory lock on the shared scratch file
+    std::string SharedDir;   // set while the shared "tiff.tmp" may still be ours
+    rt::TFileLock ScratchLock; // held while "tiff.tmp" is ours
 };

@@ -6,13 +6,17 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 namespace rt {
 
 namespace {
 constexpr int kFileNotOpen = 103;
-}
+constexpr int kSeekOnPipe = 29; // ESPIPE, as the system numbers it
+} // namespace
+
+const char* const kNotRegularFile = "通常のファイルではありません";
 
 void RaiseIoErrorFor(const std::string& path) {
     int err = errno;
@@ -36,17 +40,45 @@ void TBinaryFile::OpenWith(int flags) {
         ::close(fd);
         throw EInOutError(kAccessDenied);
     }
+    Adopt(fd);
+}
+
+void TBinaryFile::Adopt(int fd) {
     Fd = fd;
     Pos = 0;
+    Sequential = ::lseek(fd, 0, SEEK_CUR) < 0 && errno == ESPIPE;
 }
 
 void TBinaryFile::Reset() { OpenWith(O_RDONLY); }
+
+void TBinaryFile::ResetRegular() {
+    if (IsOpen()) Close();
+    if (Path.empty()) throw EInOutError(kFileNotFound);
+    // Non-blocking, so that a FIFO nobody writes to is refused instead of waited on.
+    int fd = ::open(Path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) RaiseIoErrorFor(Path);
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        throw TError(kNotRegularFile);
+    }
+    Adopt(fd);
+}
+
+void TBinaryFile::AssignHandle(int fd, const std::string& name) {
+    if (IsOpen()) Close();
+    Path = name;
+    int own = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    if (own < 0) RaiseLastIoError();
+    Adopt(own);
+}
 void TBinaryFile::Rewrite() { OpenWith(O_WRONLY | O_CREAT | O_TRUNC); }
 void TBinaryFile::Overwrite() { OpenWith(O_WRONLY | O_CREAT); }
 
 void TBinaryFile::Seek(int64_t pos) {
     if (!IsOpen()) throw EInOutError(kFileNotOpen);
     if (pos < 0) throw EInOutError(131); // negative seek
+    if (Sequential && pos != Pos) throw EInOutError(kSeekOnPipe);
     Pos = pos;
 }
 
@@ -57,12 +89,20 @@ int64_t TBinaryFile::FileSize() const {
     return static_cast<int64_t>(st.st_size);
 }
 
+int64_t TBinaryFile::SpaceAvailable() const {
+    if (!IsOpen()) throw EInOutError(kFileNotOpen);
+    struct statvfs vs {};
+    if (::fstatvfs(Fd, &vs) != 0) RaiseLastIoError();
+    return static_cast<int64_t>(vs.f_bavail) * static_cast<int64_t>(vs.f_frsize);
+}
+
 size_t TBinaryFile::ReadSome(void* buffer, size_t count) {
     if (!IsOpen()) throw EInOutError(kFileNotOpen);
     auto* p = static_cast<char*>(buffer);
     size_t done = 0;
     while (done < count) {
-        ssize_t n = ::pread(Fd, p + done, count - done, static_cast<off_t>(Pos));
+        ssize_t n = Sequential ? ::read(Fd, p + done, count - done)
+                               : ::pread(Fd, p + done, count - done, static_cast<off_t>(Pos));
         if (n < 0) {
             if (errno == EINTR) continue;
             RaiseLastIoError();
@@ -83,7 +123,8 @@ void TBinaryFile::Write(const void* buffer, size_t count) {
     const auto* p = static_cast<const char*>(buffer);
     size_t done = 0;
     while (done < count) {
-        ssize_t n = ::pwrite(Fd, p + done, count - done, static_cast<off_t>(Pos));
+        ssize_t n = Sequential ? ::write(Fd, p + done, count - done)
+                               : ::pwrite(Fd, p + done, count - done, static_cast<off_t>(Pos));
         if (n < 0) {
             if (errno == EINTR) continue;
             RaiseLastIoError();
@@ -103,7 +144,7 @@ void TBinaryFile::Close() {
 
 void TBinaryFile::CloseCut() {
     if (!IsOpen()) throw EInOutError(kFileNotOpen);
-    if (::ftruncate(Fd, static_cast<off_t>(Pos)) != 0) {
+    if (!Sequential && ::ftruncate(Fd, static_cast<off_t>(Pos)) != 0) {
         int err = errno;
         CloseQuietly();
         errno = err;

@@ -21,15 +21,24 @@ public:
 
     // Opens the assigned file for reading only.
     void Reset();
+    // Opens the assigned file for reading only when it is a regular file: a FIFO, device,
+    // socket or directory is refused at once (kNotRegularFile), without waiting on it.
+    void ResetRegular();
+    // Takes over an open descriptor (standard input or output): reads and writes go
+    // through it in order, and closing closes it.
+    void AssignHandle(int fd, const std::string& name);
     // Creates the assigned file, emptying it when it exists, for writing.
     void Rewrite();
     // Opens the assigned file for writing, creating it when missing, without emptying it:
     // the content is cut to what was written when the file is closed (see CloseCut).
     void Overwrite();
 
+    // A pipe or terminal cannot seek: only the position it stands at is accepted.
     void Seek(int64_t pos);
     int64_t FilePos() const { return Pos; }
     int64_t FileSize() const;
+    // Bytes that can still be written on the file's file system.
+    int64_t SpaceAvailable() const;
 
     // Reads exactly count bytes; fewer is the short-read error (100).
     void Read(void* buffer, size_t count);
@@ -48,10 +57,16 @@ public:
 private:
     void OpenWith(int flags);
 
+    void Adopt(int fd);
+
     std::string Path;
     int Fd = -1;
     int64_t Pos = 0;
+    bool Sequential = false; // a pipe, FIFO or terminal: read and write in order
 };
+
+// The message of a sheet path that names something other than a regular file.
+extern const char* const kNotRegularFile;
 
 // The input/output error for errno after an operation on path: a missing file in a
 // missing directory is a bad path (3), not a missing file (2).

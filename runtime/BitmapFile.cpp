@@ -1,6 +1,6 @@
 #include "runtime/BitmapFile.h"
 
-#include "runtime/BinaryFile.h"
+#include "runtime/OutputFile.h"
 
 #include <vector>
 
@@ -24,16 +24,14 @@ void SaveBitmap24(const TBitmap& bitmap, const std::string& path) {
     head[26] = 1;
     head[28] = 24;
     LE32(head + 34, static_cast<uint32_t>(size - 54));
-    TBinaryFile out;
-    out.Assign(path);
-    out.Rewrite();
+    TOutputFile out(path);
     out.Write(head, sizeof head);
     std::vector<uint8_t> row(stride, 0);
     for (int y = bitmap.Height() - 1; y >= 0; --y) {
         std::copy(bitmap.ScanLine(y), bitmap.ScanLine(y) + bitmap.Stride(), row.begin());
         out.Write(row.data(), row.size());
     }
-    out.Close();
+    out.Commit();
 }
 
 } // namespace rt

@@ -28,9 +28,13 @@ bool TFileLock::Lock(const std::string& path, bool wait) {
     return true;
 }
 
-void TFileLock::Acquire(const std::string& path) { Lock(path, true); }
+void TFileLock::Acquire(const std::string& path) {
+    Lock(path, true);
+}
 
-bool TFileLock::TryAcquire(const std::string& path) { return Lock(path, false); }
+bool TFileLock::TryAcquire(const std::string& path) {
+    return Lock(path, false);
+}
 
 void TFileLock::Release() noexcept {
     if (Fd >= 0) ::close(Fd);

@@ -1,7 +1,8 @@
 #include "runtime/Errors.h"
+#include "tests/engine/EngineFixture.h"
 
 #include <cstring>
-#include "tests/engine/EngineFixture.h"
+#include <unistd.h>
 
 using namespace enginetest;
 
@@ -172,15 +173,37 @@ TEST_F(DrawTest, WindowsWithoutSheetPixelsDrawNothing) {
     EXPECT_EQ(c.TransferCount(), 0);
 }
 
-TEST_F(DrawTest, ShortScratchFailsBeforeTouchingTheCanvas) {
-    // Two of three rows unpacked: a window reaching the third fails to read.
+TEST_F(DrawTest, RowsADamagedSheetLacksShowTheBackground) {
+    // Two of three rows unpacked: the third shows the background and nothing is raised.
     rt::TBitmapCanvas c = Fresh(4, 4);
     TTiff d(&c, ScratchPath());
-    d.OpenFile(Put("s.tif", TSheetBuilder::Basic(4, 3, {{0xF9, 1}}).Build()));
+    d.OpenFile(Put("s.tif", TSheetBuilder::Basic(4, 3, {{0xF9, 0x81}}).Build()));
+    ASSERT_EQ(d.RowsWritten, 2);
+    d.PlateVisible = AllVisible();
+    d.PlateColor = ViewerColours();
+    d.PlateColor[0] = rt::RGB(1, 2, 3);
+    d.Draw(0, 0, 4, 3, 1);
+    EXPECT_EQ(c.TransferCount(), 1);
+    for (int x = 0; x < 4; ++x) {
+        EXPECT_EQ(c.Bitmap().Pixel(x, 1), d.PlateColor[8]);
+        EXPECT_EQ(c.Bitmap().Pixel(x, 2), rt::RGB(1, 2, 3));
+        EXPECT_EQ(c.Bitmap().Pixel(x, 3), kPaper); // below the picture: the caller's
+    }
+    EXPECT_FALSE(d.HoldsRows(0, 3));
+    EXPECT_TRUE(d.HoldsRows(0, 2));
+    EXPECT_TRUE(d.HoldsRows(1, 1));
+}
+
+TEST_F(DrawTest, AScratchFileCutBehindItsBackFailsBeforeTouchingTheCanvas) {
+    rt::TBitmapCanvas c = Fresh(4, 4);
+    TTiff d(&c, ScratchPath());
+    d.OpenFile(Put("s.tif", TSheetBuilder::Basic(4, 3, {{0xF9, 1, 0xFD, 2}}).Build()));
+    ASSERT_EQ(d.RowsWritten, 3);
+    ASSERT_EQ(::truncate(ScratchPath().c_str(), 8), 0);
     int fds = testing_support::OpenDescriptorCount();
     try {
         d.Draw(0, 0, 4, 3, 1);
-        FAIL() << "drew past the unpacked rows";
+        FAIL() << "drew past the end of the scratch file";
     } catch (const rt::EInOutError& e) {
         EXPECT_EQ(e.ErrorCode(), 100);
     }

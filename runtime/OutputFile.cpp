@@ -1,0 +1,75 @@
+#include "runtime/OutputFile.h"
+
+#include "runtime/Errors.h"
+#include "runtime/FileSys.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace rt {
+
+namespace {
+
+// The process's file-creation mask, read without changing it (umask() would, for a moment,
+// for every thread).
+mode_t CurrentUmask() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("Umask:", 0) == 0)
+            return static_cast<mode_t>(std::strtoul(line.c_str() + 6, nullptr, 8));
+    return 022;
+}
+
+} // namespace
+
+TOutputFile::TOutputFile(const std::string& path) : Target(path) {
+    if (path == "-") {
+        Out.AssignHandle(STDOUT_FILENO, path);
+        return;
+    }
+    struct stat st {};
+    const bool exists = ::stat(path.c_str(), &st) == 0;
+    if (exists && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) {
+        Out.Assign(path);
+        Out.Rewrite();
+        return;
+    }
+    if (exists && S_ISDIR(st.st_mode)) throw EInOutError(kAccessDenied);
+    const std::string dir = ExtractFileDir(path);
+    std::string name = JoinPath(dir, "." + ExtractFileName(path) + ".XXXXXX");
+    TSignalBlock block;
+    int fd = ::mkstemp(name.data());
+    if (fd < 0) RaiseIoErrorFor(path);
+    Temp = name;
+    Cleanup = std::make_unique<TCleanupEntry>(Temp);
+    // The replacement keeps the target's mode; a new file gets what creating it would.
+    const mode_t mode = exists ? (st.st_mode & 07777) : (0666 & ~CurrentUmask());
+    ::fchmod(fd, mode);
+    try {
+        Out.AssignHandle(fd, path);
+    } catch (...) {
+        ::close(fd);
+        ::unlink(Temp.c_str());
+        throw;
+    }
+    ::close(fd);
+}
+
+TOutputFile::~TOutputFile() {
+    if (Done) return;
+    Out.CloseQuietly();
+    if (!Temp.empty()) ::unlink(Temp.c_str());
+}
+
+void TOutputFile::Commit() {
+    Out.Close();
+    if (!Temp.empty() && ::rename(Temp.c_str(), Target.c_str()) != 0) RaiseIoErrorFor(Target);
+    Done = true;
+}
+
+} // namespace rt
