@@ -3,6 +3,10 @@
 #include "runtime/Hooks.h"
 
 #include <cstdlib>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
@@ -40,6 +44,21 @@ TScriptedBoxes::TScriptedBoxes() {
 TScriptedBoxes::~TScriptedBoxes() {
     rt::SetShowMessageHook(nullptr);
     rt::SetAskYesNoHook(nullptr);
+}
+
+int InSmallTmpfs(const std::string& dir, int sizeKiB, const std::function<int()>& body) {
+    std::filesystem::create_directories(dir);
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        const std::string size = "size=" + std::to_string(sizeKiB) + "k";
+        if (::unshare(CLONE_NEWNS) != 0 || ::mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            ::mount("tmpfs", dir.c_str(), "tmpfs", 0, size.c_str()) != 0)
+            ::_exit(kNoTmpfs);
+        ::_exit(body());
+    }
+    int status = 0;
+    if (pid < 0 || ::waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
+    return WEXITSTATUS(status);
 }
 
 std::vector<uint8_t> ReadAll(const std::string& path) {

@@ -36,6 +36,12 @@ struct TScriptedBoxes {
     std::function<void()> BeforeAnswer;
 };
 
+// Runs body in a child process that sees a fresh tmpfs of sizeKiB mounted at dir (a
+// directory of the caller's), in a mount namespace of its own so that nothing outside
+// sees it. Answers body's result, or kNoTmpfs when this machine lets no test mount one.
+constexpr int kNoTmpfs = 77;
+int InSmallTmpfs(const std::string& dir, int sizeKiB, const std::function<int()>& body);
+
 std::vector<uint8_t> ReadAll(const std::string& path);
 void WriteAll(const std::string& path, const std::vector<uint8_t>& bytes);
 // Number of open file descriptors of this process.

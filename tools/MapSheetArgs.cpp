@@ -51,22 +51,12 @@ bool ParseInt(const std::string& text, int64_t lo, int64_t hi, int64_t& value) {
     return true;
 }
 
-bool ParseRate(const std::string& text, long double& rate) {
-    if (text.rfind("1/", 0) == 0) {
-        int64_t n;
-        if (!ParseInt(text.substr(2), 1, 64, n) || (n & (n - 1)) != 0) return false;
-        rate = 1.0L / static_cast<long double>(n);
-        return true;
-    }
-    if (!IsDecimal(text)) return false;
-    rate = std::strtold(text.c_str(), nullptr);
-    return rate > 0 && rate <= 1;
-}
-
 bool ParseZoomRate(const std::string& text, long double& rate) {
     long double r;
     if (text.rfind("1/", 0) == 0) {
-        if (!ParseRate(text, r)) return false;
+        int64_t n;
+        if (!ParseInt(text.substr(2), 1, 64, n)) return false;
+        r = 1.0L / static_cast<long double>(n);
     } else {
         if (!IsDecimal(text)) return false;
         r = std::strtold(text.c_str(), nullptr);
@@ -78,6 +68,13 @@ bool ParseZoomRate(const std::string& text, long double& rate) {
         }
     }
     return false;
+}
+
+bool ParseRate(const std::string& text, long double& rate) {
+    long double r;
+    if (!ParseZoomRate(text, r) || r > 1) return false;
+    rate = r;
+    return true;
 }
 
 bool ParseInts(const std::string& text, size_t count, std::array<int32_t, 4>& values) {

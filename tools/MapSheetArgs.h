@@ -10,7 +10,7 @@
 
 namespace mapsheet {
 
-// "1", "1/2" ... "1/64", or a decimal number.
+// A reduction: "1", "1/2" ... "1/64", or the same as a decimal ("0.5" ... "0.015625").
 bool ParseRate(const std::string& text, long double& rate);
 // One of the viewer's ten zoom rates, 1/64 to 8.
 bool ParseZoomRate(const std::string& text, long double& rate);

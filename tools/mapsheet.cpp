@@ -5,6 +5,8 @@
 #include "runtime/BinaryFile.h"
 #include "runtime/BitmapFile.h"
 #include "runtime/Errors.h"
+#include "runtime/OutputFile.h"
+#include "runtime/SignalCleanup.h"
 #include "tools/MapSheetArgs.h"
 #include "tools/SampleSheet.h"
 
@@ -32,6 +34,7 @@ const char* const kMainUsage =
     "  render SHEET OUT.bmp    a 24-bit bitmap of what a view of the viewer shows\n"
     "  sample OUT.tif          a synthetic sheet\n"
     "\n"
+    "SHEET - reads the sheet from standard input, OUT - writes to standard output.\n"
     "mapsheet COMMAND --help tells more.\n";
 
 const std::map<std::string, std::string> kUsage = {
@@ -40,7 +43,7 @@ const std::map<std::string, std::string> kUsage = {
     {"export",
      "usage: mapsheet export SHEET OUT.bmp [--rate R] [--window COL,ROW,COLS,ROWS]\n"
      "                        [--hide PLATES] [--color K=RRGGBB]...\n"
-     "  --rate R        1, 1/2, 1/4 ... 1/64, or a decimal number above 0 and at most 1\n"
+     "  --rate R        1, 1/2, 1/4 ... 1/64, or the same as a decimal: 0.5, 0.25 ...\n"
      "                  (default 1)\n"
      "  --window ...    the part of the sheet to write (default the whole sheet)\n"
      "  --hide PLATES   comma-separated plate numbers 1 to 8 to leave out\n"
@@ -64,52 +67,71 @@ struct TUsageError {
 };
 
 constexpr int kMaxView = 16384;
+const char* const kNoPixel = "the window holds no pixel of the sheet at this rate";
 
-// The scratch raster file, removed whatever ends the process.
-char gScratch[4096];
-
-void RemoveScratchOnSignal(int sig) {
-    if (gScratch[0]) ::unlink(gScratch);
-    std::signal(sig, SIG_DFL);
-    std::raise(sig);
-}
-
-std::string NewScratchPath() {
-    const char* tmp = std::getenv("TMPDIR");
-    std::string path = std::string(tmp && *tmp ? tmp : "/tmp") + "/mapsheet-XXXXXX";
-    if (path.size() >= sizeof gScratch) throw rt::EInOutError(rt::kPathNotFound);
-    // The name is made in place, so a signal that comes once the file exists finds it.
-    std::snprintf(gScratch, sizeof gScratch, "%s", path.c_str());
-    int fd = ::mkstemp(gScratch);
-    if (fd < 0) {
-        int err = errno;
-        gScratch[0] = '\0';
-        errno = err;
-        rt::RaiseIoErrorFor(path);
-    }
-    ::close(fd);
-    return gScratch;
-}
-
-// Per cent of strips on stderr, while stderr is a terminal.
-class TTermProgress : public rt::TProgressModel {
+// A temporary file of ours in $TMPDIR (or /tmp), removed by a signal that ends the process
+// as by the destructor; it is registered before a signal could find it half made.
+class TTempFile {
 public:
-    void SetPosition(int value) override {
-        rt::TProgressModel::SetPosition(value);
-        long span = long(Max()) - Min() + 1;
-        int percent = span > 0 ? int((long(Position()) - Min()) * 100 / span) : 100;
-        if (percent != Shown) {
-            Shown = percent;
-            std::fprintf(stderr, "\runpacking %3d%%", percent);
-        }
+    TTempFile() {
+        const char* tmp = std::getenv("TMPDIR");
+        Path = std::string(tmp && *tmp ? tmp : "/tmp") + "/mapsheet-XXXXXX";
+        const std::string pattern = Path;
+        rt::TSignalBlock block;
+        int fd = ::mkstemp(Path.data());
+        if (fd < 0) rt::RaiseIoErrorFor(pattern);
+        ::close(fd);
+        Cleanup = std::make_unique<rt::TCleanupEntry>(Path);
     }
-    void SetVisible(bool visible) override {
-        if (Visible() && !visible) std::fprintf(stderr, "\r\033[K");
-        rt::TProgressModel::SetVisible(visible);
-    }
+    ~TTempFile() { ::unlink(Path.c_str()); }
+    TTempFile(const TTempFile&) = delete;
+    TTempFile& operator=(const TTempFile&) = delete;
+    const std::string& Name() const { return Path; }
 
 private:
-    int Shown = -1;
+    std::string Path;
+    std::unique_ptr<rt::TCleanupEntry> Cleanup;
+};
+
+// Per cent of strips on stderr, while stderr is a terminal. It only shows: whatever the
+// engine sets is taken, so that a result never depends on where stderr goes.
+class TTermProgress : public rt::TProgressBar {
+public:
+    ~TTermProgress() override { EndLine(); }
+    void SetVisible(bool visible) override {
+        if (Shown && !visible) {
+            Print(100);
+            EndLine();
+        }
+        Shown = visible;
+    }
+    bool Visible() const override { return Shown; }
+    void SetMin(int value) override { Lo = value; }
+    int Min() const override { return Lo; }
+    void SetMax(int value) override { Hi = value; }
+    int Max() const override { return Hi; }
+    void SetPosition(int value) override {
+        Pos = value;
+        long span = long(Hi) - Lo + 1;
+        Print(span > 0 ? int(std::clamp((long(Pos) - Lo) * 100 / span, 0L, 100L)) : 100);
+    }
+    int Position() const override { return Pos; }
+    void SetForeColor(rt::TColor) override {}
+
+private:
+    void Print(int percent) {
+        if (percent == Percent) return;
+        Percent = percent;
+        LineOpen = true;
+        std::fprintf(stderr, "\runpacking %3d%%", percent);
+    }
+    // A message that follows starts on a line of its own, after a failure as after success.
+    void EndLine() {
+        if (LineOpen) std::fputc('\n', stderr);
+        LineOpen = false;
+    }
+    bool Shown = false, LineOpen = false;
+    int Lo = 0, Hi = 100, Pos = 0, Percent = -1;
 };
 
 struct TArgs {
@@ -154,15 +176,34 @@ void Require(bool ok, const std::string& what) {
     if (!ok) throw TUsageError{what};
 }
 
-// The sheet opened with a scratch file of its own.
+// The sheet opened with a scratch file of its own; "-" is standard input, copied first
+// into a file of its own (the engine seeks).
 struct TSheet {
+    std::unique_ptr<TTempFile> Input, Scratch;
     TTermProgress Gauge;
     std::unique_ptr<TTiff> Map;
 
     TSheet(const std::string& path, rt::TCanvasSurface* canvas) {
-        Map = std::make_unique<TTiff>(canvas, NewScratchPath());
+        std::string sheet = path;
+        if (path == "-") {
+            Input = std::make_unique<TTempFile>();
+            CopyAll(STDIN_FILENO, Input->Name());
+            sheet = Input->Name();
+        }
+        Scratch = std::make_unique<TTempFile>();
+        Map = std::make_unique<TTiff>(canvas, Scratch->Name());
         if (::isatty(STDERR_FILENO)) Map->Gauge = &Gauge;
-        Map->OpenFile(path);
+        Map->OpenFile(sheet);
+    }
+
+    static void CopyAll(int fd, const std::string& to) {
+        rt::TBinaryFile in, out;
+        in.AssignHandle(fd, "-");
+        out.Assign(to);
+        out.Rewrite();
+        std::vector<char> buf(1 << 20);
+        while (size_t n = in.ReadSome(buf.data(), buf.size())) out.Write(buf.data(), n);
+        out.Close();
     }
 };
 
@@ -181,6 +222,15 @@ TPlates PlateOptions(const TArgs& a) {
     for (auto [it, end] = a.Options.equal_range("--color"); it != end; ++it)
         Require(mapsheet::ParseColor(it->second, p.Colors), "bad colour: " + it->second);
     return p;
+}
+
+// Says so when the engine would write nothing, rather than succeed with no picture.
+void RequirePixel(const TTiff& m, int32_t col, int32_t row, int32_t cols, int32_t rows,
+                  long double rate) {
+    const int64_t inCols = std::min<int64_t>(cols, int64_t(m.Width) - col);
+    const int64_t inRows = std::min<int64_t>(rows, int64_t(m.Height) - row);
+    if (col < 0 || row < 0 || int64_t(inCols * rate) <= 0 || int64_t(inRows * rate) <= 0)
+        throw rt::TError(kNoPixel);
 }
 
 void UsePlates(const TPlates& p, TTiff& map) {
@@ -203,15 +253,14 @@ int Raster(const std::vector<std::string>& args) {
     TArgs a = ParseArgs(args, {}, {});
     Require(a.Positional.size() == 2, "raster takes a sheet and an output file");
     TSheet s(a.Positional[0], nullptr);
-    rt::TBinaryFile in, out;
+    rt::TBinaryFile in;
     in.Assign(s.Map->ScratchPath);
     in.Reset();
-    out.Assign(a.Positional[1]);
-    out.Rewrite();
+    rt::TOutputFile out(a.Positional[1]);
     std::vector<char> buf(1 << 20);
     while (size_t n = in.ReadSome(buf.data(), buf.size())) out.Write(buf.data(), n);
-    out.Close();
     in.Close();
+    out.Commit();
     return 0;
 }
 
@@ -230,11 +279,7 @@ int Export(const std::vector<std::string>& args) {
     TTiff& m = *s.Map;
     UsePlates(shown, m);
     if (!window) win = {0, 0, m.Width, m.Height};
-    // Say so when the engine would write nothing, rather than succeed without a file.
-    int64_t cols = std::min<int64_t>(win[2], int64_t(m.Width) - win[0]);
-    int64_t rows = std::min<int64_t>(win[3], int64_t(m.Height) - win[1]);
-    if (win[0] < 0 || win[1] < 0 || int64_t(cols * rate) <= 0 || int64_t(rows * rate) <= 0)
-        throw rt::TError("the window holds no pixel of the sheet at this rate");
+    RequirePixel(m, win[0], win[1], win[2], win[3], rate);
     m.SaveBitmap(win[0], win[1], win[2], win[3], rate, a.Positional[1]);
     return 0;
 }
@@ -255,8 +300,13 @@ int Render(const std::vector<std::string>& args) {
     rt::TBitmapCanvas canvas(width, height);
     TSheet s(a.Positional[0], &canvas);
     UsePlates(shown, *s.Map);
+    const TTiff& m = *s.Map;
+    const int32_t cols = int32_t(width / rate), rows = int32_t(height / rate);
+    RequirePixel(m, at[0], at[1], cols, rows, rate);
+    // A written picture must not show rows a damaged sheet did not give.
+    if (!m.HoldsRows(at[1], rows)) throw rt::EInOutError(rt::kReadPastEnd);
     canvas.FillRect({0, 0, width, height}, rt::kWhite);
-    s.Map->Draw(at[0], at[1], int32_t(width / rate), int32_t(height / rate), rate);
+    s.Map->Draw(at[0], at[1], cols, rows, rate);
     rt::SaveBitmap24(canvas.Bitmap(), a.Positional[1]);
     return 0;
 }
@@ -310,8 +360,7 @@ int main(int argc, char** argv) {
         std::fputs(usage.c_str(), stdout);
         return 0;
     }
-    std::signal(SIGINT, RemoveScratchOnSignal);
-    std::signal(SIGTERM, RemoveScratchOnSignal);
+    rt::RemoveFilesOnSignals({SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE});
     int rc;
     try {
         rc = cmd->second(args);
@@ -322,6 +371,5 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "mapsheet: %s\n", e.what());
         rc = 1;
     }
-    if (gScratch[0]) ::unlink(gScratch);
     return rc;
 }

@@ -148,15 +148,20 @@ TEST_F(SaveTest, FailuresCarryTheirCodesAndCloseEverything) {
         EXPECT_EQ(e.ErrorCode(), 3);
         EXPECT_STREQ(e.what(), "不正なファイル名です");
     }
-    // A scratch file with fewer rows than the sheet: the read fails past the end.
+    // A damaged sheet gave fewer rows than it has: a window reaching them is refused before
+    // anything is written, and a file of that name stays as it was.
     TTiff shortMap(nullptr, Dir.File("short.tmp"));
     shortMap.OpenFile(Put("short.tif", TSheetBuilder::Basic(4, 3, {{0xF9, 1}}).Build()));
+    testing_support::WriteAll(Dir.File("s.bmp"), Bytes{1, 2, 3});
     try {
         shortMap.SaveBitmap(0, 0, 4, 3, 1, Dir.File("s.bmp"));
         FAIL();
     } catch (const rt::EInOutError& e) {
         EXPECT_EQ(e.ErrorCode(), 100);
     }
+    EXPECT_EQ(testing_support::ReadAll(Dir.File("s.bmp")), (Bytes{1, 2, 3}));
+    shortMap.SaveBitmap(0, 0, 4, 2, 1, Dir.File("s.bmp")); // the rows it holds
+    EXPECT_EQ(testing_support::ReadAll(Dir.File("s.bmp")).size(), 118u + 2 * 4);
     EXPECT_EQ(testing_support::OpenDescriptorCount(), fds);
     if (rt::FileExists("/dev/full")) {
         try {
@@ -166,4 +171,39 @@ TEST_F(SaveTest, FailuresCarryTheirCodesAndCloseEverything) {
             EXPECT_STREQ(e.what(), "ディスクがいっぱいです");
         }
     }
+}
+
+TEST_F(SaveTest, ResolutionsBeyondThirtyTwoBitsPerMetreAreClamped) {
+    // 100,000,000 dpi is 3,937,007,874 pixels per metre; the field holds at most 2^31 - 1.
+    for (int32_t dpi : {100000000, -100000000}) {
+        Open(sample::PaintSample(8, 8, 17), dpi);
+        ASSERT_EQ(Map.XDpi, dpi);
+        Map.SaveBitmap(0, 0, 8, 8, 1, Dir.File("h.bmp"));
+        Bytes f = testing_support::ReadAll(Dir.File("h.bmp"));
+        EXPECT_EQ(LE32(f, 38), dpi > 0 ? 0x7FFFFFFFu : 0x80000000u);
+        EXPECT_EQ(LE32(f, 42), dpi > 0 ? 0x7FFFFFFFu : 0x80000000u);
+    }
+}
+
+TEST_F(SaveTest, AnExportThatFailsLeavesTheFileItWouldReplace) {
+    // The disk fills while the bitmap is written: the old file is still there, whole, and no
+    // temporary file is left beside it.
+    Open(sample::PaintSample(800, 600, 18));
+    const std::string small = Dir.File("small");
+    const std::string target = small + "/keep.bmp";
+    int rc = testing_support::InSmallTmpfs(small, 128, [&] {
+        testing_support::WriteAll(target, Bytes(1000, 7));
+        try {
+            Map.SaveBitmap(0, 0, 800, 600, 1, target);
+            return 1;
+        } catch (const rt::EInOutError& e) {
+            if (e.ErrorCode() != rt::kDiskFull) return 2;
+        }
+        if (testing_support::ReadAll(target) != Bytes(1000, 7)) return 3;
+        if (rt::ListDirectory(small) != std::vector<std::string>{"keep.bmp"}) return 4;
+        Map.SaveBitmap(0, 0, 800, 600, 0.25L, target); // one that fits replaces it
+        return testing_support::ReadAll(target).size() == 118u + 150 * 100 ? 0 : 5;
+    });
+    if (rc == testing_support::kNoTmpfs) GTEST_SKIP() << "no tmpfs can be mounted here";
+    EXPECT_EQ(rc, 0);
 }

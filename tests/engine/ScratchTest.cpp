@@ -1,0 +1,180 @@
+// The shared scratch file under several real processes, stale files of gone processes,
+// sheet paths that are not files and rasters larger than the disk.
+
+#include "runtime/Errors.h"
+#include "runtime/FileLock.h"
+#include "runtime/FileSys.h"
+#include "tests/engine/EngineFixture.h"
+
+#include <chrono>
+#include <csignal>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace enginetest;
+
+namespace {
+
+std::string ErrorOf(const std::function<void()>& f) {
+    try {
+        f();
+    } catch (const std::exception& e) {
+        return e.what();
+    }
+    return {};
+}
+
+pid_t GonePid() {
+    pid_t pid = ::fork();
+    if (pid == 0) ::_exit(0);
+    ::waitpid(pid, nullptr, 0);
+    return pid;
+}
+
+// A process that holds a lock file until it is told to let go (by closing the pipe).
+struct TLockHolder {
+    pid_t Pid = -1;
+    int Release = -1;
+    explicit TLockHolder(const std::string& lockPath) {
+        int go[2], ready[2];
+        if (::pipe(go) != 0 || ::pipe(ready) != 0) return;
+        Pid = ::fork();
+        if (Pid == 0) {
+            ::close(go[1]);
+            rt::TFileLock lock;
+            lock.Acquire(lockPath);
+            char c = 1;
+            if (::write(ready[1], &c, 1) != 1) ::_exit(1);
+            while (::read(go[0], &c, 1) > 0) {
+            }
+            ::_exit(0);
+        }
+        ::close(go[0]);
+        ::close(ready[1]);
+        char c;
+        if (::read(ready[0], &c, 1) != 1) Pid = -1;
+        ::close(ready[0]);
+        Release = go[1];
+    }
+    ~TLockHolder() { Stop(); }
+    void Stop() {
+        if (Release >= 0) ::close(Release);
+        Release = -1;
+        if (Pid > 0) ::waitpid(Pid, nullptr, 0);
+        Pid = -1;
+    }
+};
+
+} // namespace
+
+TEST_F(EngineTest, ProcessesRacingForTheSharedScratchFileNeverShareOne) {
+    // Each process opens a sheet of its own again and again and checks that the scratch
+    // file it was given holds its own raster and nothing else, before and after a pause.
+    const std::string shared = Dir.File("shared");
+    ASSERT_TRUE(rt::ForceDirectories(shared));
+    constexpr int kProcs = 4;
+    std::vector<std::string> sheets;
+    std::vector<sample::TRaster> rasters;
+    for (int k = 0; k < kProcs; ++k) {
+        rasters.push_back(sample::PaintSample(48, 40, uint32_t(k + 1)));
+        sheets.push_back(PutSample("s" + std::to_string(k) + ".tif", rasters.back()));
+    }
+    std::vector<pid_t> pids;
+    for (int k = 0; k < kProcs; ++k) {
+        pid_t pid = ::fork();
+        if (pid == 0) {
+            const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(1500);
+            const std::string own =
+                rt::JoinPath(shared, "tiff-" + std::to_string(::getpid()) + ".tmp");
+            int bad = 0;
+            while (std::chrono::steady_clock::now() < end && bad == 0) {
+                TTiff t(nullptr, TSharedScratch{shared});
+                t.OpenFile(sheets[size_t(k)]);
+                if (t.ScratchPath != rt::JoinPath(shared, "tiff.tmp") && t.ScratchPath != own)
+                    bad = 2;
+                for (int look = 0; look < 2 && bad == 0; ++look) {
+                    if (testing_support::ReadAll(t.ScratchPath) != rasters[size_t(k)].Pixels)
+                        bad = 1;
+                    ::usleep(50);
+                }
+            }
+            ::_exit(bad);
+        }
+        pids.push_back(pid);
+    }
+    for (pid_t pid : pids) {
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "a scratch file was shared";
+    }
+    // Every process removed what it made; only the lock file stays.
+    EXPECT_EQ(rt::ListDirectory(shared), std::vector<std::string>{"tiff.lock"});
+}
+
+TEST_F(EngineTest, StaleScratchFilesOfGoneProcessesAreRemoved) {
+    const std::string d = Dir.Path();
+    auto own = [&](pid_t pid) { return Dir.File("tiff-" + std::to_string(pid) + ".tmp"); };
+    const pid_t gone = GonePid();
+    for (const std::string& f : {own(gone), own(::getpid()), own(::getppid()),
+                                 Dir.File("tiff-x.tmp"), Dir.File("tiff.tmp")})
+        testing_support::WriteAll(f, {1, 2, 3});
+    {
+        // While another process holds the lock, "tiff.tmp" is its file.
+        TLockHolder holder(Dir.File("tiff.lock"));
+        ASSERT_GT(holder.Pid, 0);
+        TTiff::RemoveStaleScratch(d);
+        EXPECT_FALSE(rt::FileExists(own(gone)));
+        EXPECT_TRUE(rt::FileExists(own(::getpid())));
+        EXPECT_TRUE(rt::FileExists(own(::getppid())));
+        EXPECT_TRUE(rt::FileExists(Dir.File("tiff-x.tmp")));
+        EXPECT_TRUE(rt::FileExists(Dir.File("tiff.tmp")));
+        // A viewer starting now takes a file of its own beside it.
+        TTiff t(nullptr, TSharedScratch{d});
+        t.OpenFile(PutSample("a.tif", sample::PaintSample(8, 8, 1)));
+        EXPECT_EQ(t.ScratchPath, own(::getpid()));
+    }
+    TTiff::RemoveStaleScratch(d);
+    EXPECT_FALSE(rt::FileExists(Dir.File("tiff.tmp")));
+    EXPECT_TRUE(rt::FileExists(own(::getppid())));
+}
+
+TEST_F(EngineTest, SheetPathsThatAreNotFilesAreRefusedAtOnce) {
+    const std::string fifo = Dir.File("wait.tif");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    ASSERT_TRUE(rt::ForceDirectories(Dir.File("dir.tif")));
+    // In a child with an alarm, so that an open that waits on the FIFO fails the test.
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        ::alarm(10);
+        int failures = 0;
+        for (const std::string& path : {fifo, Dir.File("dir.tif"), std::string("/dev/null")}) {
+            TTiff t(nullptr, ScratchPath());
+            if (ErrorOf([&] { t.OpenFile(path); }) != rt::kNotRegularFile) ++failures;
+            if (rt::FileExists(ScratchPath())) ++failures; // nothing is left behind
+        }
+        ::_exit(failures);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+        << (WIFSIGNALED(status) ? "the open waited on the FIFO" : "a path was not refused");
+}
+
+TEST_F(EngineTest, ARasterLargerThanTheFreeSpaceIsRefusedWritingNothing) {
+    // 600 x 600 pixels do not fit a 256 KiB file system; the packed sheet is far smaller.
+    const std::string sheet = PutSample("big.tif", sample::PaintSample(600, 600, 3));
+    const std::string small = Dir.File("small");
+    const std::string scratch = small + "/scratch.tmp";
+    int rc = testing_support::InSmallTmpfs(small, 256, [&] {
+        TTiff t(nullptr, scratch);
+        if (ErrorOf([&] { t.OpenFile(sheet); }) != "ディスクがいっぱいです") return 1;
+        struct stat st {};
+        if (::stat(scratch.c_str(), &st) != 0 || st.st_size != 0) return 2; // nothing written
+        // A sheet that fits still opens there.
+        t.OpenFile(PutSample("fits.tif", sample::PaintSample(200, 200, 3)));
+        return t.RowsWritten == 200 ? 0 : 3;
+    });
+    if (rc == testing_support::kNoTmpfs) GTEST_SKIP() << "no tmpfs can be mounted here";
+    EXPECT_EQ(rc, 0);
+}
