@@ -3,13 +3,13 @@
 #include "runtime/Hooks.h"
 
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <sched.h>
+#include <stdexcept>
 #include <sys/mount.h>
 #include <sys/wait.h>
 #include <unistd.h>
-#include <fstream>
-#include <iterator>
-#include <stdexcept>
 
 namespace testing_support {
 
@@ -51,7 +51,8 @@ int InSmallTmpfs(const std::string& dir, int sizeKiB, const std::function<int()>
     pid_t pid = ::fork();
     if (pid == 0) {
         const std::string size = "size=" + std::to_string(sizeKiB) + "k";
-        if (::unshare(CLONE_NEWNS) != 0 || ::mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        if (::unshare(CLONE_NEWNS) != 0 ||
+            ::mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
             ::mount("tmpfs", dir.c_str(), "tmpfs", 0, size.c_str()) != 0)
             ::_exit(kNoTmpfs);
         ::_exit(body());

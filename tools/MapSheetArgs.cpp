@@ -91,7 +91,8 @@ bool ParseInts(const std::string& text, size_t count, std::array<int32_t, 4>& va
 bool ParseSize(const std::string& text, int maxSide, int& width, int& height) {
     auto parts = Split(text, 'x');
     int64_t w, h;
-    if (parts.size() != 2 || !ParseInt(parts[0], 1, maxSide, w) || !ParseInt(parts[1], 1, maxSide, h))
+    if (parts.size() != 2 || !ParseInt(parts[0], 1, maxSide, w) ||
+        !ParseInt(parts[1], 1, maxSide, h))
         return false;
     width = static_cast<int>(w);
     height = static_cast<int>(h);
@@ -115,7 +116,7 @@ bool ParseColor(const std::string& text, std::array<rt::TColor, 9>& colors) {
     if (parts.size() != 2 || !ParseInt(parts[0], 0, 8, k) || parts[1].size() != 6) return false;
     uint32_t rgb = 0;
     for (char c : parts[1]) {
-        int d = c >= '0' && c <= '9' ? c - '0'
+        int d = c >= '0' && c <= '9'   ? c - '0'
                 : c >= 'a' && c <= 'f' ? c - 'a' + 10
                 : c >= 'A' && c <= 'F' ? c - 'A' + 10
                                        : -1;

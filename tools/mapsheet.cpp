@@ -40,14 +40,13 @@ const char* const kMainUsage =
 const std::map<std::string, std::string> kUsage = {
     {"info", "usage: mapsheet info SHEET\n"},
     {"raster", "usage: mapsheet raster SHEET OUT\n"},
-    {"export",
-     "usage: mapsheet export SHEET OUT.bmp [--rate R] [--window COL,ROW,COLS,ROWS]\n"
-     "                        [--hide PLATES] [--color K=RRGGBB]...\n"
-     "  --rate R        1, 1/2, 1/4 ... 1/64, or the same as a decimal: 0.5, 0.25 ...\n"
-     "                  (default 1)\n"
-     "  --window ...    the part of the sheet to write (default the whole sheet)\n"
-     "  --hide PLATES   comma-separated plate numbers 1 to 8 to leave out\n"
-     "  --color K=RRGGBB  colour of plate K (1 to 8) or of the background (0)\n"},
+    {"export", "usage: mapsheet export SHEET OUT.bmp [--rate R] [--window COL,ROW,COLS,ROWS]\n"
+               "                        [--hide PLATES] [--color K=RRGGBB]...\n"
+               "  --rate R        1, 1/2, 1/4 ... 1/64, or the same as a decimal: 0.5, 0.25 ...\n"
+               "                  (default 1)\n"
+               "  --window ...    the part of the sheet to write (default the whole sheet)\n"
+               "  --hide PLATES   comma-separated plate numbers 1 to 8 to leave out\n"
+               "  --color K=RRGGBB  colour of plate K (1 to 8) or of the background (0)\n"},
     {"render",
      "usage: mapsheet render SHEET OUT.bmp --view WIDTHxHEIGHT [--at COL,ROW] [--rate R]\n"
      "                        [--hide PLATES] [--color K=RRGGBB]...\n"
@@ -292,10 +291,12 @@ int Render(const std::vector<std::string>& args) {
     Require(mapsheet::ParseSize(a.Get("--view"), kMaxView, width, height),
             "bad view size: " + a.Get("--view"));
     std::array<int32_t, 4> at{};
-    if (a.Has("--at")) Require(mapsheet::ParseInts(a.Get("--at"), 2, at), "bad position: " + a.Get("--at"));
+    if (a.Has("--at"))
+        Require(mapsheet::ParseInts(a.Get("--at"), 2, at), "bad position: " + a.Get("--at"));
     long double rate = 1;
     if (a.Has("--rate"))
-        Require(mapsheet::ParseZoomRate(a.Get("--rate"), rate), "bad zoom rate: " + a.Get("--rate"));
+        Require(mapsheet::ParseZoomRate(a.Get("--rate"), rate),
+                "bad zoom rate: " + a.Get("--rate"));
     const TPlates shown = PlateOptions(a);
     rt::TBitmapCanvas canvas(width, height);
     TSheet s(a.Positional[0], &canvas);
@@ -317,7 +318,8 @@ int Sample(const std::vector<std::string>& args) {
     Require(a.Positional.size() == 1, "sample takes one output file");
     auto number = [&](const char* name, int64_t lo, int64_t hi, int64_t def) {
         int64_t v = def;
-        if (a.Has(name)) Require(mapsheet::ParseInt(a.Get(name), lo, hi, v), std::string("bad ") + name);
+        if (a.Has(name))
+            Require(mapsheet::ParseInt(a.Get(name), lo, hi, v), std::string("bad ") + name);
         return v;
     };
     int64_t w = number("--width", 1, TTiff::kMaxSide, 4000);

@@ -9,8 +9,10 @@
 #include "tools/SampleSheet.h"
 
 #include <cmath>
-#include <gtest/gtest.h>
 #include <csignal>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <pty.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -33,8 +35,9 @@ std::string Slurp(const std::string& path) {
 class MapsheetTest : public ::testing::Test {
 protected:
     TRun Run(const std::string& args) {
-        std::string cmd = "cd '" + Dir.Path() + "' && TMPDIR='" + Dir.Path() + "' '" MAPSHEET_PATH "' " +
-                          args + " > out.txt 2> err.txt";
+        // In a subshell, so that args may go on with a pipe or a second command.
+        std::string cmd = "cd '" + Dir.Path() + "' && (TMPDIR='" + Dir.Path() +
+                          "' '" MAPSHEET_PATH "' " + args + ") > out.txt 2> err.txt";
         int status = std::system(cmd.c_str());
         return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, Slurp(Dir.File("out.txt")),
                 Slurp(Dir.File("err.txt"))};
@@ -90,7 +93,8 @@ TEST_F(MapsheetTest, ExportEqualsSaveBitmap) {
     t.PlateColor[8] = rt::RGB(0xAB, 0xCD, 0xEF);
     t.SaveBitmap(10, 20, 500, 300, 0.25L, Dir.File("want2.bmp"));
     EXPECT_EQ(Run("export s.tif got2.bmp --rate 1/4 --window 10,20,500,300 --hide 3,6 "
-                  "--color 0=112233 --color 8=abcdef").Code,
+                  "--color 0=112233 --color 8=abcdef")
+                  .Code,
               0);
     EXPECT_TRUE(ReadAll(Dir.File("got2.bmp")) == ReadAll(Dir.File("want2.bmp")));
     EXPECT_EQ(LeftOver(), 0);
@@ -98,7 +102,8 @@ TEST_F(MapsheetTest, ExportEqualsSaveBitmap) {
 
 TEST_F(MapsheetTest, RenderEqualsDrawOntoWhite) {
     Sheet("s.tif", 1200, 900, 5);
-    for (auto [rate, text] : {std::pair{1.0L / 8, "1/8"}, std::pair{1.0L, "1"}, std::pair{4.0L, "4"}}) {
+    for (auto [rate, text] :
+         {std::pair{1.0L / 8, "1/8"}, std::pair{1.0L, "1"}, std::pair{4.0L, "4"}}) {
         rt::TBitmapCanvas canvas(300, 200);
         canvas.FillRect({0, 0, 300, 200}, rt::kWhite);
         TTiff t(&canvas, Dir.File("own.tmp"));
@@ -107,7 +112,8 @@ TEST_F(MapsheetTest, RenderEqualsDrawOntoWhite) {
         t.PlateVisible[4] = false;
         t.Draw(100, 50, int32_t(300 / rate), int32_t(200 / rate), rate);
         rt::SaveBitmap24(canvas.Bitmap(), Dir.File("want.bmp"));
-        TRun r = Run(std::string("render s.tif got.bmp --view 300x200 --at 100,50 --hide 4 --rate ") + text);
+        TRun r = Run(
+            std::string("render s.tif got.bmp --view 300x200 --at 100,50 --hide 4 --rate ") + text);
         EXPECT_EQ(r.Code, 0) << r.Err;
         EXPECT_TRUE(ReadAll(Dir.File("got.bmp")) == ReadAll(Dir.File("want.bmp"))) << text;
     }
@@ -117,12 +123,16 @@ TEST_F(MapsheetTest, RenderEqualsDrawOntoWhite) {
 }
 
 TEST_F(MapsheetTest, SampleWritesTheRequestedSheet) {
-    EXPECT_EQ(Run("sample t.tif --width 300 --height 200 --seed 9 --dpi 400 --strip-bytes 2000 --literal-runs").Code, 0);
+    EXPECT_EQ(Run("sample t.tif --width 300 --height 200 --seed 9 --dpi 400 --strip-bytes 2000 "
+                  "--literal-runs")
+                  .Code,
+              0);
     sample::TSheetOptions o;
     o.XDpi = o.YDpi = 400;
     o.StripBytes = 2000;
     o.LiteralRuns = true;
-    EXPECT_TRUE(ReadAll(Dir.File("t.tif")) == sample::BuildSheet(sample::PaintSample(300, 200, 9), o));
+    EXPECT_TRUE(ReadAll(Dir.File("t.tif")) ==
+                sample::BuildSheet(sample::PaintSample(300, 200, 9), o));
 }
 
 TEST_F(MapsheetTest, FailuresAndUsageErrors) {
@@ -140,9 +150,10 @@ TEST_F(MapsheetTest, FailuresAndUsageErrors) {
     Sheet("s.tif", 50, 40, 7);
     for (const char* bad : {"export s.tif o.bmp --rate 2", "export s.tif o.bmp --rate 0",
                             "export s.tif o.bmp --rate -1", "export s.tif o.bmp --rate 1/3",
-                            "export s.tif o.bmp --hide 9", "export s.tif o.bmp --hide 1,,2",
-                            "export s.tif o.bmp --color 9=000000", "render s.tif o.bmp --view 10x10 --rate 3",
-                            "render s.tif o.bmp", "export s.tif", "frobnicate", ""}) {
+                            "export s.tif o.bmp --rate 0.75", "export s.tif o.bmp --hide 9",
+                            "export s.tif o.bmp --hide 1,,2", "export s.tif o.bmp --color 9=000000",
+                            "render s.tif o.bmp --view 10x10 --rate 3", "render s.tif o.bmp",
+                            "export s.tif", "frobnicate", ""}) {
         r = Run(bad);
         EXPECT_EQ(r.Code, 2) << bad;
         EXPECT_NE(r.Err.find("usage: mapsheet"), std::string::npos) << bad;
@@ -158,34 +169,139 @@ TEST_F(MapsheetTest, FailuresAndUsageErrors) {
     EXPECT_EQ(LeftOver(), 0);
 }
 
-TEST_F(MapsheetTest, TerminationRemovesTheScratchFile) {
-    // The sheet is a FIFO nobody writes to, so the tool waits in its open with the scratch
-    // file already made.
-    std::string fifo = Dir.File("wait.tif");
-    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    for (int sig : {SIGTERM, SIGINT}) {
+TEST_F(MapsheetTest, SignalsRemoveEveryFileOfTheTool) {
+    // The sheet comes from a pipe nobody writes to, so the tool waits with its copy of
+    // standard input already made.
+    for (int sig : {SIGTERM, SIGINT, SIGHUP, SIGQUIT, SIGPIPE}) {
+        int in[2];
+        ASSERT_EQ(::pipe(in), 0);
         pid_t pid = ::fork();
         if (pid == 0) {
+            ::dup2(in[0], STDIN_FILENO);
+            ::close(in[1]);
             ::setenv("TMPDIR", Dir.Path().c_str(), 1);
-            ::execl(MAPSHEET_PATH, "mapsheet", "info", fifo.c_str(), static_cast<char*>(nullptr));
+            ::execl(MAPSHEET_PATH, "mapsheet", "info", "-", static_cast<char*>(nullptr));
             ::_exit(127);
         }
+        ::close(in[0]);
         for (int i = 0; i < 500 && LeftOver() == 0; ++i) ::usleep(10000);
         EXPECT_EQ(LeftOver(), 1);
         ::kill(pid, sig);
         int status = 0;
         ::waitpid(pid, &status, 0);
-        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig);
-        EXPECT_EQ(LeftOver(), 0);
+        ::close(in[1]);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << sig;
+        EXPECT_EQ(LeftOver(), 0) << sig;
     }
+}
+
+TEST_F(MapsheetTest, PipesAndFifosInAndOut) {
+    Sheet("s.tif", 500, 300, 8);
+    TTiff t(nullptr, Dir.File("own.tmp"));
+    t.OpenFile(Dir.File("s.tif"));
+    Prepare(t);
+    t.SaveBitmap(0, 0, 500, 300, 0.25L, Dir.File("want.bmp"));
+    // Standard input to standard output, through pipes on both sides.
+    EXPECT_EQ(Run("export - - --rate 1/4 < s.tif | cat > got.bmp").Code, 0);
+    EXPECT_TRUE(ReadAll(Dir.File("got.bmp")) == ReadAll(Dir.File("want.bmp")));
+    EXPECT_EQ(Run("raster - - < s.tif | cat > r.bin").Code, 0);
+    EXPECT_TRUE(ReadAll(Dir.File("r.bin")) == Raster.Pixels);
+    // A FIFO as the output, read by another process.
+    ASSERT_EQ(::mkfifo(Dir.File("o.fifo").c_str(), 0600), 0);
+    TRun r = Run("render s.tif o.fifo --view 100x80 & cat o.fifo > fifo.bmp; wait");
+    EXPECT_EQ(r.Err, "");
+    EXPECT_EQ(ReadAll(Dir.File("fifo.bmp")).size(), 54u + 100 * 3 * 80);
+    // A FIFO as the sheet is refused at once; "-" is the way to feed a pipe.
+    r = Run("info o.fifo");
+    EXPECT_EQ(r.Code, 1);
+    EXPECT_EQ(r.Err, "mapsheet: 通常のファイルではありません\n");
+    EXPECT_EQ(LeftOver(), 0);
+}
+
+TEST_F(MapsheetTest, ProgressOnATerminalOnlyShows) {
+    // A sheet without strips opens whether stderr is a terminal or not; a failure's message
+    // starts on a line of its own.
+    auto bytes = sample::BuildSheet(sample::PaintSample(40, 30, 9));
+    auto noStrips = bytes;
+    for (size_t at = 10; at + 12 <= noStrips.size(); at += 12)
+        if (noStrips[at] == 0x01 && noStrips[at + 1] == 0x11) noStrips[at + 1] = 0x7F; // tag 273
+    testing_support::WriteAll(Dir.File("nostrips.tif"), noStrips);
+    auto cut = bytes;
+    cut.resize(cut.size() - 10);
+    testing_support::WriteAll(Dir.File("cut.tif"), cut);
+    auto onTerminal = [&](const char* sheet) {
+        int master = -1;
+        pid_t pid = ::forkpty(&master, nullptr, nullptr, nullptr);
+        if (pid == 0) {
+            int null = ::open("/dev/null", O_WRONLY);
+            ::dup2(null, STDOUT_FILENO);
+            ::setenv("TMPDIR", Dir.Path().c_str(), 1);
+            ::execl(MAPSHEET_PATH, "mapsheet", "info", sheet, static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        std::string out;
+        char buf[256];
+        for (ssize_t n; (n = ::read(master, buf, sizeof buf)) > 0;) out.append(buf, size_t(n));
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        ::close(master);
+        return std::pair{WIFEXITED(status) ? WEXITSTATUS(status) : -1, out};
+    };
+    auto [code, out] = onTerminal(Dir.File("nostrips.tif").c_str());
+    EXPECT_EQ(code, 0) << out;
+    EXPECT_EQ(Run("info nostrips.tif").Code, 0);
+    std::tie(code, out) = onTerminal(Dir.File("cut.tif").c_str());
+    EXPECT_EQ(code, 1);
+    EXPECT_NE(out.find("%\r\nmapsheet: ファイルの末尾以降を読み込みました"), std::string::npos)
+        << out;
+    EXPECT_EQ(LeftOver(), 0);
+}
+
+TEST_F(MapsheetTest, DamagedSheetsAndEmptyWindowsWriteNothing) {
+    // A sheet whose strips end before its last rows: info tells the rows read; export and
+    // render of a window that reaches the missing rows fail, and an existing file stays.
+    auto bytes = sample::BuildSheet(sample::PaintSample(60, 40, 10));
+    for (size_t at = 10; at + 12 <= bytes.size(); at += 12)
+        if (bytes[at] == 0x01 && bytes[at + 1] == 0x01)
+            sample::PutBE32(bytes, at + 8, 50); // height 50
+    testing_support::WriteAll(Dir.File("d.tif"), bytes);
+    TRun r = Run("info d.tif");
+    EXPECT_EQ(r.Code, 0);
+    EXPECT_NE(r.Out.find("height: 50\n"), std::string::npos);
+    EXPECT_NE(r.Out.find("rows: 40\n"), std::string::npos);
+    testing_support::WriteAll(Dir.File("o.bmp"), {1, 2, 3});
+    for (const char* cmd : {"export d.tif o.bmp", "render d.tif o.bmp --view 60x50"}) {
+        r = Run(cmd);
+        EXPECT_EQ(r.Code, 1) << cmd;
+        EXPECT_EQ(r.Err, "mapsheet: ファイルの末尾以降を読み込みました\n") << cmd;
+        EXPECT_EQ(ReadAll(Dir.File("o.bmp")), (std::vector<uint8_t>{1, 2, 3})) << cmd;
+    }
+    EXPECT_EQ(Run("render d.tif o.bmp --view 60x40").Code, 0); // the rows it holds
+    // A view that holds no pixel of the sheet fails as such an export does.
+    Sheet("s.tif", 50, 40, 7);
+    for (const char* cmd :
+         {"render s.tif e.bmp --view 10x10 --at 50,0", "render s.tif e.bmp --view 10x10 --at 0,40",
+          "render s.tif e.bmp --view 10x10 --at 49,0 --rate 1/64",
+          "export s.tif e.bmp --window 60,0,10,10"}) {
+        r = Run(cmd);
+        EXPECT_EQ(r.Code, 1) << cmd;
+        EXPECT_EQ(r.Err, "mapsheet: the window holds no pixel of the sheet at this rate\n") << cmd;
+        EXPECT_FALSE(std::filesystem::exists(Dir.File("e.bmp"))) << cmd;
+    }
+    EXPECT_EQ(LeftOver(), 0);
 }
 
 TEST(MapsheetArgs, Rates) {
     long double r = 0;
     EXPECT_TRUE(mapsheet::ParseRate("1/64", r));
     EXPECT_EQ(r, 1.0L / 64);
-    EXPECT_TRUE(mapsheet::ParseRate("0.3", r));
-    EXPECT_NEAR(double(r), 0.3, 1e-12);
+    // The export takes the viewer's reductions only, as fractions or decimals.
+    EXPECT_TRUE(mapsheet::ParseRate("0.25", r));
+    EXPECT_EQ(r, 0.25L);
+    EXPECT_TRUE(mapsheet::ParseRate("0.015625", r));
+    EXPECT_EQ(r, 1.0L / 64);
+    for (const char* bad : {"0.3", "0.75", "1/3", "2", "0.0078125", "1/0"})
+        EXPECT_FALSE(mapsheet::ParseRate(bad, r)) << bad;
     EXPECT_FALSE(mapsheet::ParseRate("1/128", r));
     EXPECT_FALSE(mapsheet::ParseRate("1.5", r));
     EXPECT_FALSE(mapsheet::ParseRate("abc", r));
