@@ -2,8 +2,10 @@
 
 #include "manage/Csv.h"
 #include "manage/UInit.h"
+#include "runtime/BinaryFile.h"
 #include "runtime/Encoding.h"
 #include "runtime/Errors.h"
+#include "runtime/FileLock.h"
 #include "runtime/FileSys.h"
 #include "runtime/Hooks.h"
 
@@ -11,6 +13,9 @@
 #include <vector>
 
 namespace {
+
+// Beside the registry, under a name that cannot be taken for it or its working file.
+const char* const kLockName = "Mapmgr.lock";
 
 // dir joined with the entry called name, matched without regard to case when the exact
 // name is missing, so that a disc mounted with upper-case names is still recognised; the
@@ -89,7 +94,21 @@ void MakeMgrMI(const std::string& dir) {
 void UpdateMgrFile(uint8_t kind, const std::string& key1, const std::string& key2,
                    const std::string& datadir, const std::string& mgrpath) {
     const std::string kindtext = std::to_string(kind);
-    TWorkingFile newFile(MgrFile + ".new");
+    std::string dir = rt::ExtractFileDir(MgrFile);
+    if (dir.empty()) dir = ".";
+    // Held from reading the registry to replacing it, so that the updates of several
+    // programs follow one another; declared first so that it goes last.
+    rt::TFileLock lock;
+    lock.Acquire(rt::JoinPath(dir, kLockName));
+
+    // A working file found now was left by an update that died: no one else can be
+    // writing it while the lock is ours. One that cannot go fails the creation below.
+    const std::string newPath = MgrFile + ".new";
+    rt::DeleteFile(newPath);
+    const int mode = rt::FileMode(MgrFile);
+    // Private while it is written; it takes the registry's mode before it replaces it.
+    if (!rt::CreateFileExclusive(newPath, mode < 0 ? 0666 : 0600)) rt::RaiseIoErrorFor(newPath);
+    TWorkingFile newFile(newPath);
     tcsv out;
     out.openwrite(newFile.Name());
 
@@ -130,9 +149,14 @@ void UpdateMgrFile(uint8_t kind, const std::string& key1, const std::string& key
     }
     out.close();
 
-    // One rename replaces the registry, so there is no moment without it.
+    // The new bytes are on the disk before the rename and the rename after it, so that a
+    // power loss leaves the old registry or the new one. One rename replaces the
+    // registry, so there is no moment without it.
+    if (mode >= 0 && !rt::SetFileMode(newFile.Name(), mode)) rt::RaiseIoErrorFor(newFile.Name());
+    if (!rt::SyncFile(newFile.Name())) rt::RaiseIoErrorFor(newFile.Name());
     if (!rt::RenameFile(newFile.Name(), MgrFile)) rt::RaiseLastIoError();
     newFile.Keep();
+    if (!rt::SyncDir(dir)) rt::RaiseIoErrorFor(dir);
 }
 
 TMgrFileView ShowMgrFile() {

@@ -28,6 +28,52 @@ bool RenameFile(const std::string& from, const std::string& to) {
     return ::rename(from.c_str(), to.c_str()) == 0;
 }
 
+} // namespace rt
+
+#include <fcntl.h>
+
+namespace rt {
+
+namespace {
+
+// Closes fd keeping the errno of a failure before it.
+bool CloseKeepingErrno(int fd, bool ok) {
+    const int err = errno;
+    const bool closed = ::close(fd) == 0 || errno == EINTR;
+    if (!ok) errno = err;
+    return ok && closed;
+}
+
+bool SyncPath(const std::string& path, int flags) {
+    const int fd = ::open(path.c_str(), flags | O_CLOEXEC);
+    if (fd < 0) return false;
+    bool ok = ::fsync(fd) == 0;
+    // Some file systems cannot sync a directory at all; there is nothing more to do then.
+    if (!ok && (flags & O_DIRECTORY) && (errno == EINVAL || errno == ENOTSUP)) ok = true;
+    return CloseKeepingErrno(fd, ok);
+}
+
+} // namespace
+
+bool CreateFileExclusive(const std::string& path, int mode) {
+    const int fd =
+        ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, static_cast<mode_t>(mode));
+    return fd >= 0 && CloseKeepingErrno(fd, true);
+}
+
+int FileMode(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return -1;
+    return static_cast<int>(st.st_mode & 07777);
+}
+
+bool SetFileMode(const std::string& path, int mode) {
+    return ::chmod(path.c_str(), static_cast<mode_t>(mode)) == 0;
+}
+
+bool SyncFile(const std::string& path) { return SyncPath(path, O_RDONLY); }
+bool SyncDir(const std::string& dir) { return SyncPath(dir, O_RDONLY | O_DIRECTORY); }
+
 bool CreateDir(const std::string& path) { return ::mkdir(path.c_str(), 0777) == 0; }
 
 std::string GetCurrentDir() {
