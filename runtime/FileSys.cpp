@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <dirent.h>
+#include <fcntl.h>
 #include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -22,17 +23,13 @@ bool DirectoryExists(const std::string& path) {
     return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-bool DeleteFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
+bool DeleteFile(const std::string& path) {
+    return ::unlink(path.c_str()) == 0;
+}
 
 bool RenameFile(const std::string& from, const std::string& to) {
     return ::rename(from.c_str(), to.c_str()) == 0;
 }
-
-} // namespace rt
-
-#include <fcntl.h>
-
-namespace rt {
 
 namespace {
 
@@ -71,10 +68,16 @@ bool SetFileMode(const std::string& path, int mode) {
     return ::chmod(path.c_str(), static_cast<mode_t>(mode)) == 0;
 }
 
-bool SyncFile(const std::string& path) { return SyncPath(path, O_RDONLY); }
-bool SyncDir(const std::string& dir) { return SyncPath(dir, O_RDONLY | O_DIRECTORY); }
+bool SyncFile(const std::string& path) {
+    return SyncPath(path, O_RDONLY);
+}
+bool SyncDir(const std::string& dir) {
+    return SyncPath(dir, O_RDONLY | O_DIRECTORY);
+}
 
-bool CreateDir(const std::string& path) { return ::mkdir(path.c_str(), 0777) == 0; }
+bool CreateDir(const std::string& path) {
+    return ::mkdir(path.c_str(), 0777) == 0;
+}
 
 std::string GetCurrentDir() {
     std::string buf(PATH_MAX, '\0');
@@ -83,7 +86,9 @@ std::string GetCurrentDir() {
     return buf;
 }
 
-bool SetCurrentDir(const std::string& path) { return ::chdir(path.c_str()) == 0; }
+bool SetCurrentDir(const std::string& path) {
+    return ::chdir(path.c_str()) == 0;
+}
 
 std::string ExeDir() {
     std::string buf(PATH_MAX, '\0');
@@ -127,8 +132,12 @@ std::string AppDir(const std::string& exeDir, const char* xdgVar, const char* ho
     return IsWritableDir(exeDir) ? exeDir : UserDir(xdgVar, homeRel);
 }
 
-std::string ScratchDir() { return AppDir(ExeDir(), "XDG_CACHE_HOME", ".cache"); }
-std::string DataDir() { return AppDir(ExeDir(), "XDG_DATA_HOME", ".local/share"); }
+std::string ScratchDir() {
+    return AppDir(ExeDir(), "XDG_CACHE_HOME", ".cache");
+}
+std::string DataDir() {
+    return AppDir(ExeDir(), "XDG_DATA_HOME", ".local/share");
+}
 
 std::string JoinPath(const std::string& dir, const std::string& name) {
     if (dir.empty()) return name;
