@@ -128,8 +128,13 @@ std::string UserDir(const char* xdgVar, const char* homeRel) {
 
 } // namespace
 
+bool IsInstalledLayout(const std::string& exeDir) {
+    return ExtractFileName(exeDir) == "bin" &&
+           DirectoryExists(JoinPath(ExtractFileDir(exeDir), "share/mapviewer"));
+}
+
 std::string AppDir(const std::string& exeDir, const char* xdgVar, const char* homeRel) {
-    return IsWritableDir(exeDir) ? exeDir : UserDir(xdgVar, homeRel);
+    return !IsInstalledLayout(exeDir) && IsWritableDir(exeDir) ? exeDir : UserDir(xdgVar, homeRel);
 }
 
 std::string ScratchDir() {

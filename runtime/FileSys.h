@@ -29,14 +29,19 @@ bool SetCurrentDir(const std::string& path);
 
 // Directory of the running executable, without a trailing "/".
 std::string ExeDir();
-// Where the program keeps its files: the executable directory while it can be written,
-// else the user's directory for the kind of file ($XDG_CACHE_HOME/mapviewer for the
-// scratch file, $XDG_DATA_HOME/mapviewer for the management directory), made when missing.
+// Where the program keeps its files. An installed program (its executable in the "bin"
+// directory of a tree with "share/mapviewer" beside it) always uses the user's directory
+// for the kind of file: $XDG_CACHE_HOME/mapviewer for the scratch file, $XDG_DATA_HOME/
+// mapviewer for the management directory, made when missing. A program run from its build
+// tree or a folder of its own keeps its files beside it, while that directory can be
+// written.
 std::string ScratchDir();
 std::string DataDir();
-// The choice behind both: exeDir when it can be written, else $xdgVar/mapviewer (or
-// $HOME/homeRel/mapviewer when the variable is unset), made when missing.
+// The choice behind both, for a program in exeDir; $HOME/homeRel/mapviewer where the
+// variable is unset.
 std::string AppDir(const std::string& exeDir, const char* xdgVar, const char* homeRel);
+// Whether exeDir is the bin directory of an installed tree.
+bool IsInstalledLayout(const std::string& exeDir);
 bool IsWritableDir(const std::string& dir);
 // Makes a directory and its missing parents; true when it exists afterwards.
 bool ForceDirectories(const std::string& dir);

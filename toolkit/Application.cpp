@@ -7,6 +7,11 @@
 #include <QImage>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSocketNotifier>
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace tk {
 
@@ -21,6 +26,39 @@ bool TApplication::notify(QObject* receiver, QEvent* event) {
     bool result = false;
     Guarded([&] { result = QApplication::notify(receiver, event); });
     return result;
+}
+
+namespace {
+
+int gSignalPipe[2] = {-1, -1};
+
+void SignalArrived(int) {
+    const int saved = errno;
+    const char byte = 1;
+    if (::write(gSignalPipe[1], &byte, 1) < 0) {
+        // A full pipe already holds a wake-up.
+    }
+    errno = saved;
+}
+
+} // namespace
+
+void OnSignals(std::initializer_list<int> which, std::function<void()> handler) {
+    if (gSignalPipe[0] < 0 && ::pipe2(gSignalPipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
+    auto* notifier = new QSocketNotifier(gSignalPipe[0], QSocketNotifier::Read, qApp);
+    QObject::connect(notifier, &QSocketNotifier::activated, qApp, Guard([handler = std::move(handler)] {
+                         char buf[64];
+                         while (::read(gSignalPipe[0], buf, sizeof buf) > 0) {
+                         }
+                         handler();
+                     }));
+    for (int sig : which) {
+        struct sigaction sa {};
+        sa.sa_handler = SignalArrived;
+        sigemptyset(&sa.sa_mask);
+        sa.sa_flags = SA_RESTART;
+        ::sigaction(sig, &sa, nullptr);
+    }
 }
 
 void InstallRuntimeHooks() {

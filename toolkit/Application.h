@@ -5,6 +5,8 @@
 #include "runtime/Bitmap.h"
 
 #include <QApplication>
+#include <functional>
+#include <initializer_list>
 
 namespace tk {
 
@@ -17,6 +19,10 @@ public:
     TApplication(int& argc, char** argv);
     bool notify(QObject* receiver, QEvent* event) override;
 };
+
+// Runs handler in the event loop whenever one of these signals arrives (a logout sends
+// SIGHUP, a session manager SIGTERM), so that it can end the program as the user would.
+void OnSignals(std::initializer_list<int> which, std::function<void()> handler);
 
 // Lets the runtime reach Qt: pending events, plain messages and the Yes/No question.
 void InstallRuntimeHooks();

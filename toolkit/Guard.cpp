@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QTimer>
 
 namespace tk {
 
@@ -26,21 +27,33 @@ void HandleError(const std::string& message) {
     box.exec();
 }
 
-void Guarded(const std::function<void()>& f) noexcept {
+namespace {
+
+void Catching(const std::function<void()>& f, const std::function<void(const std::string&)>& show) noexcept {
     try {
         f();
     } catch (const rt::EAbort&) {
     } catch (const std::exception& e) {
         try {
-            HandleError(e.what());
+            show(e.what());
         } catch (...) {
         }
     } catch (...) {
         try {
-            HandleError("unexpected error");
+            show("unexpected error");
         } catch (...) {
         }
     }
+}
+
+} // namespace
+
+void Guarded(const std::function<void()>& f) noexcept { Catching(f, HandleError); }
+
+void GuardedLater(const std::function<void()>& f) noexcept {
+    Catching(f, [](const std::string& message) {
+        QTimer::singleShot(0, qApp, [message] { Guarded([&] { HandleError(message); }); });
+    });
 }
 
 } // namespace tk

@@ -16,6 +16,9 @@ void HandleError(const std::string& message);
 // Runs f; any error is shown through the application's handler. An abort (rt::EAbort) is
 // silent, as it is meant to be.
 void Guarded(const std::function<void()>& f) noexcept;
+// As Guarded, but the error is shown once the current event has returned: for paint
+// events, where a modal box would let the next paint run, fail and open another box.
+void GuardedLater(const std::function<void()>& f) noexcept;
 
 // Wraps a handler so that it is always guarded: use it for every connection. A handler
 // that takes no arguments may serve a signal that has some.

@@ -114,7 +114,7 @@ void TPaintBox::resizeEvent(QResizeEvent* e) {
 void TPaintBox::paintEvent(QPaintEvent*) {
     if (!Fresh && OnPaint) {
         Painting = true;
-        tk::Guarded([this] { OnPaint(); });
+        tk::GuardedLater([this] { OnPaint(); });
         Painting = false;
     }
     Fresh = false;

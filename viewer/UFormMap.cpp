@@ -2,6 +2,7 @@
 
 #include "engine/Plates.h"
 #include "manage/UInit.h"
+#include "runtime/Errors.h"
 #include "runtime/FileSys.h"
 #include "toolkit/Application.h"
 #include "toolkit/Guard.h"
@@ -71,6 +72,8 @@ TFormMap::~TFormMap() { FormDestroy(); }
 
 void TFormMap::FormCreate(const std::string& scratchPath) {
     InitMapMgr(rt::DataDir());
+    // Scratch files of viewers that were killed stay behind for good unless one goes now.
+    if (scratchPath.empty()) TTiff::RemoveStaleScratch(rt::ScratchDir());
     MapImage = std::make_unique<TTiff>(Image1, scratchPath);
     MapImage->Gauge = Gauge;
     Rate = 1.0;
@@ -145,10 +148,24 @@ void TFormMap::RedrawView() {
     for (int k = 1; k <= 8; ++k) MapImage->PlateVisible[size_t(k)] = PlateChecks[size_t(k)]->isChecked();
     Image1->FillRect({0, 0, Image1->width(), Image1->height()}, rt::RGB(255, 255, 255));
     if (MapImage->Loaded) {
-        MapImage->Draw(scrH->Position(), scrV->Position(), ViewCols, ViewRows, static_cast<long double>(Rate));
+        const TRedrawState state = CurrentRedrawState();
+        try {
+            MapImage->Draw(scrH->Position(), scrV->Position(), ViewCols, ViewRows, static_cast<long double>(Rate));
+            LastRedrawFailure.reset();
+        } catch (const rt::TError& e) {
+            const bool shown = LastRedrawFailure && LastRedrawFailure->first == state &&
+                               LastRedrawFailure->second == e.what();
+            LastRedrawFailure.emplace(state, e.what());
+            if (!shown) throw;
+        }
         UpdateScrollRanges();
     }
     UpdateStatus();
+}
+
+TFormMap::TRedrawState TFormMap::CurrentRedrawState() const {
+    return {SheetsOpened,         scrH->Position(), scrV->Position(), ViewCols, ViewRows, Rate,
+            MapImage->PlateVisible, MapImage->PlateColor};
 }
 
 void TFormMap::btnOpenClick() {
@@ -165,6 +182,7 @@ void TFormMap::OpenSheet(const std::string& path) {
             if (Form->CloseAfterOpen) QMetaObject::invokeMethod(Form, "close", Qt::QueuedConnection);
         }
     } closeLater{this};
+    ++SheetsOpened;
     MapImage->OpenFile(path);
     scrH->SetPosition(0);
     scrV->SetPosition(0);
@@ -172,6 +190,8 @@ void TFormMap::OpenSheet(const std::string& path) {
     Ready = true;
     btnBmpSave->setEnabled(true);
     btnCopy->setEnabled(true);
+    // A damaged sheet is shown as far as it goes; the user hears once that it ends early.
+    if (MapImage->RowsWritten < MapImage->Height) throw rt::EInOutError(rt::kReadPastEnd);
 }
 
 void TFormMap::btnMapMgrClick() {

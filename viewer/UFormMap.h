@@ -13,6 +13,7 @@
 #include <array>
 #include <functional>
 #include <memory>
+#include <optional>
 
 class TFormMap : public QWidget, public Ui::TFormMap {
     Q_OBJECT
@@ -112,6 +113,19 @@ private:
     int ZoomRest = 0;
     QPoint Pointer{-1, -1};
     bool Busy() const; // a sheet is being unpacked
+
+    // What a redraw shows: the same failure of the same picture is reported once, not once
+    // per repaint.
+    struct TRedrawState {
+        int Sheet, Col, Row, Cols, Rows;
+        double Rate;
+        std::array<bool, 9> Visible;
+        std::array<rt::TColor, 9> Colors;
+        bool operator==(const TRedrawState&) const = default;
+    };
+    TRedrawState CurrentRedrawState() const;
+    std::optional<std::pair<TRedrawState, std::string>> LastRedrawFailure;
+    int SheetsOpened = 0;
 
     bool Shown = false;
     bool CloseAfterOpen = false;

@@ -246,10 +246,12 @@ void TFormMap::UpdateStatus() {
         if (!DragOn) Image1->unsetCursor();
         return;
     }
-    lblStatusSheet->setText(QString("%1  %2 x %3")
-                                .arg(QString::fromStdString(MapImage->SheetName))
-                                .arg(MapImage->Width)
-                                .arg(MapImage->Height));
+    QString sheet = QString("%1  %2 x %3")
+                        .arg(QString::fromStdString(MapImage->SheetName))
+                        .arg(MapImage->Width)
+                        .arg(MapImage->Height);
+    if (MapImage->RowsWritten < MapImage->Height) sheet += QString("  (%1 rows read)").arg(MapImage->RowsWritten);
+    lblStatusSheet->setText(sheet);
     lblStatusScale->setText(lblMScale->text());
     // The pointer is over the sheet where the picture was drawn.
     const int64_t cols = std::min<int64_t>(ViewCols, int64_t(MapImage->Width) - scrH->Position());

@@ -8,6 +8,7 @@
 #include "viewer/UFormMap.h"
 
 #include <QTimer>
+#include <csignal>
 
 int main(int argc, char** argv) {
     tk::PrepareEnvironment();
@@ -29,6 +30,10 @@ int main(int argc, char** argv) {
     // Closing the main window ends the program, whatever else is open.
     QApplication::setQuitOnLastWindowClosed(false);
     formMap->OnClosed = [] { QCoreApplication::quit(); };
+    // Ended from outside, the program closes as its window would, scratch file and all.
+    tk::OnSignals({SIGTERM, SIGINT, SIGHUP}, [] {
+        if (FormMap) FormMap->close();
+    });
 
     formMap->show();
     if (argc > 1) {

@@ -175,3 +175,20 @@ TEST(FileSys, UnwritableProgramDirectoriesFallBackToTheUsersOwn) {
     EXPECT_EQ(rt::AppDir(notADir, "XDG_CACHE_HOME", ".cache"), home + "/.cache/mapviewer");
     ::unsetenv("XDG_DATA_HOME");
 }
+
+TEST(FileSys, AnInstalledProgramUsesTheUsersDirectoriesEvenWhereItsOwnCanBeWritten) {
+    // bin of a tree with share/mapviewer beside it, as an install into ~/.local makes it.
+    TTempDir dir;
+    const std::string bin = dir.File("prefix/bin"), cache = dir.File("cache");
+    ASSERT_TRUE(rt::ForceDirectories(bin));
+    ::setenv("XDG_CACHE_HOME", cache.c_str(), 1);
+    EXPECT_FALSE(rt::IsInstalledLayout(bin));
+    EXPECT_EQ(rt::AppDir(bin, "XDG_CACHE_HOME", ".cache"), bin); // a folder of its own
+    ASSERT_TRUE(rt::ForceDirectories(dir.File("prefix/share/mapviewer")));
+    EXPECT_TRUE(rt::IsInstalledLayout(bin));
+    EXPECT_EQ(rt::AppDir(bin, "XDG_CACHE_HOME", ".cache"), cache + "/mapviewer");
+    // Only a directory called bin counts: a build tree keeps its files beside the program.
+    ASSERT_TRUE(rt::ForceDirectories(dir.File("prefix/build")));
+    EXPECT_EQ(rt::AppDir(dir.File("prefix/build"), "XDG_CACHE_HOME", ".cache"), dir.File("prefix/build"));
+    ::unsetenv("XDG_CACHE_HOME");
+}
