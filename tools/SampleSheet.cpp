@@ -98,7 +98,7 @@ std::vector<uint8_t> BuildSheet(const TRaster& raster, const TSheetOptions& o) {
     };
     const uint16_t sizeType = o.WidthAsShort ? 3 : 4;
     entry(256, sizeType, 1, uint32_t(w));
-    entry(257, sizeType, 1, uint32_t(h));
+    entry(257, sizeType, 1, o.StatedHeight ? o.StatedHeight : uint32_t(h));
     entry(258, 3, 1, 8);
     entry(259, 3, 1, o.Compression);
     entry(262, 3, 1, 1);

@@ -39,6 +39,7 @@ struct TSheetOptions {
     bool LiteralRuns = false;      // PackBits literal runs; otherwise two-byte units only
     uint16_t Compression = 32773;  // or 1 (none)
     bool WidthAsShort = false;     // ImageWidth and ImageLength as SHORT instead of LONG
+    uint32_t StatedHeight = 0;     // ImageLength when not the raster's: a damaged sheet
 };
 
 // Big-endian numbers written into a byte vector at a position it already has.

@@ -7,6 +7,7 @@
 #include <QStyleOptionSlider>
 #include <QTest>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 TEST_F(FormMapTest, StartsEmptyWithTheDesignedControls) {
     EXPECT_EQ(Form->windowTitle().toStdString(), "Talvren Map Viewer for GSI 25000");
@@ -276,4 +277,52 @@ TEST_F(FormMapTest, APanelTooSmallForItsBarsDrawsNothing) {
     Form->resize(720, 455);
     Settle();
     EXPECT_TRUE(ViewIsRight());
+}
+
+TEST_F(FormMapTest, ADamagedSheetShowsWhatItHoldsAndSaysSoOnce) {
+    // Its strips end 150 rows before its stated height.
+    Raster = sample::PaintSample(900, 450, 21);
+    sample::TSheetOptions damaged;
+    damaged.StatedHeight = 600;
+    LastOpened = Dir.File("C12345.tif");
+    sample::WriteSheet(LastOpened, Raster, damaged);
+    Open(LastOpened);
+    EXPECT_EQ(Errors, std::vector<std::string>{"ファイルの末尾以降を読み込みました"});
+    EXPECT_TRUE(MapImage->Loaded);
+    EXPECT_EQ(Form->StatusSheet().toStdString(), "C12345  900 x 600  (450 rows read)");
+    // Scrolled down to the missing rows, zoomed and repainted: the background, no message.
+    ScrollTo(Form->scrV, Form->scrV->Max());
+    EXPECT_TRUE(ViewIsRight());
+    Form->spnRate->DownButton()->click();
+    Form->Image1->repaint();
+    Settle();
+    EXPECT_TRUE(ViewIsRight());
+    EXPECT_EQ(Errors.size(), 1u);
+    const rt::TBitmap& view = Form->Image1->Bitmap();
+    EXPECT_EQ(view.Pixel(0, (599 - Form->scrV->Position()) / 2), rt::kWhite); // a missing row
+}
+
+TEST_F(FormMapTest, PaintFailuresAreShownAfterThePaintOncePerPicture) {
+    LastOpened = MakeSheet("s.tif", 1200, 900);
+    Open(LastOpened);
+    ASSERT_TRUE(Errors.empty());
+    bool inPaint = false;
+    tk::SetErrorHandler([&](const std::string& m) {
+        inPaint = inPaint || Form->Image1->testAttribute(Qt::WA_WState_InPaintEvent);
+        Errors.push_back(m);
+    });
+    // The scratch file is damaged behind the viewer's back: every picture fails to read.
+    ASSERT_EQ(::truncate(MapImage->ScratchPath.c_str(), 1000), 0);
+    for (int i = 0; i < 3; ++i) {
+        Form->Image1->repaint();
+        Settle();
+    }
+    EXPECT_FALSE(inPaint);
+    EXPECT_EQ(Errors, std::vector<std::string>{"ファイルの末尾以降を読み込みました"});
+    // Another picture that fails is another message; its repaints add none.
+    tk::Guarded([&] { ScrollTo(Form->scrV, 100); }); // as the scroll bar's own release does
+    Form->Image1->repaint();
+    Settle();
+    EXPECT_EQ(Errors.size(), 2u);
+    EXPECT_FALSE(inPaint);
 }
