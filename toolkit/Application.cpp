@@ -46,7 +46,8 @@ void SignalArrived(int) {
 void OnSignals(std::initializer_list<int> which, std::function<void()> handler) {
     if (gSignalPipe[0] < 0 && ::pipe2(gSignalPipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
     auto* notifier = new QSocketNotifier(gSignalPipe[0], QSocketNotifier::Read, qApp);
-    QObject::connect(notifier, &QSocketNotifier::activated, qApp, Guard([handler = std::move(handler)] {
+    QObject::connect(notifier, &QSocketNotifier::activated, qApp,
+                     Guard([handler = std::move(handler)] {
                          char buf[64];
                          while (::read(gSignalPipe[0], buf, sizeof buf) > 0) {
                          }

@@ -15,7 +15,9 @@ std::function<void(const std::string&)>& Handler() {
 }
 } // namespace
 
-void SetErrorHandler(std::function<void(const std::string&)> handler) { Handler() = std::move(handler); }
+void SetErrorHandler(std::function<void(const std::string&)> handler) {
+    Handler() = std::move(handler);
+}
 
 void HandleError(const std::string& message) {
     if (Handler()) {
@@ -29,7 +31,8 @@ void HandleError(const std::string& message) {
 
 namespace {
 
-void Catching(const std::function<void()>& f, const std::function<void(const std::string&)>& show) noexcept {
+void Catching(const std::function<void()>& f,
+              const std::function<void(const std::string&)>& show) noexcept {
     try {
         f();
     } catch (const rt::EAbort&) {
@@ -48,7 +51,9 @@ void Catching(const std::function<void()>& f, const std::function<void(const std
 
 } // namespace
 
-void Guarded(const std::function<void()>& f) noexcept { Catching(f, HandleError); }
+void Guarded(const std::function<void()>& f) noexcept {
+    Catching(f, HandleError);
+}
 
 void GuardedLater(const std::function<void()>& f) noexcept {
     Catching(f, [](const std::string& message) {

@@ -17,7 +17,9 @@ TFormMap* FormMap = nullptr;
 
 namespace {
 
-QString GlyphPath(const char* name) { return QString(":/glyphs/") + name; }
+QString GlyphPath(const char* name) {
+    return QString(":/glyphs/") + name;
+}
 
 } // namespace
 
@@ -35,8 +37,11 @@ TFormMap::TFormMap(QWidget* parent, const std::string& scratchPath) : QWidget(pa
     for (int k = 1; k <= 8; ++k) {
         PlateSwatches[size_t(k)]->Tag = k;
         PlateSwatches[size_t(k)]->SetColor(plates::kDefaultColors[size_t(k)]);
-        PlateSwatches[size_t(k)]->OnClick = [this](TSwatch* s) { tk::Guarded([&] { col8Click(s); }); };
-        connect(PlateChecks[size_t(k)], &QCheckBox::clicked, this, tk::Guard([this](bool) { chk8Click(); }));
+        PlateSwatches[size_t(k)]->OnClick = [this](TSwatch* s) {
+            tk::Guarded([&] { col8Click(s); });
+        };
+        connect(PlateChecks[size_t(k)], &QCheckBox::clicked, this,
+                tk::Guard([this](bool) { chk8Click(); }));
     }
     Gauge->SetBackColor(rt::RGB(0, 255, 0));
     Gauge->SetForeColor(rt::RGB(0, 0, 255));
@@ -47,9 +52,11 @@ TFormMap::TFormMap(QWidget* parent, const std::string& scratchPath) : QWidget(pa
     tk::SetGlyph(btnCopy, GlyphPath("copy.xpm"));
     tk::SetGlyph(btnOptV, GlyphPath("options.xpm"));
 
-    connect(btnOpenSingle, &QToolButton::clicked, this, tk::Guard([this](bool) { btnOpenClick(); }));
+    connect(btnOpenSingle, &QToolButton::clicked, this,
+            tk::Guard([this](bool) { btnOpenClick(); }));
     connect(btnMapMgr, &QToolButton::clicked, this, tk::Guard([this](bool) { btnMapMgrClick(); }));
-    connect(btnBmpSave, &QToolButton::clicked, this, tk::Guard([this](bool) { btnBmpSaveClick(); }));
+    connect(btnBmpSave, &QToolButton::clicked, this,
+            tk::Guard([this](bool) { btnBmpSaveClick(); }));
     connect(btnCopy, &QToolButton::clicked, this, tk::Guard([this](bool) { Button2Click(); }));
     connect(btnOptV, &QToolButton::clicked, this, tk::Guard([this](bool) { btnOptVClick(); }));
     connect(Button1, &QPushButton::clicked, this, tk::Guard([this](bool) { Button1Click(); }));
@@ -68,7 +75,9 @@ TFormMap::TFormMap(QWidget* parent, const std::string& scratchPath) : QWidget(pa
     FormCreate(scratchPath);
 }
 
-TFormMap::~TFormMap() { FormDestroy(); }
+TFormMap::~TFormMap() {
+    FormDestroy();
+}
 
 void TFormMap::FormCreate(const std::string& scratchPath) {
     InitMapMgr(rt::DataDir());
@@ -94,7 +103,9 @@ void TFormMap::FormShow() {
     TransferPlateColors();
 }
 
-bool TFormMap::Busy() const { return MapImage && MapImage->IsOpening(); }
+bool TFormMap::Busy() const {
+    return MapImage && MapImage->IsOpening();
+}
 
 void TFormMap::showEvent(QShowEvent* e) {
     QWidget::showEvent(e);
@@ -145,12 +156,14 @@ void TFormMap::RedrawView() {
         TPaintBox* Box;
         ~TUnlock() { Box->Unlock(); }
     } unlock{Image1};
-    for (int k = 1; k <= 8; ++k) MapImage->PlateVisible[size_t(k)] = PlateChecks[size_t(k)]->isChecked();
+    for (int k = 1; k <= 8; ++k)
+        MapImage->PlateVisible[size_t(k)] = PlateChecks[size_t(k)]->isChecked();
     Image1->FillRect({0, 0, Image1->width(), Image1->height()}, rt::RGB(255, 255, 255));
     if (MapImage->Loaded) {
         const TRedrawState state = CurrentRedrawState();
         try {
-            MapImage->Draw(scrH->Position(), scrV->Position(), ViewCols, ViewRows, static_cast<long double>(Rate));
+            MapImage->Draw(scrH->Position(), scrV->Position(), ViewCols, ViewRows,
+                           static_cast<long double>(Rate));
             LastRedrawFailure.reset();
         } catch (const rt::TError& e) {
             const bool shown = LastRedrawFailure && LastRedrawFailure->first == state &&
@@ -164,8 +177,8 @@ void TFormMap::RedrawView() {
 }
 
 TFormMap::TRedrawState TFormMap::CurrentRedrawState() const {
-    return {SheetsOpened,         scrH->Position(), scrV->Position(), ViewCols, ViewRows, Rate,
-            MapImage->PlateVisible, MapImage->PlateColor};
+    return {SheetsOpened, scrH->Position(),       scrV->Position(),    ViewCols, ViewRows,
+            Rate,         MapImage->PlateVisible, MapImage->PlateColor};
 }
 
 void TFormMap::btnOpenClick() {
@@ -179,7 +192,8 @@ void TFormMap::OpenSheet(const std::string& path) {
     struct TCloseLater {
         TFormMap* Form;
         ~TCloseLater() {
-            if (Form->CloseAfterOpen) QMetaObject::invokeMethod(Form, "close", Qt::QueuedConnection);
+            if (Form->CloseAfterOpen)
+                QMetaObject::invokeMethod(Form, "close", Qt::QueuedConnection);
         }
     } closeLater{this};
     ++SheetsOpened;
@@ -198,7 +212,10 @@ void TFormMap::btnMapMgrClick() {
     if (ShowMgr) ShowMgr();
 }
 
-void TFormMap::btnOptVClick() { pnlOption->setVisible(btnOptV->isChecked()); AlignControls(); }
+void TFormMap::btnOptVClick() {
+    pnlOption->setVisible(btnOptV->isChecked());
+    AlignControls();
+}
 
 void TFormMap::StepRate(bool in) {
     if (in) {
@@ -278,7 +295,8 @@ void TFormMap::col8Click(TSwatch* sender) {
 
 void TFormMap::TransferPlateColors() {
     MapImage->PlateColor[0] = rt::RGB(255, 255, 255);
-    for (int k = 1; k <= 8; ++k) MapImage->PlateColor[size_t(k)] = PlateSwatches[size_t(k)]->Color();
+    for (int k = 1; k <= 8; ++k)
+        MapImage->PlateColor[size_t(k)] = PlateSwatches[size_t(k)]->Color();
     RedrawView();
 }
 
@@ -300,7 +318,8 @@ void TFormMap::btnBmpSaveClick() {
 
 void TFormMap::Button1Click() {
     if (Busy()) return;
-    std::string path = rt::JoinPath(rt::JoinPath(rt::ExeDir(), "Bmp"), MapImage->SheetName + ".Bmp");
+    std::string path =
+        rt::JoinPath(rt::JoinPath(rt::ExeDir(), "Bmp"), MapImage->SheetName + ".Bmp");
     MapImage->SaveBitmap(0, 0, MapImage->Width, MapImage->Height, 0.03125L, path);
 }
 
@@ -315,7 +334,8 @@ void TFormMap::Button3Click() {
         rt::TColor wanted = rt::RGB(e.Red, e.Green, e.Blue);
         const auto& near = pal[size_t(work.NearestPaletteIndex(wanted))];
         int i = k / 32, j = k % 32;
-        PaletteSquares.push_back({QRect(10 + 15 * j, 10 + 15 * i, 16, 16), rt::RGB(near.Red, near.Green, near.Blue)});
+        PaletteSquares.push_back(
+            {QRect(10 + 15 * j, 10 + 15 * i, 16, 16), rt::RGB(near.Red, near.Green, near.Blue)});
     }
     repaint();
 }

@@ -61,8 +61,8 @@ public:
     // Called when the window has closed.
     std::function<void()> OnClosed;
 
-    std::array<QCheckBox*, 9> PlateChecks{};  // 1 to 8
-    std::array<TSwatch*, 9> PlateSwatches{};  // 1 to 8
+    std::array<QCheckBox*, 9> PlateChecks{}; // 1 to 8
+    std::array<TSwatch*, 9> PlateSwatches{}; // 1 to 8
 
     // Beyond the classic window: panning, wheel and keys on the view, shortcuts, drops and
     // a status bar. They all go through Rate, the scroll positions, UpdateScale and RedrawView.

@@ -127,7 +127,8 @@ void TFormMap::ViewWheel(QWheelEvent* e) {
         ZoomRest += d.y() != 0 ? d.y() : d.x();
         const QPoint at = e->position().toPoint();
         for (; ZoomRest >= 120; ZoomRest -= 120) ZoomAbout(std::min(Rate * 2, 8.0), at.x(), at.y());
-        for (; ZoomRest <= -120; ZoomRest += 120) ZoomAbout(std::max(Rate / 2, 1.0 / 64), at.x(), at.y());
+        for (; ZoomRest <= -120; ZoomRest += 120)
+            ZoomAbout(std::max(Rate / 2, 1.0 / 64), at.x(), at.y());
         return;
     }
     const bool sideways = shift || (d.y() == 0 && d.x() != 0);
@@ -161,7 +162,8 @@ void TFormMap::ZoomAbout(double newRate, int x, int y) {
 double TFormMap::FitRate() const {
     double best = kRates[0];
     for (double r : kRates)
-        if (MapImage->Width * r <= Image1->width() && MapImage->Height * r <= Image1->height()) best = r;
+        if (MapImage->Width * r <= Image1->width() && MapImage->Height * r <= Image1->height())
+            best = r;
     return best;
 }
 
@@ -169,12 +171,24 @@ bool TFormMap::ViewKeyDown(QKeyEvent* e) {
     const bool ctrl = e->modifiers() & Qt::ControlModifier;
     const int cx = Image1->width() / 2, cy = Image1->height() / 2;
     switch (e->key()) {
-    case Qt::Key_Left: scrH->SetPosition(scrH->Position() - scrH->SmallChange()); break;
-    case Qt::Key_Right: scrH->SetPosition(scrH->Position() + scrH->SmallChange()); break;
-    case Qt::Key_Up: scrV->SetPosition(scrV->Position() - scrV->SmallChange()); break;
-    case Qt::Key_Down: scrV->SetPosition(scrV->Position() + scrV->SmallChange()); break;
-    case Qt::Key_PageUp: scrV->SetPosition(scrV->Position() - scrV->LargeChange()); break;
-    case Qt::Key_PageDown: scrV->SetPosition(scrV->Position() + scrV->LargeChange()); break;
+    case Qt::Key_Left:
+        scrH->SetPosition(scrH->Position() - scrH->SmallChange());
+        break;
+    case Qt::Key_Right:
+        scrH->SetPosition(scrH->Position() + scrH->SmallChange());
+        break;
+    case Qt::Key_Up:
+        scrV->SetPosition(scrV->Position() - scrV->SmallChange());
+        break;
+    case Qt::Key_Down:
+        scrV->SetPosition(scrV->Position() + scrV->SmallChange());
+        break;
+    case Qt::Key_PageUp:
+        scrV->SetPosition(scrV->Position() - scrV->LargeChange());
+        break;
+    case Qt::Key_PageDown:
+        scrV->SetPosition(scrV->Position() + scrV->LargeChange());
+        break;
     case Qt::Key_Home:
         if (ctrl) scrH->SetPosition(0);
         scrV->SetPosition(0);
@@ -184,16 +198,23 @@ bool TFormMap::ViewKeyDown(QKeyEvent* e) {
         scrV->SetPosition(scrV->Max());
         break;
     case Qt::Key_Plus:
-    case Qt::Key_Equal: ZoomAbout(std::min(Rate * 2, 8.0), cx, cy); return true;
-    case Qt::Key_Minus: ZoomAbout(std::max(Rate / 2, 1.0 / 64), cx, cy); return true;
-    case Qt::Key_1: ZoomAbout(1.0, cx, cy); return true;
+    case Qt::Key_Equal:
+        ZoomAbout(std::min(Rate * 2, 8.0), cx, cy);
+        return true;
+    case Qt::Key_Minus:
+        ZoomAbout(std::max(Rate / 2, 1.0 / 64), cx, cy);
+        return true;
+    case Qt::Key_1:
+        ZoomAbout(1.0, cx, cy);
+        return true;
     case Qt::Key_F:
         ZoomAbout(FitRate(), 0, 0);
         scrH->SetPosition(0);
         scrV->SetPosition(0);
         if (Ready) RedrawView();
         return true;
-    default: return false;
+    default:
+        return false;
     }
     if (Ready) RedrawView();
     return true;
@@ -250,7 +271,8 @@ void TFormMap::UpdateStatus() {
                         .arg(QString::fromStdString(MapImage->SheetName))
                         .arg(MapImage->Width)
                         .arg(MapImage->Height);
-    if (MapImage->RowsWritten < MapImage->Height) sheet += QString("  (%1 rows read)").arg(MapImage->RowsWritten);
+    if (MapImage->RowsWritten < MapImage->Height)
+        sheet += QString("  (%1 rows read)").arg(MapImage->RowsWritten);
     lblStatusSheet->setText(sheet);
     lblStatusScale->setText(lblMScale->text());
     // The pointer is over the sheet where the picture was drawn.

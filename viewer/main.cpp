@@ -38,7 +38,8 @@ int main(int argc, char** argv) {
     formMap->show();
     if (argc > 1) {
         std::string sheet = argv[1];
-        QTimer::singleShot(0, formMap.get(), [sheet] { tk::Guarded([&] { FormMap->OpenSheet(sheet); }); });
+        QTimer::singleShot(0, formMap.get(),
+                           [sheet] { tk::Guarded([&] { FormMap->OpenSheet(sheet); }); });
     }
     int rc = app.exec();
     DirDialog = nullptr;

@@ -17,7 +17,8 @@ TEST_F(FormMapTest, StartsEmptyWithTheDesignedControls) {
     EXPECT_FALSE(Form->btnBmpSave->isEnabled());
     EXPECT_FALSE(Form->btnCopy->isEnabled());
     EXPECT_TRUE(Form->btnMapMgr->isHidden());
-    EXPECT_TRUE(Form->Button1->isHidden() && Form->Button2->isHidden() && Form->Button3->isHidden());
+    EXPECT_TRUE(Form->Button1->isHidden() && Form->Button2->isHidden() &&
+                Form->Button3->isHidden());
     EXPECT_TRUE(Form->btnOptV->isChecked());
     EXPECT_EQ(Form->btnOpenSingle->toolTip().toStdString(), "単一ファイルを開く");
     EXPECT_EQ(Form->grpOption->title().toStdString(), " 表示オプション ");
@@ -27,7 +28,8 @@ TEST_F(FormMapTest, StartsEmptyWithTheDesignedControls) {
     EXPECT_EQ(Form->scrV->width(), 20);
     EXPECT_EQ(Form->scrH->height(), 20);
     // The view lies at the map panel's corner with the bars right of and below it.
-    EXPECT_EQ(Form->Image1->geometry(), QRect(0, 0, Form->pnlMap->width() - 20, Form->pnlMap->height() - 20));
+    EXPECT_EQ(Form->Image1->geometry(),
+              QRect(0, 0, Form->pnlMap->width() - 20, Form->pnlMap->height() - 20));
     EXPECT_EQ(Form->scrH->geometry().top(), Form->Image1->height());
     EXPECT_EQ(Form->scrV->geometry().left(), Form->Image1->width());
     for (int k = 1; k <= 8; ++k) {
@@ -70,8 +72,9 @@ TEST_F(FormMapTest, OpenShowsTheSheetAtEveryRate) {
         EXPECT_TRUE(ViewIsRight()) << labels.back();
     }
     EXPECT_EQ(Form->Rate, 8.0);
-    EXPECT_EQ(labels, (std::vector<std::string>{"1/2", "1/4", "1/8", "1/16", "1/32", "1/64", "1/64", "1/32",
-                                                "1/16", "1/8", "1/4", "1/2", "x 1", "x 2", "x 4", "x 8", "x 8"}));
+    EXPECT_EQ(labels, (std::vector<std::string>{"1/2", "1/4", "1/8", "1/16", "1/32", "1/64", "1/64",
+                                                "1/32", "1/16", "1/8", "1/4", "1/2", "x 1", "x 2",
+                                                "x 4", "x 8", "x 8"}));
     EXPECT_EQ(Form->ViewCols, int(Form->Image1->width() / 8.0));
 }
 
@@ -108,7 +111,8 @@ TEST_F(FormMapTest, ThumbDragRedrawsOnceWhenReleased) {
     opt.sliderValue = bar->value();
     opt.pageStep = bar->pageStep();
     opt.singleStep = bar->singleStep();
-    QRect thumb = bar->style()->subControlRect(QStyle::CC_ScrollBar, &opt, QStyle::SC_ScrollBarSlider, bar);
+    QRect thumb =
+        bar->style()->subControlRect(QStyle::CC_ScrollBar, &opt, QStyle::SC_ScrollBarSlider, bar);
     QTest::mousePress(bar, Qt::LeftButton, {}, thumb.center());
     QTest::mouseMove(bar, thumb.center() + QPoint(60, 0));
     Settle();
@@ -177,7 +181,8 @@ TEST_F(FormMapTest, CopyPutsTheViewOnTheClipboard) {
     for (int y = 0; y < view.Height(); y += 7)
         for (int x = 0; x < view.Width(); x += 5) {
             rt::TColor c = view.Pixel(x, y);
-            ASSERT_EQ(clip.pixel(x, y), qRgb(rt::RedOf(c), rt::GreenOf(c), rt::BlueOf(c))) << x << "," << y;
+            ASSERT_EQ(clip.pixel(x, y), qRgb(rt::RedOf(c), rt::GreenOf(c), rt::BlueOf(c)))
+                << x << "," << y;
         }
 }
 
