@@ -1,5 +1,7 @@
 #include "engine/TiffIO.h"
 
+#include "engine/PackBits.h"
+#include "engine/RowSink.h"
 #include "runtime/Errors.h"
 #include "runtime/FileSys.h"
 #include "runtime/Hooks.h"
@@ -8,9 +10,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
-#include <cstring>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
 #include <vector>
@@ -31,10 +33,6 @@ constexpr int32_t kPackBits = 32773;
 
 // Packed bytes are read in chunks of this size, whatever a strip's byte count says.
 constexpr size_t kChunkBytes = 64 * 1024;
-// Complete rows are gathered up to about this many bytes before one write.
-constexpr size_t kBatchBytes = 256 * 1024;
-// Room past the batch for one run that crosses its end.
-constexpr size_t kRunSlack = 128;
 // Bitmap file rows are gathered up to about this many bytes before one write.
 constexpr size_t kSaveBatchBytes = 1024 * 1024;
 
@@ -63,71 +61,12 @@ int64_t TruncTo64(long double v) {
 
 } // namespace
 
-// Gathers unpacked bytes into rows of Width bytes and appends complete rows to the
-// scratch raster file, several rows per write. A run that crosses the end of a row goes
-// on in the next row; at the end of a strip an incomplete row is dropped.
-class TTiff::TRowSink {
-public:
-    TRowSink(TTiff& owner)
-        : Owner(owner), RowBytes(static_cast<size_t>(owner.Width)),
-          Capacity(std::max<size_t>(1, kBatchBytes / RowBytes) * RowBytes),
-          Buffer(Capacity + kRunSlack) {}
-
-    bool Full() const { return Done; }
-
-    // Room for at least one whole run at the gathering point.
-    uint8_t* Dest() { return Buffer.data() + Filled; }
-    void Advance(size_t n) {
-        Filled += n;
-        if (Filled >= Capacity) Flush();
-    }
-
-    void Put(const uint8_t* p, size_t n) {
-        while (n > 0 && !Done) {
-            size_t take = std::min(n, Capacity + kRunSlack - Filled);
-            std::memcpy(Buffer.data() + Filled, p, take);
-            p += take;
-            n -= take;
-            Advance(take);
-        }
-    }
-
-    void EndStrip() { Filled -= Filled % RowBytes; }
-
-    // Writes the complete rows gathered so far, never more than the sheet's Height.
-    void Flush() {
-        size_t rows = Filled / RowBytes;
-        size_t left = static_cast<size_t>(Owner.Height - Owner.RowsWritten);
-        if (rows >= left) {
-            rows = left;
-            Done = true;
-        }
-        if (rows > 0) {
-            Owner.ScratchFile.Write(Buffer.data(), rows * RowBytes);
-            Owner.RowsWritten += static_cast<int32_t>(rows);
-        }
-        size_t used = rows * RowBytes;
-        if (Done) {
-            Filled = 0;
-            return;
-        }
-        std::memmove(Buffer.data(), Buffer.data() + used, Filled - used);
-        Filled -= used;
-    }
-
-private:
-    TTiff& Owner;
-    size_t RowBytes;
-    size_t Capacity;
-    std::vector<uint8_t> Buffer;
-    size_t Filled = 0;
-    bool Done = false;
-};
-
 namespace {
 constexpr char kScratchName[] = "tiff.tmp";
 constexpr char kScratchLockName[] = "tiff.lock";
-std::string OwnScratchName(pid_t pid) { return "tiff-" + std::to_string(pid) + ".tmp"; }
+std::string OwnScratchName(pid_t pid) {
+    return "tiff-" + std::to_string(pid) + ".tmp";
+}
 } // namespace
 
 TTiff::TTiff(rt::TCanvasSurface* viewCanvas, const std::string& scratchPath)
@@ -250,12 +189,14 @@ void TTiff::OpenFile(const std::string& sheetPath) {
     // Written over and cut to length at the end: emptying a large file first is slow.
     ScratchFile.Overwrite();
     RowsWritten = 0;
+    DroppedBytes = 0;
     struct TScratchGuard {
         rt::TBinaryFile& File;
         ~TScratchGuard() {
             if (!File.IsOpen()) return;
             // Whatever ended the open, the file holds exactly the rows written.
-            if (::truncate(File.FileName().c_str(), File.FilePos()) != 0) { /* best effort */ }
+            if (::truncate(File.FileName().c_str(), File.FilePos()) != 0) { /* best effort */
+            }
             File.CloseQuietly();
         }
     } scratchGuard{ScratchFile};
@@ -283,13 +224,26 @@ void TTiff::OpenFile(const std::string& sheetPath) {
             SwapLongHalves(&entry.Value, 4);
         if (i < static_cast<int32_t>(DirEntries.size())) DirEntries[static_cast<size_t>(i)] = entry;
         switch (static_cast<int16_t>(entry.Tag)) {
-        case kImageWidth: Width = static_cast<int32_t>(entry.Value); break;
-        case kImageLength: Height = static_cast<int32_t>(entry.Value); break;
-        case kCompression: compression = static_cast<int32_t>(entry.Value); break;
-        case kStripOffsets: StripCount = static_cast<int32_t>(entry.Count); break;
-        case kXResolution: xResOffset = static_cast<int32_t>(entry.Value); break;
-        case kYResolution: yResOffset = static_cast<int32_t>(entry.Value); break;
-        default: break;
+        case kImageWidth:
+            Width = static_cast<int32_t>(entry.Value);
+            break;
+        case kImageLength:
+            Height = static_cast<int32_t>(entry.Value);
+            break;
+        case kCompression:
+            compression = static_cast<int32_t>(entry.Value);
+            break;
+        case kStripOffsets:
+            StripCount = static_cast<int32_t>(entry.Count);
+            break;
+        case kXResolution:
+            xResOffset = static_cast<int32_t>(entry.Value);
+            break;
+        case kYResolution:
+            yResOffset = static_cast<int32_t>(entry.Value);
+            break;
+        default:
+            break;
         }
     }
     uint8_t nextDir[4];
@@ -337,10 +291,9 @@ void TTiff::UnpackStrips(int32_t compression) {
     RowsWritten = 0;
 
     const bool packed = compression == kPackBits;
-    const bool empty = Width == 0 || Height == 0;
     std::unique_ptr<TRowSink> sink;
-    if (!empty) sink = std::make_unique<TRowSink>(*this);
-
+    if (Width > 0 && Height > 0)
+        sink = std::make_unique<TRowSink>(ScratchFile, size_t(Width), Height);
     try {
         UnpackEach(offsets, byteCounts, packed, sink.get());
     } catch (...) {
@@ -350,10 +303,14 @@ void TTiff::UnpackStrips(int32_t compression) {
                 sink->Flush();
             } catch (...) {
             }
+            RowsWritten = static_cast<int32_t>(sink->RowsWritten());
         }
         throw;
     }
-    if (sink) sink->Flush();
+    if (sink) {
+        sink->Flush();
+        RowsWritten = static_cast<int32_t>(sink->RowsWritten());
+    }
 }
 
 void TTiff::UnpackEach(const std::vector<uint32_t>& offsets,
@@ -367,11 +324,9 @@ void TTiff::UnpackEach(const std::vector<uint32_t>& offsets,
 
         uint32_t left = byteCounts[static_cast<size_t>(s)];
         SourceFile.Seek(offsets[static_cast<size_t>(s)]);
-        // PackBits decoder state carried from one chunk to the next.
-        int pendingCount = 1;   // a count byte waiting for its value byte when <= 0
-        uint32_t literalLeft = 0;
+        packbits::TState state;
         while (left > 0 && !sink->Full()) {
-            size_t n = std::min<size_t>(left, chunk.size());
+            const size_t n = std::min<size_t>(left, chunk.size());
             SourceFile.Read(chunk.data(), n);
             left -= static_cast<uint32_t>(n);
             if (!packed) {
@@ -379,37 +334,13 @@ void TTiff::UnpackEach(const std::vector<uint32_t>& offsets,
                 continue;
             }
             const uint8_t* p = chunk.data();
-            const uint8_t* end = p + n;
+            const uint8_t* const end = p + n;
             while (p < end && !sink->Full()) {
-                if (literalLeft > 0) {
-                    size_t take = std::min<size_t>(literalLeft, size_t(end - p));
-                    sink->Put(p, take);
-                    p += take;
-                    literalLeft -= static_cast<uint32_t>(take);
-                    continue;
-                }
-                if (pendingCount <= 0) {
-                    const uint8_t unit[2] = {static_cast<uint8_t>(pendingCount), *p++};
-                    pendingCount = 1;
-                    sink->Advance(static_cast<size_t>(UnpackRun(unit, sink->Dest())));
-                    continue;
-                }
-                auto c = static_cast<int8_t>(*p);
-                if (c == -128) {
-                    ++p;
-                } else if (c > 0) {
-                    literalLeft = static_cast<uint32_t>(c) + 1;
-                    ++p;
-                } else if (end - p >= 2) {
-                    sink->Advance(static_cast<size_t>(UnpackRun(p, sink->Dest())));
-                    p += 2;
-                } else {
-                    pendingCount = c;
-                    ++p;
-                }
+                uint8_t* out = sink->Dest();
+                sink->Advance(size_t(packbits::Decode(p, end, out, sink->Limit(), state) - out));
             }
         }
-        if (!sink->Full()) sink->EndStrip();
+        if (!sink->Full()) DroppedBytes += int64_t(sink->EndStrip() + packbits::Unfinished(state));
     }
 }
 
@@ -436,7 +367,8 @@ void TTiff::ReadResolution(int32_t xOffset, int32_t yOffset) {
 std::array<uint8_t, 256> TTiff::PlateIndexTable() const {
     std::array<uint8_t, 9> masks{};
     for (int k = 1; k <= 8; ++k)
-        masks[static_cast<size_t>(k)] = PlateVisible[static_cast<size_t>(k)] ? uint8_t(1u << (k - 1)) : 0;
+        masks[static_cast<size_t>(k)] =
+            PlateVisible[static_cast<size_t>(k)] ? uint8_t(1u << (k - 1)) : 0;
     std::array<uint8_t, 256> table{};
     for (int v = 0; v < 256; ++v) {
         for (int k = 8; k >= 1; --k) {
@@ -522,8 +454,8 @@ void TTiff::Draw(int32_t col, int32_t row, int32_t cols, int32_t rows, long doub
     uint32_t colours[256];
     for (int v = 0; v < 256; ++v) {
         rt::TColor c = PlateColor[index[static_cast<size_t>(v)]];
-        colours[v] = uint32_t(rt::BlueOf(c)) | uint32_t(rt::GreenOf(c)) << 8 |
-                     uint32_t(rt::RedOf(c)) << 16;
+        colours[v] =
+            uint32_t(rt::BlueOf(c)) | uint32_t(rt::GreenOf(c)) << 8 | uint32_t(rt::RedOf(c)) << 16;
     }
 
     const int64_t picCols = enlarge ? w.Cols : w.OutCols;
@@ -668,7 +600,8 @@ void TTiff::SaveBitmap(int32_t col, int32_t row, int32_t cols, int32_t rows, lon
             }
         } else {
             for (; x + 1 < w.OutCols; x += 2)
-                line[x / 2] = static_cast<uint8_t>(index[src[x * step]] << 4 | index[src[(x + 1) * step]]);
+                line[x / 2] =
+                    static_cast<uint8_t>(index[src[x * step]] << 4 | index[src[(x + 1) * step]]);
         }
         if (x < w.OutCols) line[x / 2] = static_cast<uint8_t>(index[src[x * step]] << 4);
         if (++pending == rowsPerWrite) {

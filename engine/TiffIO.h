@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+class TRowSink;
+
 // One TIFF directory entry after conversion to the machine's byte order.
 struct TDirEntry {
     uint16_t Tag = 0;
@@ -77,6 +79,9 @@ public:
     std::string SheetName;
     int32_t StripCount = 0;
     int32_t RowsWritten = 0;
+    // Bytes the last open unpacked but could not place: incomplete rows at the ends of
+    // strips and count bytes whose value never came.
+    int64_t DroppedBytes = 0;
     int32_t Width = 0;
     int32_t Height = 0;
     int32_t XDpi = 0;
@@ -84,14 +89,13 @@ public:
     std::unique_ptr<rt::TBitmap> WorkBitmap;
     bool Loaded = false;
     rt::TCanvasSurface* TargetCanvas = nullptr;
-    std::array<bool, 9> PlateVisible{};       // 1 to 8
-    std::array<rt::TColor, 9> PlateColor{};   // 0 (background) to 8
+    std::array<bool, 9> PlateVisible{};     // 1 to 8
+    std::array<rt::TColor, 9> PlateColor{}; // 0 (background) to 8
     rt::TProgressBar* Gauge = nullptr;
     std::array<uint8_t, 8> Header{};
-    std::array<TDirEntry, 15> DirEntries{};   // 1 to 14
+    std::array<TDirEntry, 15> DirEntries{}; // 1 to 14
 
 private:
-    class TRowSink;
     void UnpackStrips(int32_t compression);
     void UnpackEach(const std::vector<uint32_t>& offsets, const std::vector<uint32_t>& byteCounts,
                     bool packed, TRowSink* sink);
@@ -100,6 +104,6 @@ private:
 
     bool Opening = false;
     bool StopRequested = false;
-    std::string SharedDir;   // set while the shared "tiff.tmp" may still be ours
+    std::string SharedDir;     // set while the shared "tiff.tmp" may still be ours
     rt::TFileLock ScratchLock; // held while "tiff.tmp" is ours
 };

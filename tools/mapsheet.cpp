@@ -245,6 +245,8 @@ int Info(const std::vector<std::string>& args) {
     std::printf("name: %s\nwidth: %d\nheight: %d\nxdpi: %d\nydpi: %d\nstrips: %d\nrows: %d\n",
                 m.SheetName.c_str(), m.Width, m.Height, m.XDpi, m.YDpi, m.StripCount,
                 m.RowsWritten);
+    if (m.DroppedBytes != 0)
+        std::printf("dropped: %lld bytes\n", static_cast<long long>(m.DroppedBytes));
     return 0;
 }
 

@@ -35,7 +35,8 @@ protected:
         int step = rate >= 1 ? 1 : int(1 / rate);
         for (int y = 0; y < std::min(outRows, h); ++y)
             for (int x = 0; x < std::min(outCols, w); ++x) {
-                int sx = rate >= 1 ? int(x / rate) : x * step, sy = rate >= 1 ? int(y / rate) : y * step;
+                int sx = rate >= 1 ? int(x / rate) : x * step,
+                    sy = rate >= 1 ? int(y / rate) : y * step;
                 uint8_t v = Raster.Row(row + sy)[col + sx];
                 b.SetPixel(x, y, Map.PlateColor[size_t(PlateOf(v, Map.PlateVisible))]);
             }
@@ -106,7 +107,8 @@ TEST_F(DrawTest, PlateRuleAndColourBytes) {
     EXPECT_EQ(c.Bitmap().Pixel(0, 0), 0x88u);
     EXPECT_EQ(c.Bitmap().Pixel(1, 0), 0x00FFFFFFu);
     const uint8_t* px = t.WorkBitmap->ScanLine(0);
-    EXPECT_EQ((std::vector<uint8_t>(px + 6, px + 12)), (std::vector<uint8_t>{255, 0, 0, 0, 0, 255}));
+    EXPECT_EQ((std::vector<uint8_t>(px + 6, px + 12)),
+              (std::vector<uint8_t>{255, 0, 0, 0, 0, 255}));
     t.PlateVisible[8] = false;
     t.Draw(0, 0, 4, 1, 1);
     EXPECT_EQ(c.Bitmap().Pixel(0, 0), 0x11u);
@@ -127,7 +129,8 @@ TEST_F(DrawTest, SizesOfThePictureAtOddRates) {
     t.PlateColor = ViewerColours();
     t.Draw(0, 0, 80, 60, 8);
     EXPECT_EQ(t.WorkBitmap->Width(), 80);
-    EXPECT_EQ(c.Bitmap().Pixel(639, 479), ViewerColours()[size_t(PlateOf(Raster.Row(59)[79], AllVisible()))]);
+    EXPECT_EQ(c.Bitmap().Pixel(639, 479),
+              ViewerColours()[size_t(PlateOf(Raster.Row(59)[79], AllVisible()))]);
     EXPECT_EQ(c.Bitmap().Pixel(640, 0), kPaper);
     t.Draw(10, 0, 5, 2, 0.5);
     EXPECT_EQ(t.WorkBitmap->Width(), 2);

@@ -27,7 +27,8 @@ std::vector<uint8_t> TSheetBuilder::Build() const {
     PutBE16(f, DirOffset, uint16_t(n));
     size_t at = DirOffset + 2;
     for (auto e : Entries) {
-        if (e.Value >= RationalRef(0)) e.Value = uint32_t(rationalsAt + 8 * (e.Value - RationalRef(0)));
+        if (e.Value >= RationalRef(0))
+            e.Value = uint32_t(rationalsAt + 8 * (e.Value - RationalRef(0)));
         PutBE16(f, at, e.Tag);
         PutBE16(f, at + 2, e.Type);
         PutBE32(f, at + 4, e.Count);
@@ -52,12 +53,9 @@ std::vector<uint8_t> TSheetBuilder::Build() const {
 TSheetBuilder TSheetBuilder::Basic(uint32_t width, uint32_t height,
                                    std::vector<std::vector<uint8_t>> strips, uint16_t compression) {
     TSheetBuilder b;
-    b.Entries = {{256, 4, 1, width},
-                 {257, 4, 1, height},
-                 {259, 3, 1, compression},
-                 {273, 4, uint32_t(strips.size()), 0},
-                 {282, 5, 1, RationalRef(0)},
-                 {283, 5, 1, RationalRef(1)}};
+    b.Entries = {{256, 4, 1, width},          {257, 4, 1, height},
+                 {259, 3, 1, compression},    {273, 4, uint32_t(strips.size()), 0},
+                 {282, 5, 1, RationalRef(0)}, {283, 5, 1, RationalRef(1)}};
     b.Strips = std::move(strips);
     b.Rationals = {{254, 1}, {254, 1}};
     return b;

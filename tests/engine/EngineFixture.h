@@ -15,7 +15,9 @@ struct TEntry {
 };
 
 // A value that stands for the file offset of rational i of the builder.
-constexpr uint32_t RationalRef(uint32_t i) { return 0xFFFF0000u + i; }
+constexpr uint32_t RationalRef(uint32_t i) {
+    return 0xFFFF0000u + i;
+}
 
 // Builds a sheet byte by byte, so that tests can make every layout the reader meets.
 struct TSheetBuilder {
@@ -29,8 +31,19 @@ struct TSheetBuilder {
     // ImageWidth, ImageLength, Compression, StripOffsets (one per strip) and a 254 dpi
     // resolution.
     static TSheetBuilder Basic(uint32_t width, uint32_t height,
-                               std::vector<std::vector<uint8_t>> strips, uint16_t compression = 32773);
+                               std::vector<std::vector<uint8_t>> strips,
+                               uint16_t compression = 32773);
 };
+
+// The message of the error f raises, or "" when it raises none.
+template <class F> std::string ErrorOf(F f) {
+    try {
+        f();
+    } catch (const std::exception& e) {
+        return e.what();
+    }
+    return {};
+}
 
 // The palette index a pixel byte gets under the plate rule, written independently.
 int PlateOf(uint8_t v, const std::array<bool, 9>& visible);

@@ -7,16 +7,6 @@ using namespace enginetest;
 
 namespace {
 
-// The message of the error f raises, or "" when it raises none.
-template <class F> std::string ErrorOf(F f) {
-    try {
-        f();
-    } catch (const std::exception& e) {
-        return e.what();
-    }
-    return {};
-}
-
 // One strip holding rows of width w, each row filled with its own index.
 std::vector<uint8_t> RowsStrip(int w, int rows, int first = 0) {
     std::vector<uint8_t> s;
@@ -166,14 +156,23 @@ TEST_F(EngineTest, UnsupportedSizesAndCompressionsAreRefusedBeforeUnpacking) {
     TTiff t(nullptr, ScratchPath());
     t.OpenFile(Put("ok.tif", TSheetBuilder::Basic(4, 1, {RowsStrip(4, 1, 9)}).Build()));
     for (uint32_t w : {1048577u, 0x80000000u}) {
-        EXPECT_EQ(ErrorOf([&] { t.OpenFile(Put("w.tif", TSheetBuilder::Basic(w, 1, {RowsStrip(4, 1)}).Build())); }),
+        EXPECT_EQ(ErrorOf([&] {
+                      t.OpenFile(
+                          Put("w.tif", TSheetBuilder::Basic(w, 1, {RowsStrip(4, 1)}).Build()));
+                  }),
                   "マップ画像の大きさが不正です");
         EXPECT_FALSE(t.Loaded);
         EXPECT_TRUE(Scratch().empty());
     }
-    EXPECT_EQ(ErrorOf([&] { t.OpenFile(Put("h.tif", TSheetBuilder::Basic(4, 1048577, {RowsStrip(4, 1)}).Build())); }),
+    EXPECT_EQ(ErrorOf([&] {
+                  t.OpenFile(
+                      Put("h.tif", TSheetBuilder::Basic(4, 1048577, {RowsStrip(4, 1)}).Build()));
+              }),
               "マップ画像の大きさが不正です");
-    EXPECT_EQ(ErrorOf([&] { t.OpenFile(Put("c.tif", TSheetBuilder::Basic(4, 1, {RowsStrip(4, 1)}, 5).Build())); }),
+    EXPECT_EQ(ErrorOf([&] {
+                  t.OpenFile(
+                      Put("c.tif", TSheetBuilder::Basic(4, 1, {RowsStrip(4, 1)}, 5).Build()));
+              }),
               "対応していない圧縮形式です (5)");
     EXPECT_FALSE(t.Loaded);
     // The largest accepted side is taken.
@@ -258,7 +257,8 @@ TEST_F(EngineTest, DefaultScratchIsSharedUnderALockWithAPrivateFallback) {
 }
 
 TEST_F(EngineTest, AStopRequestEndsTheOpenBeforeTheNextStrip) {
-    std::vector<std::vector<uint8_t>> strips = {RowsStrip(4, 1, 1), RowsStrip(4, 1, 2), RowsStrip(4, 1, 3)};
+    std::vector<std::vector<uint8_t>> strips = {RowsStrip(4, 1, 1), RowsStrip(4, 1, 2),
+                                                RowsStrip(4, 1, 3)};
     std::string path = Put("a.tif", TSheetBuilder::Basic(4, 3, strips).Build());
     TTiff t(nullptr, ScratchPath());
     int pumps = 0;
@@ -270,7 +270,7 @@ TEST_F(EngineTest, AStopRequestEndsTheOpenBeforeTheNextStrip) {
     EXPECT_FALSE(t.Loaded);
     EXPECT_FALSE(t.IsOpening());
     EXPECT_EQ(Scratch(), std::vector<uint8_t>(4, 1)); // the first strip's row only
-    t.RequestStop(); // outside an open it is forgotten
+    t.RequestStop();                                  // outside an open it is forgotten
     t.OpenFile(path);
     EXPECT_TRUE(t.Loaded);
 }

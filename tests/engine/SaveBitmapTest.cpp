@@ -9,7 +9,8 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 
 uint32_t LE32(const Bytes& b, size_t at) {
-    return uint32_t(b[at]) | uint32_t(b[at + 1]) << 8 | uint32_t(b[at + 2]) << 16 | uint32_t(b[at + 3]) << 24;
+    return uint32_t(b[at]) | uint32_t(b[at + 1]) << 8 | uint32_t(b[at + 2]) << 16 |
+           uint32_t(b[at + 3]) << 24;
 }
 
 class SaveTest : public EngineTest {
@@ -44,8 +45,8 @@ TEST_F(SaveTest, ThreeByTwoWindowGivesTheListedBytes) {
     Open(r);
     Map.SaveBitmap(0, 0, 3, 2, 1, Dir.File("o.bmp"));
     Bytes f = testing_support::ReadAll(Dir.File("o.bmp"));
-    Bytes head = {0x42, 0x4D, 0x7E, 0, 0, 0, 0, 0, 0, 0, 0x76, 0, 0, 0, 0x28, 0, 0, 0,
-                  3,    0,    0,    0, 2, 0, 0, 0, 1, 0, 4, 0, 0, 0, 0, 0, 0, 0,
+    Bytes head = {0x42, 0x4D, 0x7E, 0,    0, 0, 0,    0,    0, 0, 0x76, 0, 0, 0, 0x28, 0, 0, 0,
+                  3,    0,    0,    0,    2, 0, 0,    0,    1, 0, 4,    0, 0, 0, 0,    0, 0, 0,
                   0,    0,    0x10, 0x27, 0, 0, 0x10, 0x27, 0, 0, 0x10, 0, 0, 0, 0x10, 0, 0, 0};
     ASSERT_EQ(f.size(), 126u);
     EXPECT_EQ(Bytes(f.begin(), f.begin() + 54), head);
@@ -74,7 +75,8 @@ TEST_F(SaveTest, WholeSheetSizesAndSampling) {
     EXPECT_EQ(LE32(b, 18), 218u);
     EXPECT_EQ(LE32(b, 22), 156u);
     for (int j = 0; j < 156; ++j) // row 0 from sheet row 4999, row 1 from 4967 ...
-        for (int x = 0; x < 218; ++x) ASSERT_EQ(Nibble(b, 112, j, x), IndexAt(0, 5000, 0, 32, j, x));
+        for (int x = 0; x < 218; ++x)
+            ASSERT_EQ(Nibble(b, 112, j, x), IndexAt(0, 5000, 0, 32, j, x));
 }
 
 TEST_F(SaveTest, FullSizeWindowsAcrossSeveralReadBlocks) {
@@ -86,7 +88,8 @@ TEST_F(SaveTest, FullSizeWindowsAcrossSeveralReadBlocks) {
         const size_t stride = size_t((cols + 7) / 8 * 4);
         ASSERT_EQ(f.size(), 118 + stride * 877) << col;
         for (int j = 0; j < 877; ++j)
-            for (int x = 0; x < cols; ++x) ASSERT_EQ(Nibble(f, stride, j, x), IndexAt(13, 877, col, 1, j, x)) << j;
+            for (int x = 0; x < cols; ++x)
+                ASSERT_EQ(Nibble(f, stride, j, x), IndexAt(13, 877, col, 1, j, x)) << j;
     }
 }
 
@@ -102,7 +105,8 @@ TEST_F(SaveTest, WindowsStepsAndOddWidths) {
 
     Map.SaveBitmap(0, 0, 1, 1, 1, Dir.File("one.bmp"));
     f = testing_support::ReadAll(Dir.File("one.bmp"));
-    EXPECT_EQ(Bytes(f.begin() + 118, f.end()), (Bytes{uint8_t(IndexAt(0, 1, 0, 1, 0, 0) << 4), 0, 0, 0}));
+    EXPECT_EQ(Bytes(f.begin() + 118, f.end()),
+              (Bytes{uint8_t(IndexAt(0, 1, 0, 1, 0, 0) << 4), 0, 0, 0}));
     Map.SaveBitmap(0, 0, 17, 1, 1, Dir.File("w17.bmp"));
     EXPECT_EQ(testing_support::ReadAll(Dir.File("w17.bmp")).size(), 118u + 12);
 }
@@ -116,7 +120,8 @@ TEST_F(SaveTest, ResolutionColourTableAndReplacement) {
     EXPECT_EQ(f.size(), 118u + 10 * 8);
     EXPECT_EQ(LE32(f, 38), 15748u);
     EXPECT_EQ(LE32(f, 42), 15748u);
-    EXPECT_EQ(Bytes(f.begin() + 54 + 32, f.begin() + 54 + 40), (Bytes{0xFF, 0xEE, 0xDD, 0, 255, 255, 255, 0}));
+    EXPECT_EQ(Bytes(f.begin() + 54 + 32, f.begin() + 54 + 40),
+              (Bytes{0xFF, 0xEE, 0xDD, 0, 255, 255, 255, 0}));
 
     Open(sample::PaintSample(10, 10, 14), 0);
     Map.SaveBitmap(0, 0, 10, 10, 0.5L, Dir.File("z.bmp"));
@@ -135,7 +140,8 @@ TEST_F(SaveTest, RefusalsWriteNoFile) {
     Map.SaveBitmap(-1, 0, 30, 30, 1, Dir.File("n4.bmp"));
     Map.SaveBitmap(30, 0, 30, 30, 1, Dir.File("n5.bmp"));
     Map.SaveBitmap(0, 0, 30, 1, 0.5L, Dir.File("n6.bmp")); // no row left
-    for (int i = 0; i <= 6; ++i) EXPECT_FALSE(rt::FileExists(Dir.File("n" + std::to_string(i) + ".bmp"))) << i;
+    for (int i = 0; i <= 6; ++i)
+        EXPECT_FALSE(rt::FileExists(Dir.File("n" + std::to_string(i) + ".bmp"))) << i;
 }
 
 TEST_F(SaveTest, FailuresCarryTheirCodesAndCloseEverything) {

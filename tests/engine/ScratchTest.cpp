@@ -16,15 +16,6 @@ using namespace enginetest;
 
 namespace {
 
-std::string ErrorOf(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const std::exception& e) {
-        return e.what();
-    }
-    return {};
-}
-
 pid_t GonePid() {
     pid_t pid = ::fork();
     if (pid == 0) ::_exit(0);

@@ -5,7 +5,9 @@ using namespace enginetest;
 namespace {
 using Bytes = std::vector<uint8_t>;
 
-Bytes Repeat(uint8_t v, size_t n) { return Bytes(n, v); }
+Bytes Repeat(uint8_t v, size_t n) {
+    return Bytes(n, v);
+}
 Bytes Cat(std::initializer_list<Bytes> parts) {
     Bytes out;
     for (auto& p : parts) out.insert(out.end(), p.begin(), p.end());
@@ -38,7 +40,8 @@ TEST(ByteOrder, SwapsWorkInPlaceAndLeaveTails) {
 
 TEST_F(EngineTest, WorkedExampleStrip) {
     TTiff t(nullptr, ScratchPath());
-    t.OpenFile(Put("w.tif", TSheetBuilder::Basic(4, 2, {{0xFD, 0x07, 0xFF, 0x09, 0xFF, 0x05}}).Build()));
+    t.OpenFile(
+        Put("w.tif", TSheetBuilder::Basic(4, 2, {{0xFD, 0x07, 0xFF, 0x09, 0xFF, 0x05}}).Build()));
     EXPECT_EQ(Scratch(), (Bytes{7, 7, 7, 7, 9, 9, 5, 5}));
     EXPECT_EQ(t.RowsWritten, 2);
 }
@@ -110,4 +113,18 @@ TEST_F(EngineTest, PaintedSheetsRoundTripInEveryPacking) {
         EXPECT_EQ(t.RowsWritten, 700);
         EXPECT_TRUE(Scratch() == r.Pixels) << c.literal << " " << c.stripBytes;
     }
+}
+
+TEST_F(EngineTest, BytesThatFindNoPlaceAreCounted) {
+    // Width 4: a strip ending two bytes into its second row, and one whose last count byte
+    // lost its value byte; a literal cut short gives what it had to the row.
+    TTiff t(nullptr, ScratchPath());
+    t.OpenFile(Put("d.tif", TSheetBuilder::Basic(
+                                4, 4, {{0xFD, 1, 0xFF, 2}, {0xFD, 3, 0xFF}, {0x05, 4, 4, 4, 4}})
+                                .Build()));
+    EXPECT_EQ(t.RowsWritten, 3);
+    EXPECT_EQ(Scratch(), (std::vector<uint8_t>{1, 1, 1, 1, 3, 3, 3, 3, 4, 4, 4, 4}));
+    EXPECT_EQ(t.DroppedBytes, 2 + 1);
+    t.OpenFile(Put("ok.tif", TSheetBuilder::Basic(4, 1, {{0xFD, 1}}).Build()));
+    EXPECT_EQ(t.DroppedBytes, 0);
 }

@@ -5,6 +5,7 @@
 #include "engine/TiffIO.h"
 #include "runtime/BitmapFile.h"
 #include "tests/TestSupport.h"
+#include "tests/engine/EngineFixture.h"
 #include "tools/MapSheetArgs.h"
 #include "tools/SampleSheet.h"
 
@@ -277,6 +278,13 @@ TEST_F(MapsheetTest, DamagedSheetsAndEmptyWindowsWriteNothing) {
         EXPECT_EQ(ReadAll(Dir.File("o.bmp")), (std::vector<uint8_t>{1, 2, 3})) << cmd;
     }
     EXPECT_EQ(Run("render d.tif o.bmp --view 60x40").Code, 0); // the rows it holds
+    EXPECT_EQ(r.Out.find("dropped"), std::string::npos);
+    // Strips that end inside a row: info tells how many bytes found no place.
+    testing_support::WriteAll(Dir.File("p.tif"),
+                              enginetest::TSheetBuilder::Basic(4, 2, {{0xFD, 1, 0xFF, 2}}).Build());
+    r = Run("info p.tif");
+    EXPECT_EQ(r.Code, 0);
+    EXPECT_NE(r.Out.find("rows: 1\ndropped: 2 bytes\n"), std::string::npos) << r.Out;
     // A view that holds no pixel of the sheet fails as such an export does.
     Sheet("s.tif", 50, 40, 7);
     for (const char* cmd :

@@ -1,0 +1,58 @@
+#include "engine/RowSink.h"
+
+#include "engine/PackBits.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+// Complete rows are gathered up to about this many bytes before one write.
+constexpr size_t kBatchBytes = 256 * 1024;
+} // namespace
+
+TRowSink::TRowSink(rt::TBinaryFile& file, size_t rowBytes, int64_t maxRows)
+    : File(file), RowBytes(std::max<size_t>(rowBytes, 1)),
+      Capacity(std::max<size_t>(1, kBatchBytes / RowBytes) * RowBytes), MaxRows(maxRows),
+      Buffer(Capacity + packbits::kMaxRun), Done(maxRows <= 0) {}
+
+void TRowSink::Advance(size_t n) {
+    Filled += n;
+    if (Filled >= Capacity) Flush();
+}
+
+void TRowSink::Put(const uint8_t* p, size_t n) {
+    while (n > 0 && !Done) {
+        const size_t take = std::min(n, Buffer.size() - Filled);
+        std::memcpy(Buffer.data() + Filled, p, take);
+        p += take;
+        n -= take;
+        Advance(take);
+    }
+}
+
+size_t TRowSink::EndStrip() {
+    if (Done) return 0;
+    const size_t partial = Filled % RowBytes;
+    Filled -= partial;
+    return partial;
+}
+
+void TRowSink::Flush() {
+    size_t rows = Filled / RowBytes;
+    const int64_t left = MaxRows - Rows;
+    if (int64_t(rows) >= left) {
+        rows = size_t(left);
+        Done = true;
+    }
+    if (rows > 0) {
+        File.Write(Buffer.data(), rows * RowBytes);
+        Rows += int64_t(rows);
+    }
+    const size_t used = rows * RowBytes;
+    if (Done) {
+        Filled = 0;
+        return;
+    }
+    std::memmove(Buffer.data(), Buffer.data() + used, Filled - used);
+    Filled -= used;
+}

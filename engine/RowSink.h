@@ -1,0 +1,40 @@
+#pragma once
+// Gathers unpacked bytes into rows and appends whole rows to a file, many rows per write. A
+// run that crosses the end of a row goes on in the next row; at the end of a strip an
+// incomplete row is dropped. No more than a given number of rows is ever written.
+
+#include "runtime/BinaryFile.h"
+
+#include <cstdint>
+#include <vector>
+
+class TRowSink {
+public:
+    TRowSink(rt::TBinaryFile& file, size_t rowBytes, int64_t maxRows);
+
+    // All the rows wanted are written: the rest of the sheet need not be unpacked.
+    bool Full() const { return Done; }
+    int64_t RowsWritten() const { return Rows; }
+
+    // Where the next bytes go, and the end of the room there: at least one whole run.
+    uint8_t* Dest() { return Buffer.data() + Filled; }
+    uint8_t* Limit() { return Buffer.data() + Buffer.size(); }
+    // n bytes were written at Dest.
+    void Advance(size_t n);
+    // Copies bytes in (an uncompressed strip).
+    void Put(const uint8_t* p, size_t n);
+    // The strip ended: answers how many bytes of an incomplete row it drops.
+    size_t EndStrip();
+    // Writes the whole rows gathered so far.
+    void Flush();
+
+private:
+    rt::TBinaryFile& File;
+    size_t RowBytes;
+    size_t Capacity;
+    int64_t MaxRows;
+    std::vector<uint8_t> Buffer;
+    size_t Filled = 0;
+    int64_t Rows = 0;
+    bool Done = false;
+};

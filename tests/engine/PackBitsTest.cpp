@@ -1,0 +1,100 @@
+// The PackBits decoder alone: packed bytes in, unpacked bytes out, state across chunks.
+
+#include "engine/PackBits.h"
+#include "tools/SampleSheet.h"
+
+#include <gtest/gtest.h>
+#include <random>
+#include <vector>
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+// Decodes the stream cut into chunks at the given points, into rooms of the given size.
+Bytes DecodeCut(const Bytes& packed, const std::vector<size_t>& cuts, size_t room,
+                packbits::TState& st) {
+    Bytes out, buf(room);
+    size_t from = 0;
+    std::vector<size_t> ends = cuts;
+    ends.push_back(packed.size());
+    for (size_t to : ends) {
+        const uint8_t* p = packed.data() + from;
+        const uint8_t* end = packed.data() + to;
+        do {
+            uint8_t* stop = packbits::Decode(p, end, buf.data(), buf.data() + room, st);
+            out.insert(out.end(), buf.data(), stop);
+        } while (p < end);
+        from = to;
+    }
+    return out;
+}
+
+Bytes Decode(const Bytes& packed) {
+    packbits::TState st;
+    return DecodeCut(packed, {}, 4096, st);
+}
+
+} // namespace
+
+TEST(PackBits, RunsLiteralsAndTheNoOp) {
+    // (-2, 7) three 7s; literal of 2; -128 nothing; (0, 5) one 5; (-127, 1) 128 ones.
+    const Bytes packed = {0xFE, 7, 0x01, 8, 9, 0x80, 0x00, 5, 0x81, 1};
+    Bytes want = {7, 7, 7, 8, 9, 5};
+    want.insert(want.end(), 128, 1);
+    EXPECT_EQ(Decode(packed), want);
+    packbits::TState st;
+    EXPECT_EQ(packbits::Scan(packed.data(), packed.data() + packed.size(), st), want.size());
+    EXPECT_EQ(packbits::Unfinished(st), 0u);
+}
+
+TEST(PackBits, EveryCutAndEveryRoomGivesTheSameBytes) {
+    // Rows packed by the sample writer, literals included, cut at every point and decoded
+    // into rooms from one run's length up: the bytes are those of one whole decode.
+    sample::TRaster r = sample::PaintSample(300, 4, 5);
+    Bytes packed;
+    for (int y = 0; y < r.Height; ++y) sample::PackRow(r.Row(y), size_t(r.Width), true, packed);
+    ASSERT_EQ(Decode(packed), r.Pixels);
+    for (size_t cut = 0; cut <= packed.size(); cut += 7) {
+        for (size_t room : {size_t(128), size_t(129), size_t(200), size_t(1000)}) {
+            packbits::TState st;
+            EXPECT_EQ(DecodeCut(packed, {cut}, room, st), r.Pixels) << cut << " " << room;
+            EXPECT_EQ(packbits::Unfinished(st), 0u);
+        }
+        packbits::TState a, b;
+        const uint64_t first = packbits::Scan(packed.data(), packed.data() + cut, a);
+        EXPECT_EQ(first + packbits::Scan(packed.data() + cut, packed.data() + packed.size(), a),
+                  r.Pixels.size());
+        EXPECT_EQ(DecodeCut(packed, {cut, cut}, 128, b), r.Pixels); // an empty chunk too
+    }
+}
+
+TEST(PackBits, WhatAStripsEndLeaves) {
+    // A literal cut short gives what it had; a count byte without its value is unused.
+    packbits::TState st;
+    EXPECT_EQ(DecodeCut({0x04, 1, 2}, {}, 128, st), (Bytes{1, 2}));
+    EXPECT_EQ(st.LiteralLeft, 3u);
+    EXPECT_EQ(packbits::Unfinished(st), 0u);
+    packbits::TState lone;
+    EXPECT_EQ(DecodeCut({0xFF, 3, 0xFD}, {}, 128, lone), (Bytes{3, 3}));
+    EXPECT_EQ(packbits::Unfinished(lone), 1u);
+    // The value byte in the next chunk completes the run.
+    EXPECT_EQ(DecodeCut({0xFD}, {}, 128, lone = {}), Bytes{});
+    const Bytes next = {9};
+    const uint8_t* p = next.data();
+    uint8_t out[128];
+    EXPECT_EQ(packbits::Decode(p, p + 1, out, out + 128, lone) - out, 4);
+    EXPECT_EQ(Bytes(out, out + 4), Bytes(4, 9));
+}
+
+TEST(PackBits, ARunThatDoesNotFitWaitsForRoom) {
+    const Bytes packed = {0xF9, 6, 0x00, 1};
+    const uint8_t* p = packed.data();
+    uint8_t out[16];
+    packbits::TState st;
+    // Room for 5 bytes: the run of 8 is left for later, nothing is lost.
+    EXPECT_EQ(packbits::Decode(p, packed.data() + 4, out, out + 5, st), out);
+    EXPECT_EQ(p, packed.data());
+    EXPECT_EQ(packbits::Decode(p, packed.data() + 4, out, out + 16, st) - out, 9);
+    EXPECT_EQ(Bytes(out, out + 9), (Bytes{6, 6, 6, 6, 6, 6, 6, 6, 1}));
+}
