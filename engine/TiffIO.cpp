@@ -2,10 +2,12 @@
 
 #include "engine/PackBits.h"
 #include "engine/RowSink.h"
+#include "runtime/BitmapFile.h"
 #include "runtime/Errors.h"
 #include "runtime/FileSys.h"
 #include "runtime/Hooks.h"
 #include "runtime/OutputFile.h"
+#include "runtime/ScopeExit.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -46,11 +48,6 @@ uint32_t BigEndian32(const uint8_t* p) {
     return v;
 }
 
-// Closes a file of the object whatever ends an operation.
-struct TCloseGuard {
-    rt::TBinaryFile& File;
-    ~TCloseGuard() { File.CloseQuietly(); }
-};
 
 // Truncation toward zero of a product that may not fit an int.
 int64_t TruncTo64(long double v) {
@@ -162,11 +159,7 @@ void TTiff::OpenFile(const std::string& sheetPath) {
     if (Opening) throw rt::TError("マップ画像を読み込み中です");
     Opening = true;
     StopRequested = false;
-    struct TOpeningFlag {
-        bool& Flag;
-        bool& Stop;
-        ~TOpeningFlag() { Flag = Stop = false; }
-    } openingFlag{Opening, StopRequested};
+    rt::TScopeExit opened([this] { Opening = StopRequested = false; });
 
     Loaded = false;
     StripCount = 0;
@@ -180,7 +173,7 @@ void TTiff::OpenFile(const std::string& sheetPath) {
     auto dot = name.find('.');
     SheetName = dot == std::string::npos ? std::string() : name.substr(0, dot);
 
-    TCloseGuard sourceGuard{SourceFile};
+    rt::TScopeExit closeSource([this] { SourceFile.CloseQuietly(); });
     SourceFile.Assign(sheetPath);
     SourceFile.ResetRegular();
 
@@ -190,16 +183,13 @@ void TTiff::OpenFile(const std::string& sheetPath) {
     ScratchFile.Overwrite();
     RowsWritten = 0;
     DroppedBytes = 0;
-    struct TScratchGuard {
-        rt::TBinaryFile& File;
-        ~TScratchGuard() {
-            if (!File.IsOpen()) return;
-            // Whatever ended the open, the file holds exactly the rows written.
-            if (::truncate(File.FileName().c_str(), File.FilePos()) != 0) { /* best effort */
-            }
-            File.CloseQuietly();
+    rt::TScopeExit closeScratch([this] {
+        if (!ScratchFile.IsOpen()) return;
+        // Whatever ended the open, the file holds exactly the rows written.
+        if (::truncate(ScratchFile.FileName().c_str(), ScratchFile.FilePos()) != 0) { /* best effort */
         }
-    } scratchGuard{ScratchFile};
+        ScratchFile.CloseQuietly();
+    });
 
     SourceFile.Read(Header.data(), Header.size());
     SwapWords(Header.data(), 8);
@@ -443,7 +433,7 @@ void TTiff::Draw(int32_t col, int32_t row, int32_t cols, int32_t rows, long doub
         static_cast<size_t>(enlarge ? w.Cols : std::min(w.OutCols * w.Step, w.Cols));
     std::vector<uint8_t> buffer(readLen);
     WorkBitmap->Dormant();
-    TCloseGuard scratchGuard{ScratchFile};
+    rt::TScopeExit closeScratch([this] { ScratchFile.CloseQuietly(); });
     ScratchFile.Assign(ScratchPath);
     ScratchFile.Reset();
     int64_t offset = w.Row * Width + w.Col;
@@ -497,13 +487,6 @@ void TTiff::Draw(int32_t col, int32_t row, int32_t cols, int32_t rows, long doub
 
 namespace {
 
-void PutLE32(uint8_t* p, uint32_t v) {
-    for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
-void PutLE16(uint8_t* p, uint16_t v) {
-    p[0] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(v >> 8);
-}
 int32_t PixelsPerMetre(int32_t dpi) {
     long double v = static_cast<long double>(dpi) * 1000 / 25.4L;
     return static_cast<int32_t>(std::clamp<long double>(v, INT32_MIN, INT32_MAX));
@@ -525,25 +508,17 @@ void TTiff::SaveBitmap(int32_t col, int32_t row, int32_t cols, int32_t rows, lon
     const size_t readLen = static_cast<size_t>(std::min(w.OutCols * w.Step, w.Cols));
     std::vector<uint8_t> buffer(inBlocks ? 0 : readLen);
 
-    TCloseGuard scratchGuard{ScratchFile};
+    rt::TScopeExit closeScratch([this] { ScratchFile.CloseQuietly(); });
     ScratchFile.Assign(ScratchPath);
     ScratchFile.Reset();
     rt::TOutputFile out(fileName);
 
-    uint8_t head[118] = {};
-    head[0] = 'B';
-    head[1] = 'M';
-    PutLE32(head + 2, static_cast<uint32_t>(118 + uint64_t(w.OutRows) * rowStride));
-    PutLE32(head + 10, 118);
-    PutLE32(head + 14, 40);
-    PutLE32(head + 18, static_cast<uint32_t>(w.OutCols));
-    PutLE32(head + 22, static_cast<uint32_t>(w.OutRows));
-    PutLE16(head + 26, 1);
-    PutLE16(head + 28, 4);
-    PutLE32(head + 38, static_cast<uint32_t>(PixelsPerMetre(XDpi)));
-    PutLE32(head + 42, static_cast<uint32_t>(PixelsPerMetre(YDpi)));
-    PutLE32(head + 46, 16);
-    PutLE32(head + 50, 16);
+    uint8_t head[rt::kBmpHeaderBytes + 64] = {};
+    rt::TBmpInfo info{uint32_t(w.OutCols), uint32_t(w.OutRows), 4, uint32_t(rowStride), 16};
+    info.XPixelsPerMetre = PixelsPerMetre(XDpi);
+    info.YPixelsPerMetre = PixelsPerMetre(YDpi);
+    info.StateImageSize = false;
+    rt::PutBmpHeaders(head, info);
     for (int i = 0; i < 16; ++i) {
         rt::TColor c = i <= 8 ? PlateColor[static_cast<size_t>(i)] : rt::kWhite;
         uint8_t* e = head + 54 + 4 * i;

@@ -8,8 +8,8 @@
 #include "runtime/FileLock.h"
 #include "runtime/FileSys.h"
 #include "runtime/Hooks.h"
+#include "runtime/ScopeExit.h"
 
-#include <strings.h>
 #include <vector>
 
 namespace {
@@ -17,21 +17,10 @@ namespace {
 // Beside the registry, under a name that cannot be taken for it or its working file.
 const char* const kLockName = "Mapmgr.lock";
 
-// dir joined with the entry called name, matched without regard to case when the exact
-// name is missing, so that a disc mounted with upper-case names is still recognised; the
-// name found on the disc is the one joined. Empty when there is none of that type.
+// Names on a disc are matched without regard to case when the exact name is missing, so
+// that a disc mounted with upper-case names is still recognised.
 std::string FindOnDisc(const std::string& dir, const std::string& name, bool wantDir) {
-    auto fits = [wantDir](const std::string& path) {
-        return wantDir ? rt::DirectoryExists(path) : rt::FileExists(path);
-    };
-    std::string exact = rt::JoinPath(dir, name);
-    if (fits(exact)) return exact;
-    for (const auto& entry : rt::ListDirectory(dir)) {
-        if (::strcasecmp(entry.c_str(), name.c_str()) != 0) continue;
-        std::string path = rt::JoinPath(dir, entry);
-        if (fits(path)) return path;
-    }
-    return {};
+    return rt::FindPathNoCase(dir, name, wantDir ? rt::DirectoryExists : rt::FileExists);
 }
 
 void RequireFields(const std::vector<std::string>& items, size_t count) {
@@ -40,23 +29,6 @@ void RequireFields(const std::vector<std::string>& items, size_t count) {
             rt::Format("リストのインデックスが範囲を超えています (%zu)", items.size()));
 }
 
-// Removes the registry's working file unless the update got as far as replacing the
-// registry with it.
-class TWorkingFile {
-public:
-    explicit TWorkingFile(std::string path) : Path(std::move(path)) {}
-    ~TWorkingFile() {
-        if (!Kept) rt::DeleteFile(Path);
-    }
-    TWorkingFile(const TWorkingFile&) = delete;
-    TWorkingFile& operator=(const TWorkingFile&) = delete;
-    const std::string& Name() const { return Path; }
-    void Keep() { Kept = true; }
-
-private:
-    std::string Path;
-    bool Kept = false;
-};
 
 } // namespace
 
@@ -108,9 +80,10 @@ void UpdateMgrFile(uint8_t kind, const std::string& key1, const std::string& key
     const int mode = rt::FileMode(MgrFile);
     // Private while it is written; it takes the registry's mode before it replaces it.
     if (!rt::CreateFileExclusive(newPath, mode < 0 ? 0666 : 0600)) rt::RaiseIoErrorFor(newPath);
-    TWorkingFile newFile(newPath);
+    // The working file goes unless the update gets as far as replacing the registry with it.
+    rt::TScopeExit removeNew([&] { rt::DeleteFile(newPath); });
     tcsv out;
-    out.openwrite(newFile.Name());
+    out.openwrite(newPath);
 
     if (!rt::FileExists(MgrFile)) {
         out.items = {kindtext, key1, key2, datadir, mgrpath};
@@ -152,10 +125,10 @@ void UpdateMgrFile(uint8_t kind, const std::string& key1, const std::string& key
     // The new bytes are on the disk before the rename and the rename after it, so that a
     // power loss leaves the old registry or the new one. One rename replaces the
     // registry, so there is no moment without it.
-    if (mode >= 0 && !rt::SetFileMode(newFile.Name(), mode)) rt::RaiseIoErrorFor(newFile.Name());
-    if (!rt::SyncFile(newFile.Name())) rt::RaiseIoErrorFor(newFile.Name());
-    if (!rt::RenameFile(newFile.Name(), MgrFile)) rt::RaiseLastIoError();
-    newFile.Keep();
+    if (mode >= 0 && !rt::SetFileMode(newPath, mode)) rt::RaiseIoErrorFor(newPath);
+    if (!rt::SyncFile(newPath)) rt::RaiseIoErrorFor(newPath);
+    if (!rt::RenameFile(newPath, MgrFile)) rt::RaiseLastIoError();
+    removeNew.Dismiss();
     if (!rt::SyncDir(dir)) rt::RaiseIoErrorFor(dir);
 }
 

@@ -27,6 +27,7 @@ constexpr uint8_t kPcReserved = 1;
 
 class TBitmap {
 public:
+    virtual ~TBitmap() = default;
     int Width() const { return W; }
     int Height() const { return H; }
     // Sizes keep no pixels of the old picture that matter; new pixels are black.
@@ -52,17 +53,15 @@ public:
     // The palette index whose colour lies nearest to c.
     int NearestPaletteIndex(TColor c) const;
 
-    // The pixels are held in one store, so there is no cached copy to release; the call is
-    // counted so that callers can see it was made.
-    void Dormant() { ++DormantCalls; }
-    int DormantCount() const { return DormantCalls; }
+    // Releases a cached copy of the picture kept beside the pixel rows; the pixels are held
+    // in one store, so there is none to release.
+    virtual void Dormant() {}
 
 private:
     int W = 0, H = 0;
     std::vector<uint8_t> Pixels;
     std::array<TPaletteEntry, 256> Pal{};
     bool PaletteSet = false;
-    int DormantCalls = 0;
 };
 
 } // namespace rt

@@ -62,13 +62,11 @@ void StretchCopy(TBitmap& dst, int dx, int dy, int dw, int dh, const TBitmap& sr
 
 void TBitmapCanvas::StretchBlt(int dx, int dy, int dw, int dh, const TBitmap& src, int sx, int sy,
                                int sw, int sh, uint32_t /*rop*/) {
-    ++Transfers;
     StretchCopy(Image, dx, dy, dw, dh, src, sx, sy, sw, sh);
 }
 
 void TBitmapCanvas::BitBlt(int dx, int dy, int w, int h, const TBitmap& src, int sx, int sy,
                            uint32_t /*rop*/) {
-    ++Transfers;
     StretchCopy(Image, dx, dy, w, h, src, sx, sy, w, h);
 }
 

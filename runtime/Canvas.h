@@ -49,19 +49,14 @@ public:
                     int sh, uint32_t rop) override;
     void BitBlt(int dx, int dy, int w, int h, const TBitmap& src, int sx, int sy,
                 uint32_t rop) override;
-    void Lock() override { ++LockDepth; }
-    void Unlock() override {
-        if (LockDepth > 0) --LockDepth;
-    }
+    // Nothing else draws on a bitmap of its own.
+    void Lock() override {}
+    void Unlock() override {}
     int SurfaceWidth() const override { return Image.Width(); }
     int SurfaceHeight() const override { return Image.Height(); }
-    int LockCount() const { return LockDepth; }
-    int TransferCount() const { return Transfers; }
 
 private:
     TBitmap Image;
-    int LockDepth = 0;
-    int Transfers = 0;
 };
 
 } // namespace rt

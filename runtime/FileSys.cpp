@@ -86,10 +86,6 @@ std::string GetCurrentDir() {
     return buf;
 }
 
-bool SetCurrentDir(const std::string& path) {
-    return ::chdir(path.c_str()) == 0;
-}
-
 std::string ExeDir() {
     std::string buf(PATH_MAX, '\0');
     ssize_t n = ::readlink("/proc/self/exe", buf.data(), buf.size() - 1);
@@ -175,13 +171,16 @@ std::vector<std::string> ListDirectory(const std::string& dir) {
     return names;
 }
 
-std::string FindNameNoCase(const std::string& dir, const std::string& name) {
-    std::string found;
-    for (const auto& n : ListDirectory(dir)) {
-        if (n == name) return n;
-        if (found.empty() && ::strcasecmp(n.c_str(), name.c_str()) == 0) found = n;
+std::string FindPathNoCase(const std::string& dir, const std::string& name,
+                           bool (*fits)(const std::string& path)) {
+    const std::string exact = JoinPath(dir, name);
+    if (fits(exact)) return exact;
+    for (const auto& entry : ListDirectory(dir)) {
+        if (::strcasecmp(entry.c_str(), name.c_str()) != 0) continue;
+        std::string path = JoinPath(dir, entry);
+        if (fits(path)) return path;
     }
-    return found;
+    return {};
 }
 
 } // namespace rt

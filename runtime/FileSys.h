@@ -25,7 +25,6 @@ bool SyncDir(const std::string& dir);
 bool CreateDir(const std::string& path);
 
 std::string GetCurrentDir();
-bool SetCurrentDir(const std::string& path);
 
 // Directory of the running executable, without a trailing "/".
 std::string ExeDir();
@@ -54,8 +53,9 @@ std::string ExtractFileDir(const std::string& path);
 
 // Names in a directory (without "." and ".."); empty when it cannot be read.
 std::vector<std::string> ListDirectory(const std::string& dir);
-// The entry of dir whose name equals name without regard to ASCII case, preferring an
-// exact match; empty when there is none.
-std::string FindNameNoCase(const std::string& dir, const std::string& name);
+// dir joined with the entry called name for which fits holds: the exact name first, else
+// one that differs from it in ASCII case only; empty when there is none.
+std::string FindPathNoCase(const std::string& dir, const std::string& name,
+                           bool (*fits)(const std::string& path));
 
 } // namespace rt

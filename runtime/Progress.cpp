@@ -7,16 +7,26 @@
 
 namespace rt {
 
+namespace {
+const char* const kRangeMessage = "%d から %d の間の値でなければなりません";
+}
+
+void CheckProgressMin(int value, int max) {
+    if (value > max) throw EInvalidOperation(Format(kRangeMessage, INT_MIN, max - 1));
+}
+
+void CheckProgressMax(int value, int min) {
+    if (value < min) throw EInvalidOperation(Format(kRangeMessage, min + 1, INT_MAX));
+}
+
 void TProgressModel::SetMin(int value) {
-    if (value > Hi) throw EInvalidOperation(Format("%d から %d の間の値でなければなりません", INT_MIN, Hi - 1));
+    CheckProgressMin(value, Hi);
     Lo = value;
     Pos = std::max(Pos, Lo);
 }
 
 void TProgressModel::SetMax(int value) {
-    if (value < Lo)
-        throw EInvalidOperation(
-            Format("%d から %d の間の値でなければなりません", Lo + 1, INT_MAX));
+    CheckProgressMax(value, Lo);
     Hi = value;
     Pos = std::min(Pos, Hi);
 }

@@ -20,6 +20,11 @@ public:
     virtual void SetForeColor(TColor color) = 0;
 };
 
+// The progress bar's range rule: a minimum above the maximum, or a maximum below the
+// minimum, is refused with the error the window's progress bar gives.
+void CheckProgressMin(int value, int max);
+void CheckProgressMax(int value, int min);
+
 class TProgressModel : public TProgressBar {
 public:
     void SetVisible(bool visible) override { Shown = visible; }

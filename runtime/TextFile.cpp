@@ -39,18 +39,6 @@ int TTextFile::Get() {
     return static_cast<unsigned char>(Buf[BufPos++]);
 }
 
-bool TTextFile::ReadLn(std::string& line) {
-    line.clear();
-    int c = Get();
-    if (c < 0) return false;
-    while (c >= 0 && c != '\n') {
-        line.push_back(static_cast<char>(c));
-        c = Get();
-    }
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    return true;
-}
-
 void TTextFile::Write(const std::string& s) {
     Out += s;
     if (Out.size() >= kChunk) Flush();

@@ -21,8 +21,6 @@ public:
     int Peek();
     // Next byte, consumed; -1 at the end of the file.
     int Get();
-    // Reads one line without its end; false at the end of the file.
-    bool ReadLn(std::string& line);
 
     void Write(const std::string& s);
     void WriteLn(const std::string& s) { Write(s + "\r\n"); }

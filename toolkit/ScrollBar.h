@@ -33,7 +33,6 @@ public:
     void SetLargeChange(int v) { setPageStep(std::max(v, 0)); }
     int SmallChange() const { return singleStep(); }
     void SetSmallChange(int v) { setSingleStep(std::max(v, 0)); }
-    int PageSize = 0;
 
     std::function<void(TScrollBar*, int code, int& pos)> OnScroll;
     std::function<void(TScrollBar*)> OnChange;

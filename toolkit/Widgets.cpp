@@ -43,16 +43,12 @@ TProgressGauge::TProgressGauge(QWidget* parent) : QProgressBar(parent) {
 }
 
 void TProgressGauge::SetMin(int value) {
-    if (value > maximum())
-        throw rt::EInvalidOperation(
-            rt::Format("%d から %d の間の値でなければなりません", INT_MIN, maximum() - 1));
+    rt::CheckProgressMin(value, maximum());
     setMinimum(value);
 }
 
 void TProgressGauge::SetMax(int value) {
-    if (value < minimum())
-        throw rt::EInvalidOperation(
-            rt::Format("%d から %d の間の値でなければなりません", minimum() + 1, INT_MAX));
+    rt::CheckProgressMax(value, minimum());
     setMaximum(value);
 }
 

@@ -34,9 +34,6 @@ void PackRow(const uint8_t* row, size_t n, bool literalRuns, std::vector<uint8_t
             ++i;
             ++len;
         }
-        if (len == 0) { // the next two bytes are equal: let the replicate branch take them
-            continue;
-        }
         out.push_back(static_cast<uint8_t>(len - 1));
         out.insert(out.end(), row + start, row + start + len);
     }
@@ -96,9 +93,8 @@ std::vector<uint8_t> BuildSheet(const TRaster& raster, const TSheetOptions& o) {
         }
         at += 12;
     };
-    const uint16_t sizeType = o.WidthAsShort ? 3 : 4;
-    entry(256, sizeType, 1, uint32_t(w));
-    entry(257, sizeType, 1, o.StatedHeight ? o.StatedHeight : uint32_t(h));
+    entry(256, 4, 1, uint32_t(w));
+    entry(257, 4, 1, o.StatedHeight ? o.StatedHeight : uint32_t(h));
     entry(258, 3, 1, 8);
     entry(259, 3, 1, o.Compression);
     entry(262, 3, 1, 1);

@@ -38,7 +38,6 @@ struct TSheetOptions {
     uint32_t StripBytes = 8192;    // largest packed strip, where whole rows allow it
     bool LiteralRuns = false;      // PackBits literal runs; otherwise two-byte units only
     uint16_t Compression = 32773;  // or 1 (none)
-    bool WidthAsShort = false;     // ImageWidth and ImageLength as SHORT instead of LONG
     uint32_t StatedHeight = 0;     // ImageLength when not the raster's: a damaged sheet
 };
 

@@ -4,6 +4,7 @@
 #include "manage/UInit.h"
 #include "runtime/Errors.h"
 #include "runtime/FileSys.h"
+#include "runtime/ScopeExit.h"
 #include "toolkit/Application.h"
 #include "toolkit/Guard.h"
 
@@ -45,7 +46,6 @@ TFormMap::TFormMap(QWidget* parent, const std::string& scratchPath) : QWidget(pa
     }
     Gauge->SetBackColor(rt::RGB(0, 255, 0));
     Gauge->SetForeColor(rt::RGB(0, 0, 255));
-    scrV->PageSize = scrH->PageSize = 0;
     tk::SetGlyph(btnMapMgr, GlyphPath("globe.xpm"));
     tk::SetGlyph(btnOpenSingle, GlyphPath("open.xpm"));
     tk::SetGlyph(btnBmpSave, GlyphPath("save.xpm"));
@@ -152,10 +152,7 @@ void TFormMap::closeEvent(QCloseEvent* e) {
 void TFormMap::RedrawView() {
     ++Redraws;
     Image1->Lock();
-    struct TUnlock {
-        TPaintBox* Box;
-        ~TUnlock() { Box->Unlock(); }
-    } unlock{Image1};
+    rt::TScopeExit unlock([this] { Image1->Unlock(); });
     for (int k = 1; k <= 8; ++k)
         MapImage->PlateVisible[size_t(k)] = PlateChecks[size_t(k)]->isChecked();
     Image1->FillRect({0, 0, Image1->width(), Image1->height()}, rt::RGB(255, 255, 255));
@@ -189,13 +186,9 @@ void TFormMap::btnOpenClick() {
 
 void TFormMap::OpenSheet(const std::string& path) {
     if (Busy()) return;
-    struct TCloseLater {
-        TFormMap* Form;
-        ~TCloseLater() {
-            if (Form->CloseAfterOpen)
-                QMetaObject::invokeMethod(Form, "close", Qt::QueuedConnection);
-        }
-    } closeLater{this};
+    rt::TScopeExit closeLater([this] {
+        if (CloseAfterOpen) QMetaObject::invokeMethod(this, "close", Qt::QueuedConnection);
+    });
     ++SheetsOpened;
     MapImage->OpenFile(path);
     scrH->SetPosition(0);
@@ -262,10 +255,7 @@ void TFormMap::UpdateScrollRanges() {
 
 void TFormMap::pnlMapResize() {
     Ready = false;
-    struct TReady {
-        bool& Flag;
-        ~TReady() { Flag = true; }
-    } ready{Ready};
+    rt::TScopeExit ready([this] { Ready = true; });
     // A panel smaller than the bars leaves the view no room: it gets none.
     Image1->setGeometry(0, 0, std::max(0, pnlMap->width() - scrV->width()),
                         std::max(0, pnlMap->height() - scrH->height()));

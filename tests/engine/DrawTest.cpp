@@ -1,4 +1,5 @@
 #include "runtime/Errors.h"
+#include "runtime/FileSys.h"
 #include "tests/engine/EngineFixture.h"
 
 #include <cstring>
@@ -19,8 +20,16 @@ protected:
         Map.PlateColor = ViewerColours();
         Map.PlateVisible = AllVisible();
     }
-    rt::TBitmapCanvas Fresh(int w, int h) {
-        rt::TBitmapCanvas c(w, h);
+    // Another map image object drawing on c, opened on the sheet Open wrote, with Map's plates.
+    std::unique_ptr<TTiff> On(rt::TCanvasSurface& c) {
+        auto t = std::make_unique<TTiff>(&c, Dir.File("view.tmp"));
+        t->OpenFile(Dir.File("d.tif"));
+        t->PlateColor = Map.PlateColor;
+        t->PlateVisible = Map.PlateVisible;
+        return t;
+    }
+    TCountingCanvas Fresh(int w, int h) {
+        TCountingCanvas c(w, h);
         c.FillRect({0, 0, w, h}, kPaper);
         return c;
     }
@@ -57,38 +66,34 @@ protected:
 } // namespace
 
 TEST_F(DrawTest, NothingLoadedLeavesTheCanvasAlone) {
-    rt::TBitmapCanvas c = Fresh(8, 8);
+    TCountingCanvas c = Fresh(8, 8);
     TTiff t(&c, ScratchPath());
     t.Draw(0, 0, 8, 8, 1);
-    EXPECT_EQ(c.TransferCount(), 0);
+    EXPECT_EQ(c.Transfers, 0);
+    // Without a canvas nothing is read either: a scratch file that has gone is not missed.
     TTiff none(nullptr, ScratchPath());
     none.OpenFile(PutSample("a.tif", sample::PaintSample(4, 4, 1)));
-    none.Draw(0, 0, 4, 4, 1); // no canvas: nothing to do
+    ASSERT_TRUE(rt::DeleteFile(ScratchPath()));
+    EXPECT_NO_THROW(none.Draw(0, 0, 4, 4, 1));
 }
 
 TEST_F(DrawTest, EveryZoomRateMatchesThePixelModel) {
     Open(sample::PaintSample(900, 700, 3));
     for (double rate : {1.0 / 64, 1.0 / 32, 1.0 / 8, 1.0 / 2, 1.0, 2.0, 4.0, 8.0}) {
-        rt::TBitmapCanvas c = Fresh(400, 300);
-        TTiff t(&c, ScratchPath());
-        t.OpenFile(Dir.File("d.tif"));
-        t.PlateColor = Map.PlateColor;
-        t.PlateVisible = Map.PlateVisible;
+        TCountingCanvas c = Fresh(400, 300);
+        auto t = On(c);
         int cols = int(400 / rate), rows = int(300 / rate);
-        t.Draw(37, 21, cols, rows, rate);
+        t->Draw(37, 21, cols, rows, rate);
         EXPECT_TRUE(Same(c.Bitmap(), Expected(400, 300, 37, 21, cols, rows, rate))) << rate;
     }
 }
 
 TEST_F(DrawTest, ClippingAtTheRightEdgeKeepsTheCallersPaper) {
     Open(sample::PaintSample(1000, 50, 4));
-    rt::TBitmapCanvas c = Fresh(500, 100);
-    TTiff t(&c, ScratchPath());
-    t.OpenFile(Dir.File("d.tif"));
-    t.PlateColor = Map.PlateColor;
-    t.PlateVisible = Map.PlateVisible;
-    t.Draw(900, 0, 200, 50, 2);
-    EXPECT_EQ(t.WorkBitmap->Width(), 100);
+    TCountingCanvas c = Fresh(500, 100);
+    auto t = On(c);
+    t->Draw(900, 0, 200, 50, 2);
+    EXPECT_EQ(t->WorkBitmap->Width(), 100);
     EXPECT_TRUE(Same(c.Bitmap(), Expected(500, 100, 900, 0, 200, 50, 2)));
     EXPECT_EQ(c.Bitmap().Pixel(200, 10), kPaper);
     EXPECT_NE(c.Bitmap().Pixel(199, 99), kPaper);
@@ -98,23 +103,21 @@ TEST_F(DrawTest, PlateRuleAndColourBytes) {
     sample::TRaster r(4, 1);
     r.Pixels = {0x81, 0x00, 0x10, 0x20};
     Open(r);
-    rt::TBitmapCanvas c = Fresh(4, 1);
-    TTiff t(&c, ScratchPath());
-    t.OpenFile(Dir.File("d.tif"));
-    t.PlateVisible = AllVisible();
-    t.PlateColor = {0x00FFFFFF, 0x11, 0x22, 0x33, 0x44, 0x00FF0000, 0x000000FF, 0x77, 0x88};
-    t.Draw(0, 0, 4, 1, 1);
+    TCountingCanvas c = Fresh(4, 1);
+    auto t = On(c);
+    t->PlateColor = {0x00FFFFFF, 0x11, 0x22, 0x33, 0x44, 0x00FF0000, 0x000000FF, 0x77, 0x88};
+    t->Draw(0, 0, 4, 1, 1);
     EXPECT_EQ(c.Bitmap().Pixel(0, 0), 0x88u);
     EXPECT_EQ(c.Bitmap().Pixel(1, 0), 0x00FFFFFFu);
-    const uint8_t* px = t.WorkBitmap->ScanLine(0);
+    const uint8_t* px = t->WorkBitmap->ScanLine(0);
     EXPECT_EQ((std::vector<uint8_t>(px + 6, px + 12)),
               (std::vector<uint8_t>{255, 0, 0, 0, 0, 255}));
-    t.PlateVisible[8] = false;
-    t.Draw(0, 0, 4, 1, 1);
+    t->PlateVisible[8] = false;
+    t->Draw(0, 0, 4, 1, 1);
     EXPECT_EQ(c.Bitmap().Pixel(0, 0), 0x11u);
-    t.PlateVisible[1] = false;
-    t.PlateVisible[5] = false;
-    t.Draw(0, 0, 4, 1, 1);
+    t->PlateVisible[1] = false;
+    t->PlateVisible[5] = false;
+    t->Draw(0, 0, 4, 1, 1);
     EXPECT_EQ(c.Bitmap().Pixel(0, 0), 0x00FFFFFFu); // both hidden: background
     EXPECT_EQ(c.Bitmap().Pixel(2, 0), 0x00FFFFFFu);
     EXPECT_EQ(c.Bitmap().Pixel(3, 0), 0x000000FFu);
@@ -122,63 +125,59 @@ TEST_F(DrawTest, PlateRuleAndColourBytes) {
 
 TEST_F(DrawTest, SizesOfThePictureAtOddRates) {
     Open(sample::PaintSample(100, 80, 5));
-    rt::TBitmapCanvas c = Fresh(700, 500);
-    TTiff t(&c, ScratchPath());
-    t.OpenFile(Dir.File("d.tif"));
-    t.PlateVisible = AllVisible();
-    t.PlateColor = ViewerColours();
-    t.Draw(0, 0, 80, 60, 8);
-    EXPECT_EQ(t.WorkBitmap->Width(), 80);
+    TCountingCanvas c = Fresh(700, 500);
+    auto t = On(c);
+    auto counting = std::make_unique<TCountingBitmap>();
+    TCountingBitmap& work = *counting;
+    t->WorkBitmap = std::move(counting);
+    t->Draw(0, 0, 80, 60, 8);
+    EXPECT_EQ(t->WorkBitmap->Width(), 80);
     EXPECT_EQ(c.Bitmap().Pixel(639, 479),
               ViewerColours()[size_t(PlateOf(Raster.Row(59)[79], AllVisible()))]);
     EXPECT_EQ(c.Bitmap().Pixel(640, 0), kPaper);
-    t.Draw(10, 0, 5, 2, 0.5);
-    EXPECT_EQ(t.WorkBitmap->Width(), 2);
-    t.Draw(0, 0, 40, 20, 0.75); // step 1: the top-left part at 1:1
-    EXPECT_EQ(t.WorkBitmap->Width(), 30);
-    EXPECT_EQ(t.WorkBitmap->Height(), 15);
-    EXPECT_EQ(t.WorkBitmap->DormantCount(), 6); // released at the start and end of each call
+    t->Draw(10, 0, 5, 2, 0.5);
+    EXPECT_EQ(t->WorkBitmap->Width(), 2);
+    t->Draw(0, 0, 40, 20, 0.75); // step 1: the top-left part at 1:1
+    EXPECT_EQ(t->WorkBitmap->Width(), 30);
+    EXPECT_EQ(t->WorkBitmap->Height(), 15);
+    EXPECT_EQ(work.Releases, 6); // released at the start and end of each call
 }
 
 TEST_F(DrawTest, ChangesBetweenCallsShow) {
     Open(sample::PaintSample(300, 200, 6));
-    rt::TBitmapCanvas c = Fresh(300, 200);
-    TTiff t(&c, ScratchPath());
-    t.OpenFile(Dir.File("d.tif"));
-    t.PlateVisible = AllVisible();
-    t.PlateColor = ViewerColours();
-    t.Draw(0, 0, 300, 200, 1);
-    Map.PlateColor = t.PlateColor;
-    Map.PlateVisible = t.PlateVisible;
+    TCountingCanvas c = Fresh(300, 200);
+    auto t = On(c);
+    t->Draw(0, 0, 300, 200, 1);
+    Map.PlateColor = t->PlateColor;
+    Map.PlateVisible = t->PlateVisible;
     EXPECT_TRUE(Same(c.Bitmap(), Expected(300, 200, 0, 0, 300, 200, 1)));
-    t.PlateColor[4] = 0x00ABCDEF;
-    t.PlateVisible[2] = false;
-    t.Draw(0, 0, 300, 200, 1);
-    Map.PlateColor = t.PlateColor;
-    Map.PlateVisible = t.PlateVisible;
+    t->PlateColor[4] = 0x00ABCDEF;
+    t->PlateVisible[2] = false;
+    t->Draw(0, 0, 300, 200, 1);
+    Map.PlateColor = t->PlateColor;
+    Map.PlateVisible = t->PlateVisible;
     EXPECT_TRUE(Same(c.Bitmap(), Expected(300, 200, 0, 0, 300, 200, 1)));
 }
 
 TEST_F(DrawTest, WindowsWithoutSheetPixelsDrawNothing) {
     Open(sample::PaintSample(50, 40, 8));
-    rt::TBitmapCanvas c = Fresh(60, 60);
-    TTiff t(&c, ScratchPath());
-    t.OpenFile(Dir.File("d.tif"));
-    t.Draw(-1, 0, 10, 10, 1);
-    t.Draw(0, -5, 10, 10, 1);
-    t.Draw(50, 0, 10, 10, 1);
-    t.Draw(0, 40, 10, 10, 1);
-    t.Draw(0, 0, 0, 10, 1);
-    t.Draw(0, 0, 10, 10, 0);
-    t.Draw(0, 0, 10, 10, -1);
-    t.Draw(0, 0, 10, 10, 1.0 / 64); // reduces to nothing
-    t.Draw(INT32_MAX, INT32_MAX, INT32_MAX, INT32_MAX, 1);
-    EXPECT_EQ(c.TransferCount(), 0);
+    TCountingCanvas c = Fresh(60, 60);
+    auto t = On(c);
+    t->Draw(-1, 0, 10, 10, 1);
+    t->Draw(0, -5, 10, 10, 1);
+    t->Draw(50, 0, 10, 10, 1);
+    t->Draw(0, 40, 10, 10, 1);
+    t->Draw(0, 0, 0, 10, 1);
+    t->Draw(0, 0, 10, 10, 0);
+    t->Draw(0, 0, 10, 10, -1);
+    t->Draw(0, 0, 10, 10, 1.0 / 64); // reduces to nothing
+    t->Draw(INT32_MAX, INT32_MAX, INT32_MAX, INT32_MAX, 1);
+    EXPECT_EQ(c.Transfers, 0);
 }
 
 TEST_F(DrawTest, RowsADamagedSheetLacksShowTheBackground) {
     // Two of three rows unpacked: the third shows the background and nothing is raised.
-    rt::TBitmapCanvas c = Fresh(4, 4);
+    TCountingCanvas c = Fresh(4, 4);
     TTiff d(&c, ScratchPath());
     d.OpenFile(Put("s.tif", TSheetBuilder::Basic(4, 3, {{0xF9, 0x81}}).Build()));
     ASSERT_EQ(d.RowsWritten, 2);
@@ -186,7 +185,7 @@ TEST_F(DrawTest, RowsADamagedSheetLacksShowTheBackground) {
     d.PlateColor = ViewerColours();
     d.PlateColor[0] = rt::RGB(1, 2, 3);
     d.Draw(0, 0, 4, 3, 1);
-    EXPECT_EQ(c.TransferCount(), 1);
+    EXPECT_EQ(c.Transfers, 1);
     for (int x = 0; x < 4; ++x) {
         EXPECT_EQ(c.Bitmap().Pixel(x, 1), d.PlateColor[8]);
         EXPECT_EQ(c.Bitmap().Pixel(x, 2), rt::RGB(1, 2, 3));
@@ -198,7 +197,7 @@ TEST_F(DrawTest, RowsADamagedSheetLacksShowTheBackground) {
 }
 
 TEST_F(DrawTest, AScratchFileCutBehindItsBackFailsBeforeTouchingTheCanvas) {
-    rt::TBitmapCanvas c = Fresh(4, 4);
+    TCountingCanvas c = Fresh(4, 4);
     TTiff d(&c, ScratchPath());
     d.OpenFile(Put("s.tif", TSheetBuilder::Basic(4, 3, {{0xF9, 1, 0xFD, 2}}).Build()));
     ASSERT_EQ(d.RowsWritten, 3);
@@ -210,8 +209,8 @@ TEST_F(DrawTest, AScratchFileCutBehindItsBackFailsBeforeTouchingTheCanvas) {
     } catch (const rt::EInOutError& e) {
         EXPECT_EQ(e.ErrorCode(), 100);
     }
-    EXPECT_EQ(c.TransferCount(), 0);
+    EXPECT_EQ(c.Transfers, 0);
     EXPECT_EQ(testing_support::OpenDescriptorCount(), fds);
     d.Draw(0, 0, 4, 2, 1);
-    EXPECT_EQ(c.TransferCount(), 1);
+    EXPECT_EQ(c.Transfers, 1);
 }

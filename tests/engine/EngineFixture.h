@@ -35,6 +35,29 @@ struct TSheetBuilder {
                                uint16_t compression = 32773);
 };
 
+// A canvas that counts the transfers made onto it.
+class TCountingCanvas : public rt::TBitmapCanvas {
+public:
+    using TBitmapCanvas::TBitmapCanvas;
+    void StretchBlt(int dx, int dy, int dw, int dh, const rt::TBitmap& src, int sx, int sy, int sw, int sh,
+                    uint32_t rop) override {
+        ++Transfers;
+        TBitmapCanvas::StretchBlt(dx, dy, dw, dh, src, sx, sy, sw, sh, rop);
+    }
+    void BitBlt(int dx, int dy, int w, int h, const rt::TBitmap& src, int sx, int sy, uint32_t rop) override {
+        ++Transfers;
+        TBitmapCanvas::BitBlt(dx, dy, w, h, src, sx, sy, rop);
+    }
+    int Transfers = 0;
+};
+
+// A work bitmap that counts how often it is told to release a cached picture.
+class TCountingBitmap : public rt::TBitmap {
+public:
+    void Dormant() override { ++Releases; }
+    int Releases = 0;
+};
+
 // The message of the error f raises, or "" when it raises none.
 template <class F> std::string ErrorOf(F f) {
     try {

@@ -4,6 +4,7 @@
 #include <QKeyEvent>
 #include <QStyle>
 #include <QStyleOptionButton>
+#include <unistd.h>
 
 namespace {
 
@@ -209,9 +210,9 @@ TEST_F(DirDialogTest, EscapeCancelAndTheCloseBoxAnswerFalse) {
 }
 
 TEST_F(DirDialogTest, StartsAtTheCurrentDirectoryOfItsCreation) {
-    ASSERT_TRUE(rt::SetCurrentDir(D));
+    ASSERT_EQ(::chdir(D.c_str()), 0);
     auto fresh = std::make_unique<TDirDialog>();
-    ASSERT_TRUE(rt::SetCurrentDir(Cwd));
+    ASSERT_EQ(::chdir(Cwd.c_str()), 0);
     EXPECT_EQ(fresh->lstDir->Directory(), std::filesystem::canonical(D).string());
     EXPECT_EQ(fresh->lstDrv->Drive(), fresh->lstDrv->DriveOf(fresh->lstDir->Directory()));
     EXPECT_EQ(fresh->lstDrv->Drives().front().Root, "/");
