@@ -1,8 +1,8 @@
 // The main block: the application object, the windows, then the event loop.
 
-#include "manage/UDirDialog.h"
-#include "manage/UFormMakeMgr.h"
-#include "manage/UFormMgr.h"
+#include "managewin/UDirDialog.h"
+#include "managewin/UFormMakeMgr.h"
+#include "managewin/UFormMgr.h"
 #include "toolkit/Application.h"
 #include "toolkit/Guard.h"
 #include "viewer/UFormMap.h"

@@ -1,4 +1,4 @@
-#include "tests/manage/MgrWindows.h"
+#include "tests/managewin/MgrWindows.h"
 #include "manage/UManage.h"
 
 namespace {

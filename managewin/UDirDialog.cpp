@@ -1,6 +1,6 @@
-#include "manage/UDirDialog.h"
+#include "managewin/UDirDialog.h"
 
-#include "manage/FormPlace.h"
+#include "managewin/FormPlace.h"
 #include "runtime/FileSys.h"
 #include "toolkit/Guard.h"
 

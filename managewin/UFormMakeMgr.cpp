@@ -1,7 +1,7 @@
-#include "manage/UFormMakeMgr.h"
+#include "managewin/UFormMakeMgr.h"
 
-#include "manage/FormPlace.h"
-#include "manage/UDirDialog.h"
+#include "managewin/FormPlace.h"
+#include "managewin/UDirDialog.h"
 #include "manage/UManage.h"
 #include "toolkit/Controls.h"
 #include "toolkit/Guard.h"

@@ -2,9 +2,9 @@
 // The three management windows made as at start-up, over a private executable directory,
 // with message boxes answered by the test and the modal chooser driven while it is up.
 
-#include "manage/UDirDialog.h"
-#include "manage/UFormMakeMgr.h"
-#include "manage/UFormMgr.h"
+#include "managewin/UDirDialog.h"
+#include "managewin/UFormMakeMgr.h"
+#include "managewin/UFormMgr.h"
 #include "manage/UInit.h"
 #include "runtime/FileSys.h"
 #include "runtime/Hooks.h"

@@ -1,8 +1,8 @@
 // The program's own main block, run as it is, with the user played by timers.
 
-#include "manage/UDirDialog.h"
-#include "manage/UFormMakeMgr.h"
-#include "manage/UFormMgr.h"
+#include "managewin/UDirDialog.h"
+#include "managewin/UFormMakeMgr.h"
+#include "managewin/UFormMgr.h"
 #include "viewer/UFormMap.h"
 
 #include <QApplication>

@@ -1,4 +1,4 @@
-#include "manage/FormPlace.h"
+#include "managewin/FormPlace.h"
 
 #include "toolkit/Controls.h"
 

@@ -1,4 +1,4 @@
-#include "tests/manage/MgrWindows.h"
+#include "tests/managewin/MgrWindows.h"
 #include "toolkit/DirLists.h"
 
 #include <QKeyEvent>

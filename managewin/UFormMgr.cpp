@@ -1,7 +1,7 @@
-#include "manage/UFormMgr.h"
+#include "managewin/UFormMgr.h"
 
-#include "manage/FormPlace.h"
-#include "manage/UFormMakeMgr.h"
+#include "managewin/FormPlace.h"
+#include "managewin/UFormMakeMgr.h"
 #include "manage/UManage.h"
 #include "toolkit/Guard.h"
 
