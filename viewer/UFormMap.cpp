@@ -24,7 +24,8 @@ QString GlyphPath(const char* name) {
 
 } // namespace
 
-TFormMap::TFormMap(QWidget* parent, const std::string& scratchPath) : QWidget(parent) {
+TFormMap::TFormMap(QWidget* parent, const std::string& scratchPath, const std::string& dataDir)
+    : QWidget(parent) {
     setupUi(this);
     setFont(tk::FormFont());
     setAttribute(Qt::WA_DeleteOnClose, false);
@@ -72,15 +73,15 @@ TFormMap::TFormMap(QWidget* parent, const std::string& scratchPath) : QWidget(pa
     Image1->OnPaint = [this] { Image1Paint(); };
 
     SetupInput();
-    FormCreate(scratchPath);
+    FormCreate(scratchPath, dataDir);
 }
 
 TFormMap::~TFormMap() {
     FormDestroy();
 }
 
-void TFormMap::FormCreate(const std::string& scratchPath) {
-    InitMapMgr(rt::DataDir());
+void TFormMap::FormCreate(const std::string& scratchPath, const std::string& dataDir) {
+    InitMapMgr(dataDir.empty() ? rt::DataDir() : dataDir);
     // Scratch files of viewers that were killed stay behind for good unless one goes now.
     if (scratchPath.empty()) TTiff::RemoveStaleScratch(rt::ScratchDir());
     MapImage = std::make_unique<TTiff>(Image1, scratchPath);
@@ -150,7 +151,6 @@ void TFormMap::closeEvent(QCloseEvent* e) {
 }
 
 void TFormMap::RedrawView() {
-    ++Redraws;
     Image1->Lock();
     rt::TScopeExit unlock([this] { Image1->Unlock(); });
     for (int k = 1; k <= 8; ++k)

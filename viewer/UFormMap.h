@@ -18,8 +18,11 @@
 class TFormMap : public QWidget, public Ui::TFormMap {
     Q_OBJECT
 public:
-    // scratchPath is the map image object's scratch file; empty means the default.
-    explicit TFormMap(QWidget* parent = nullptr, const std::string& scratchPath = {});
+    // scratchPath is the map image object's scratch file and dataDir the directory that
+    // holds the management directory; empty means the program's own (rt::ScratchDir(),
+    // rt::DataDir()).
+    explicit TFormMap(QWidget* parent = nullptr, const std::string& scratchPath = {},
+                      const std::string& dataDir = {});
     ~TFormMap() override;
 
     double Rate = 1.0;
@@ -31,10 +34,10 @@ public:
     tk::TSaveDialog SaveDialog;
     tk::TColorDialog ColorDialog;
 
-    void FormCreate(const std::string& scratchPath);
+    void FormCreate(const std::string& scratchPath, const std::string& dataDir);
     void FormDestroy();
     void FormShow();
-    void RedrawView();
+    virtual void RedrawView();
     void btnOpenClick();
     void btnMapMgrClick();
     void btnOptVClick();
@@ -80,7 +83,6 @@ public:
     QString StatusScale() const { return lblStatusScale->text(); }
     QString StatusPointer() const { return lblStatusPointer->text(); }
     bool Dragging() const { return DragOn; }
-    int Redraws = 0; // how often the view was drawn, for those who watch it
 
 protected:
     void dragEnterEvent(QDragEnterEvent* e) override;

@@ -1,8 +1,6 @@
 // The main block: the application object, the windows, then the event loop.
 
-#include "managewin/UDirDialog.h"
-#include "managewin/UFormMakeMgr.h"
-#include "managewin/UFormMgr.h"
+#include "managewin/MgrWindows.h"
 #include "toolkit/Application.h"
 #include "toolkit/Guard.h"
 #include "viewer/UFormMap.h"
@@ -20,12 +18,7 @@ int main(int argc, char** argv) {
     // The first window made is the main window; the other three start hidden.
     auto formMap = std::make_unique<TFormMap>();
     FormMap = formMap.get();
-    auto formMgr = std::make_unique<TFormMgr>();
-    FormMgr = formMgr.get();
-    auto formMakeMgr = std::make_unique<TFormMakeMgr>();
-    FormMakeMgr = formMakeMgr.get();
-    auto dirDialog = std::make_unique<TDirDialog>();
-    DirDialog = dirDialog.get();
+    auto mgrWindows = std::make_unique<TMgrWindows>();
     formMap->ShowMgr = [] { FormMgr->ShowMgr(); };
     // Closing the main window ends the program, whatever else is open.
     QApplication::setQuitOnLastWindowClosed(false);
@@ -42,12 +35,7 @@ int main(int argc, char** argv) {
                            [sheet] { tk::Guarded([&] { FormMap->OpenSheet(sheet); }); });
     }
     int rc = app.exec();
-    DirDialog = nullptr;
-    dirDialog.reset();
-    FormMakeMgr = nullptr;
-    formMakeMgr.reset();
-    FormMgr = nullptr;
-    formMgr.reset();
+    mgrWindows.reset();
     FormMap = nullptr;
     return rc;
 }

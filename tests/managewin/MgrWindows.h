@@ -2,9 +2,7 @@
 // The three management windows made as at start-up, over a private executable directory,
 // with message boxes answered by the test and the modal chooser driven while it is up.
 
-#include "managewin/UDirDialog.h"
-#include "managewin/UFormMakeMgr.h"
-#include "managewin/UFormMgr.h"
+#include "managewin/MgrWindows.h"
 #include "manage/UInit.h"
 #include "runtime/FileSys.h"
 #include "runtime/Hooks.h"
@@ -26,20 +24,10 @@ protected:
         Cwd = rt::GetCurrentDir();
         tk::SetErrorHandler([this](const std::string& m) { Errors.push_back(m); });
         InitMapMgr(Exe.Path());
-        Mgr = std::make_unique<TFormMgr>();
-        FormMgr = Mgr.get();
-        MakeMgr = std::make_unique<TFormMakeMgr>();
-        FormMakeMgr = MakeMgr.get();
-        Chooser = std::make_unique<TDirDialog>();
-        DirDialog = Chooser.get();
+        Windows = std::make_unique<TMgrWindows>();
     }
     void TearDown() override {
-        DirDialog = nullptr;
-        Chooser.reset();
-        FormMakeMgr = nullptr;
-        MakeMgr.reset();
-        FormMgr = nullptr;
-        Mgr.reset();
+        Windows.reset();
         tk::SetErrorHandler(nullptr);
         EXPECT_EQ(rt::GetCurrentDir(), Cwd);
         EXPECT_TRUE(Errors.empty());
@@ -116,7 +104,5 @@ protected:
     std::vector<std::string>& Questions = Boxes.Questions;
     std::deque<bool>& Answers = Boxes.Answers;
     std::vector<std::string> Errors;
-    std::unique_ptr<TFormMgr> Mgr;
-    std::unique_ptr<TFormMakeMgr> MakeMgr;
-    std::unique_ptr<TDirDialog> Chooser;
+    std::unique_ptr<TMgrWindows> Windows;
 };

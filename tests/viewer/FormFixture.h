@@ -17,6 +17,17 @@
 using testing_support::ReadAll;
 using testing_support::TTempDir;
 
+// The window as the program makes it, counting how often its view is drawn.
+class TWatchedFormMap : public TFormMap {
+public:
+    using TFormMap::TFormMap;
+    void RedrawView() override {
+        ++Redraws;
+        TFormMap::RedrawView();
+    }
+    int Redraws = 0;
+};
+
 class FormMapTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -33,7 +44,8 @@ protected:
             ColorOffered.push_back(initial);
             return ColorAnswer;
         });
-        Form = std::make_unique<TFormMap>(nullptr, Dir.File("scratch.tmp"));
+        // Everything the window makes stays in the test's own directory.
+        Form = std::make_unique<TWatchedFormMap>(nullptr, Dir.File("scratch.tmp"), Dir.Path());
         FormMap = Form.get();
         Form->show();
         Settle();
@@ -90,7 +102,7 @@ protected:
     }
 
     TTempDir Dir;
-    std::unique_ptr<TFormMap> Form;
+    std::unique_ptr<TWatchedFormMap> Form;
     sample::TRaster Raster;
     std::string LastOpened;
     std::vector<std::string> Errors;
