@@ -2,6 +2,7 @@
 
 #include "toolkit/Controls.h"
 
+#include <QEvent>
 #include <QGuiApplication>
 #include <QScreen>
 #include <QWidget>
@@ -16,6 +17,21 @@ void CentreOnScreen(QWidget* form) {
     const QSize outer = form->frameGeometry().size();
     form->move(area.x() + (area.width() - outer.width()) / 2, area.y() + (area.height() - outer.height()) / 2);
 }
+
+namespace {
+
+class TCentreOnShow : public QObject {
+public:
+    using QObject::QObject;
+    bool eventFilter(QObject* watched, QEvent* e) override {
+        if (e->type() == QEvent::Show && !e->spontaneous()) CentreOnScreen(static_cast<QWidget*>(watched));
+        return false;
+    }
+};
+
+} // namespace
+
+void CentreEachShowing(QWidget* form) { form->installEventFilter(new TCentreOnShow(form)); }
 
 void ShowInFront(QWidget* form) {
     form->setWindowState(form->windowState() & ~Qt::WindowMinimized);

@@ -31,6 +31,7 @@ void GiveGlyph(QPushButton* button, const QIcon& glyph) {
 TDirDialog::TDirDialog(QWidget* parent) : QDialog(parent) {
     setupUi(this);
     UseFormFont(this);
+    CentreEachShowing(this);
     // A fixed dialog frame: no resizing, no minimise or maximise.
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
@@ -75,12 +76,7 @@ void TDirDialog::keyPressEvent(QKeyEvent* e) {
 }
 
 void TDirDialog::showEvent(QShowEvent* e) {
-    // Each showing from hidden puts it in the middle of the screen; coming back from
-    // the task bar leaves it where it was.
-    if (!e->spontaneous()) {
-        CentreOnScreen(this);
-        // What is on the disk may have changed since the last use.
-        lstDir->Refresh();
-    }
+    // What is on the disk may have changed since the last use.
+    if (!e->spontaneous()) lstDir->Refresh();
     QDialog::showEvent(e);
 }

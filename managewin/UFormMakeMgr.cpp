@@ -7,7 +7,6 @@
 #include "toolkit/Guard.h"
 
 #include <QKeyEvent>
-#include <QShowEvent>
 #include <algorithm>
 
 TFormMakeMgr* FormMakeMgr = nullptr;
@@ -25,6 +24,7 @@ void SetCaption(QLabel* label, const QString& text) {
 TFormMakeMgr::TFormMakeMgr(QWidget* parent) : QWidget(parent) {
     setupUi(this);
     UseFormFont(this);
+    CentreEachShowing(this);
     QPalette white = palette();
     white.setColor(QPalette::Window, Qt::white);
     setPalette(white);
@@ -102,10 +102,3 @@ void TFormMakeMgr::btnOKClick() {
 }
 
 void TFormMakeMgr::btnCanselClick() { close(); }
-
-void TFormMakeMgr::showEvent(QShowEvent* e) {
-    // Each showing from hidden puts it in the middle of the screen; coming back from
-    // the task bar leaves it where it was.
-    if (!e->spontaneous()) CentreOnScreen(this);
-    QWidget::showEvent(e);
-}

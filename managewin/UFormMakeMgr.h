@@ -28,7 +28,6 @@ public:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* e) override;
-    void showEvent(QShowEvent* e) override;
 
 private:
     void Recognise(std::string root);

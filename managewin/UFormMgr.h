@@ -15,9 +15,6 @@ public:
     // brings it to the front) and returns at once.
     void ShowMgr();
     void btnMakeMgrClick();
-
-protected:
-    void showEvent(QShowEvent* e) override;
 };
 
 extern TFormMgr* FormMgr;

@@ -55,6 +55,20 @@ void TSwatch::mouseReleaseEvent(QMouseEvent* e) {
 
 namespace tk {
 
+int TItemDelegate::Shift(const QModelIndex& index) const {
+    return LevelRole < 0 ? 0 : Indent * index.data(LevelRole).toInt();
+}
+
+QSize TItemDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const {
+    return {QStyledItemDelegate::sizeHint(option, index).width() + Shift(index), Height};
+}
+
+void TItemDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const {
+    QStyleOptionViewItem o = option;
+    o.rect.setLeft(o.rect.left() + Shift(index));
+    QStyledItemDelegate::paint(painter, o, index);
+}
+
 QColor ToQColor(rt::TColor c) { return QColor(rt::RedOf(c), rt::GreenOf(c), rt::BlueOf(c)); }
 
 rt::TColor FromQColor(const QColor& c) {

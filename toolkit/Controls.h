@@ -6,6 +6,7 @@
 
 #include <QFrame>
 #include <QLabel>
+#include <QStyledItemDelegate>
 #include <QToolButton>
 #include <functional>
 
@@ -50,6 +51,21 @@ private:
 };
 
 namespace tk {
+
+// List entries all of one height; where LevelRole is given, each is indented by Indent
+// pixels per level that the entry carries in that role.
+class TItemDelegate : public QStyledItemDelegate {
+public:
+    TItemDelegate(int height, QObject* parent, int levelRole = -1, int indent = 0)
+        : QStyledItemDelegate(parent), Height(height), LevelRole(levelRole), Indent(indent) {}
+    int Height;
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+
+private:
+    int Shift(const QModelIndex& index) const;
+    int LevelRole, Indent;
+};
 
 QColor ToQColor(rt::TColor c);
 rt::TColor FromQColor(const QColor& c);

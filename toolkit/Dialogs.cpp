@@ -1,6 +1,7 @@
 #include "toolkit/Dialogs.h"
 
 #include "runtime/FileSys.h"
+#include "runtime/Strings.h"
 #include "toolkit/Controls.h"
 
 #include <QApplication>
@@ -50,14 +51,7 @@ std::string WithDefaultExt(const std::string& path, const std::string& ext) {
 }
 
 std::string QtFilters(const std::string& filter) {
-    std::vector<std::string> parts;
-    size_t start = 0;
-    for (;;) {
-        size_t p = filter.find('|', start);
-        parts.push_back(filter.substr(start, p == std::string::npos ? p : p - start));
-        if (p == std::string::npos) break;
-        start = p + 1;
-    }
+    const std::vector<std::string> parts = rt::Split(filter, '|');
     std::string out;
     for (size_t i = 0; i + 1 < parts.size(); i += 2) {
         if (!out.empty()) out += ";;";

@@ -1,12 +1,13 @@
 #include "toolkit/DirLists.h"
 
 #include "runtime/FileSys.h"
+#include "runtime/Strings.h"
+#include "toolkit/Controls.h"
 #include "toolkit/Guard.h"
 
 #include <QApplication>
 #include <QPainter>
 #include <QStyle>
-#include <QStyledItemDelegate>
 #include <algorithm>
 #include <fstream>
 #include <iterator>
@@ -70,22 +71,6 @@ constexpr int kPathRole = Qt::UserRole;
 constexpr int kLevelRole = Qt::UserRole + 1;
 constexpr int kIndent = 8;
 
-// Every entry is the list's item height high and indented by its depth.
-class TDirItemDelegate : public QStyledItemDelegate {
-public:
-    TDirItemDelegate(int height, QObject* parent) : QStyledItemDelegate(parent), Height(height) {}
-    int Height;
-    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
-        QSize s = QStyledItemDelegate::sizeHint(option, index);
-        return {s.width() + kIndent * index.data(kLevelRole).toInt(), Height};
-    }
-    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
-        QStyleOptionViewItem o = option;
-        o.rect.setLeft(o.rect.left() + kIndent * index.data(kLevelRole).toInt());
-        QStyledItemDelegate::paint(painter, o, index);
-    }
-};
-
 // dir, or when it has gone its nearest parent that is still there, not above root.
 std::string NearestExisting(const std::string& root, std::string dir) {
     while (dir != root && dir != "/" && !rt::DirectoryExists(dir)) dir = NormalDir(dir + "/..");
@@ -128,17 +113,12 @@ std::string NormalDir(const std::string& dir) {
     std::string path = dir;
     if (path.empty() || path.front() != '/') path = rt::JoinPath(rt::GetCurrentDir(), path);
     std::vector<std::string> parts;
-    size_t start = 0;
-    while (start <= path.size()) {
-        size_t slash = path.find('/', start);
-        if (slash == std::string::npos) slash = path.size();
-        std::string part = path.substr(start, slash - start);
+    for (std::string& part : rt::Split(path, '/')) {
         if (part == "..") {
             if (!parts.empty()) parts.pop_back();
         } else if (!part.empty() && part != ".") {
             parts.push_back(std::move(part));
         }
-        start = slash + 1;
     }
     std::string out;
     for (const auto& p : parts) out += "/" + p;
@@ -233,7 +213,8 @@ void TDriveComboBox::Chosen(int index) {
 }
 
 TDirectoryListBox::TDirectoryListBox(QWidget* parent) : QListWidget(parent) {
-    Delegate = new tk::TDirItemDelegate(Height, this);
+    // Every entry is the list's item height high and indented by its depth.
+    Delegate = new tk::TItemDelegate(Height, this, tk::kLevelRole, tk::kIndent);
     setItemDelegate(Delegate);
     setUniformItemSizes(true);
     setSelectionMode(QAbstractItemView::SingleSelection);
@@ -250,7 +231,7 @@ TDirectoryListBox::TDirectoryListBox(QWidget* parent) : QListWidget(parent) {
 
 void TDirectoryListBox::SetItemHeight(int height) {
     Height = height;
-    static_cast<tk::TDirItemDelegate*>(Delegate)->Height = height;
+    Delegate->Height = height;
     doItemsLayout();
 }
 
@@ -299,14 +280,11 @@ void TDirectoryListBox::Fill() {
     int level = 0;
     std::string path = DriveRoot;
     const std::string below = Dir.size() > DriveRoot.size() ? Dir.substr(DriveRoot == "/" ? 1 : DriveRoot.size() + 1) : "";
-    size_t start = 0;
-    while (start < below.size()) {
-        size_t slash = below.find('/', start);
-        if (slash == std::string::npos) slash = below.size();
-        const std::string name = below.substr(start, slash - start);
-        path = rt::JoinPath(path, name);
-        add(open, name, path, ++level);
-        start = slash + 1;
+    if (!below.empty()) {
+        for (const std::string& name : rt::Split(below, '/')) {
+            path = rt::JoinPath(path, name);
+            add(open, name, path, ++level);
+        }
     }
     PathRows = count();
 

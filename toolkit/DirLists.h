@@ -7,13 +7,14 @@
 
 #include <QComboBox>
 #include <QListWidget>
-#include <QStyledItemDelegate>
 #include <functional>
 #include <map>
 #include <string>
 #include <vector>
 
 namespace tk {
+
+class TItemDelegate;
 
 // A mounted file system offered as a drive.
 struct TDrive {
@@ -114,6 +115,6 @@ private:
     std::string Dir = "/";
     int PathRows = 0;
     int Height = 16;
-    QStyledItemDelegate* Delegate = nullptr;
+    tk::TItemDelegate* Delegate = nullptr;
     TDriveComboBox* Drives = nullptr;
 };

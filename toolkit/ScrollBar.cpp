@@ -69,8 +69,8 @@ void TScrollBar::wheelEvent(QWheelEvent* e) {
     int delta = d.y() != 0 ? d.y() : d.x();
     if (e->inverted()) delta = -delta;
     WheelRest += delta;
-    int notches = WheelRest / 120;
-    WheelRest -= notches * 120;
+    int notches = WheelRest / QWheelEvent::DefaultDeltasPerStep;
+    WheelRest -= notches * QWheelEvent::DefaultDeltasPerStep;
     e->accept();
     if (notches == 0) return;
     for (int i = 0; i < std::abs(notches); ++i)

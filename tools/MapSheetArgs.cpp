@@ -1,5 +1,8 @@
 #include "tools/MapSheetArgs.h"
 
+#include "engine/ZoomRates.h"
+#include "runtime/Strings.h"
+
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -22,18 +25,6 @@ bool IsDecimal(const std::string& t) {
         }
     }
     return digit;
-}
-
-std::vector<std::string> Split(const std::string& t, char sep) {
-    std::vector<std::string> parts;
-    size_t start = 0;
-    for (;;) {
-        size_t p = t.find(sep, start);
-        parts.push_back(t.substr(start, p - start));
-        if (p == std::string::npos) break;
-        start = p + 1;
-    }
-    return parts;
 }
 
 } // namespace
@@ -61,13 +52,9 @@ bool ParseZoomRate(const std::string& text, long double& rate) {
         if (!IsDecimal(text)) return false;
         r = std::strtold(text.c_str(), nullptr);
     }
-    for (int e = -6; e <= 3; ++e) {
-        if (r == std::ldexp(1.0L, e)) {
-            rate = r;
-            return true;
-        }
-    }
-    return false;
+    if (!zoom::IsRate(r)) return false;
+    rate = r;
+    return true;
 }
 
 bool ParseRate(const std::string& text, long double& rate) {
@@ -78,7 +65,7 @@ bool ParseRate(const std::string& text, long double& rate) {
 }
 
 bool ParseInts(const std::string& text, size_t count, std::array<int32_t, 4>& values) {
-    auto parts = Split(text, ',');
+    auto parts = rt::Split(text, ',');
     if (parts.size() != count) return false;
     for (size_t i = 0; i < count; ++i) {
         int64_t v;
@@ -89,7 +76,7 @@ bool ParseInts(const std::string& text, size_t count, std::array<int32_t, 4>& va
 }
 
 bool ParseSize(const std::string& text, int maxSide, int& width, int& height) {
-    auto parts = Split(text, 'x');
+    auto parts = rt::Split(text, 'x');
     int64_t w, h;
     if (parts.size() != 2 || !ParseInt(parts[0], 1, maxSide, w) ||
         !ParseInt(parts[1], 1, maxSide, h))
@@ -101,7 +88,7 @@ bool ParseSize(const std::string& text, int maxSide, int& width, int& height) {
 
 bool ParseHide(const std::string& text, std::array<bool, 9>& visible) {
     std::array<bool, 9> v = visible;
-    for (const auto& part : Split(text, ',')) {
+    for (const auto& part : rt::Split(text, ',')) {
         int64_t k;
         if (!ParseInt(part, 1, 8, k)) return false;
         v[static_cast<size_t>(k)] = false;
@@ -111,7 +98,7 @@ bool ParseHide(const std::string& text, std::array<bool, 9>& visible) {
 }
 
 bool ParseColor(const std::string& text, std::array<rt::TColor, 9>& colors) {
-    auto parts = Split(text, '=');
+    auto parts = rt::Split(text, '=');
     int64_t k;
     if (parts.size() != 2 || !ParseInt(parts[0], 0, 8, k) || parts[1].size() != 6) return false;
     uint32_t rgb = 0;

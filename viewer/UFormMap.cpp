@@ -1,6 +1,7 @@
 #include "viewer/UFormMap.h"
 
 #include "engine/Plates.h"
+#include "engine/ZoomRates.h"
 #include "manage/UInit.h"
 #include "runtime/Errors.h"
 #include "runtime/FileSys.h"
@@ -213,10 +214,10 @@ void TFormMap::btnOptVClick() {
 void TFormMap::StepRate(bool in) {
     if (in) {
         Rate = Rate * 2;
-        if (Rate > 8) Rate = 8;
+        if (Rate > zoom::kMaxRate) Rate = zoom::kMaxRate;
     } else {
         Rate = Rate / 2;
-        if (Rate < 1.0 / 64) Rate = 1.0 / 64;
+        if (Rate < zoom::kMinRate) Rate = zoom::kMinRate;
     }
     UpdateScale();
 }

@@ -2,6 +2,7 @@
 // and zoom, keys, shortcuts, dropped sheets and the status bar. Everything goes through
 // the window's own state (Rate, the scroll positions, UpdateScale, RedrawView).
 
+#include "engine/ZoomRates.h"
 #include "toolkit/Guard.h"
 #include "viewer/UFormMap.h"
 
@@ -21,7 +22,7 @@
 namespace {
 
 constexpr int kStatusHeight = 20;
-constexpr double kRates[] = {1.0 / 64, 1.0 / 32, 1.0 / 16, 1.0 / 8, 1.0 / 4, 1.0 / 2, 1, 2, 4, 8};
+constexpr int kNotch = QWheelEvent::DefaultDeltasPerStep;
 
 } // namespace
 
@@ -126,13 +127,12 @@ void TFormMap::ViewWheel(QWheelEvent* e) {
     if (e->modifiers() & Qt::ControlModifier) {
         ZoomRest += d.y() != 0 ? d.y() : d.x();
         const QPoint at = e->position().toPoint();
-        for (; ZoomRest >= 120; ZoomRest -= 120) ZoomAbout(std::min(Rate * 2, 8.0), at.x(), at.y());
-        for (; ZoomRest <= -120; ZoomRest += 120)
-            ZoomAbout(std::max(Rate / 2, 1.0 / 64), at.x(), at.y());
+        for (; ZoomRest >= kNotch; ZoomRest -= kNotch) ZoomAbout(std::min(Rate * 2, zoom::kMaxRate), at.x(), at.y());
+        for (; ZoomRest <= -kNotch; ZoomRest += kNotch) ZoomAbout(std::max(Rate / 2, zoom::kMinRate), at.x(), at.y());
         return;
     }
     const bool sideways = shift || (d.y() == 0 && d.x() != 0);
-    const double notches = (sideways ? (d.y() != 0 ? d.y() : d.x()) : d.y()) / 120.0;
+    const double notches = (sideways ? (d.y() != 0 ? d.y() : d.x()) : d.y()) / double(kNotch);
     if (notches == 0) return;
     // A notch is a tenth of the view in screen pixels, whatever the rate.
     if (sideways)
@@ -147,9 +147,9 @@ void TFormMap::ZoomAbout(double newRate, int x, int y) {
     const double col = scrH->Position() + std::floor(x / Rate);
     const double row = scrV->Position() + std::floor(y / Rate);
     if (newRate > Rate) {
-        while (Rate < newRate && Rate < 8) StepRate(true);
+        while (Rate < newRate && Rate < zoom::kMaxRate) StepRate(true);
     } else if (newRate < Rate) {
-        while (Rate > newRate && Rate > 1.0 / 64) StepRate(false);
+        while (Rate > newRate && Rate > zoom::kMinRate) StepRate(false);
     } else {
         UpdateScale();
     }
@@ -160,8 +160,8 @@ void TFormMap::ZoomAbout(double newRate, int x, int y) {
 }
 
 double TFormMap::FitRate() const {
-    double best = kRates[0];
-    for (double r : kRates)
+    double best = zoom::kMinRate;
+    for (double r : zoom::kRates)
         if (MapImage->Width * r <= Image1->width() && MapImage->Height * r <= Image1->height())
             best = r;
     return best;
@@ -199,10 +199,10 @@ bool TFormMap::ViewKeyDown(QKeyEvent* e) {
         break;
     case Qt::Key_Plus:
     case Qt::Key_Equal:
-        ZoomAbout(std::min(Rate * 2, 8.0), cx, cy);
+        ZoomAbout(std::min(Rate * 2, zoom::kMaxRate), cx, cy);
         return true;
     case Qt::Key_Minus:
-        ZoomAbout(std::max(Rate / 2, 1.0 / 64), cx, cy);
+        ZoomAbout(std::max(Rate / 2, zoom::kMinRate), cx, cy);
         return true;
     case Qt::Key_1:
         ZoomAbout(1.0, cx, cy);
