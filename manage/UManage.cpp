@@ -57,9 +57,10 @@ void MakeMgrMI(const std::string& dir) {
             UpdateMgrFile(kMapKindImage25k, key1, key2, dir, ExeDir + "Gsi25kMI" + key1 + ".txt");
         }
         index.close();
-    } catch (const std::exception&) {
-        // Whatever stopped it, the index and any registry file are closed by now.
-        rt::ShowMessage("CD-ROMの管理ファイルが読み込めませんでした");
+    } catch (const std::exception& e) {
+        // Whatever stopped it, the index and any registry file are closed by now. The cause
+        // goes on a second line, so that a full disk and a missing file can be told apart.
+        rt::ShowMessage(std::string("CD-ROMの管理ファイルが読み込めませんでした\n") + e.what());
     }
 }
 
