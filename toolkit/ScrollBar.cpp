@@ -32,7 +32,8 @@ void TScrollBar::Init() {
 
 void TScrollBar::Scroll(int code) {
     if (!OnScroll) return;
-    int pos = code == scTrack || code == scPosition ? sliderPosition() : value();
+    // The slider has moved for every code by now; value() follows only after the action.
+    int pos = sliderPosition();
     OnScroll(this, code, pos);
 }
 

@@ -44,12 +44,17 @@ TProgressGauge::TProgressGauge(QWidget* parent) : QProgressBar(parent) {
 
 void TProgressGauge::SetMin(int value) {
     rt::CheckProgressMin(value, maximum());
+    const int keep = this->value();
     setMinimum(value);
+    // Qt drops a value left outside the range; the gauge pulls it to the nearer end.
+    setValue(std::clamp(keep, minimum(), maximum()));
 }
 
 void TProgressGauge::SetMax(int value) {
     rt::CheckProgressMax(value, minimum());
+    const int keep = this->value();
     setMaximum(value);
+    setValue(std::clamp(keep, minimum(), maximum()));
 }
 
 void TProgressGauge::SetForeColor(rt::TColor color) {

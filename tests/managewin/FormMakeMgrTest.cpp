@@ -1,3 +1,4 @@
+#include "tests/LayoutCheck.h"
 #include "tests/managewin/MgrWindows.h"
 
 namespace {
@@ -43,19 +44,13 @@ TEST_F(FormMakeMgrTest, StartsEmptyWithTheDesignedLayout) {
     EXPECT_EQ(f->Label1->pos(), QPoint(16, 8));
     EXPECT_EQ(f->Label1->height(), 15);
     EXPECT_GE(f->Label1->width(), std::max(300, f->Label1->sizeHint().width())); // never cut
-    EXPECT_EQ(f->edtRoot->geometry(), QRect(24, 40, 257, 23));
-    EXPECT_EQ(f->btnRoot->geometry(), QRect(296, 40, 75, 25));
+    testing_support::ExpectTidyLayout(f);
     EXPECT_EQ(f->btnRoot->text().toStdString(), "参照...");
-    EXPECT_EQ(f->lblKind->geometry(), QRect(24, 80, 42, 20));
     EXPECT_EQ(f->lblKind->font().pixelSize(), 20);
     EXPECT_EQ(f->lblKind->palette().color(QPalette::WindowText), QColor(Qt::red));
-    EXPECT_EQ(f->grpOptMI->geometry(), QRect(24, 128, 369, 121));
     EXPECT_EQ(f->grpOptMI->title().toStdString(), " 地図画像オプション ");
-    EXPECT_EQ(f->chkMakeThmb->geometry(), QRect(16, 32, 321, 17));
     EXPECT_EQ(f->chkMakeThmb->text().toStdString(), "サムネールを作成する");
-    EXPECT_EQ(f->btnOK->geometry(), QRect(56, 280, 99, 33));
     EXPECT_EQ(f->btnOK->text().toStdString(), "登録する");
-    EXPECT_EQ(f->btnCansel->geometry(), QRect(184, 280, 89, 33));
     EXPECT_EQ(f->btnCansel->text().toStdString(), "閉じる");
     EXPECT_EQ(TabOrder(f->edtRoot, 5),
               (std::vector<QWidget*>{f->edtRoot, f->btnRoot, f->chkMakeThmb, f->btnOK, f->btnCansel}));

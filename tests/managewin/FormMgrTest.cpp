@@ -1,3 +1,4 @@
+#include "tests/LayoutCheck.h"
 #include "tests/managewin/MgrWindows.h"
 #include "manage/UManage.h"
 
@@ -18,10 +19,8 @@ TEST_F(FormMgrTest, HasTheDesignedLayoutAndStartsHidden) {
     EXPECT_EQ(f->windowTitle().toStdString(), "Map Manager");
     EXPECT_EQ(f->size(), QSize(668, 471));
     EXPECT_EQ(f->font().pixelSize(), 15);
-    EXPECT_EQ(f->lstMgrFile->geometry(), QRect(24, 24, 185, 161));
-    EXPECT_EQ(f->lblInfo->geometry(), QRect(216, 48, 38, 15));
+    testing_support::ExpectTidyLayout(f);
     EXPECT_EQ(f->lblInfo->text().toStdString(), "lblInfo");
-    EXPECT_EQ(f->btnMakeMgr->geometry(), QRect(232, 192, 145, 25));
     EXPECT_EQ(f->btnMakeMgr->text().toStdString(), "地図CD-ROM登録");
     EXPECT_EQ(TabOrder(f->lstMgrFile, 2), (std::vector<QWidget*>{f->lstMgrFile, f->btnMakeMgr}));
     f->ShowMgr();

@@ -9,6 +9,8 @@
 #include <functional>
 #include <unistd.h>
 #include <gtest/gtest.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 using testing_support::TTempDir;
@@ -35,12 +37,39 @@ TEST(IoError, MessagesAndErrnoMapping) {
     EXPECT_STREQ(rt::EInOutError(101).what(), "ディスクがいっぱいです");
     EXPECT_STREQ(rt::EInOutError(106).what(), "入力値が数値ではありません");
     EXPECT_STREQ(rt::EInOutError(32).what(), "I/O エラー (32)");
-    EXPECT_EQ(rt::ErrnoToIoCode(ENOENT), 2);
-    EXPECT_EQ(rt::ErrnoToIoCode(EMFILE), 4);
-    EXPECT_EQ(rt::ErrnoToIoCode(EACCES), 5);
-    EXPECT_EQ(rt::ErrnoToIoCode(EROFS), 5);
-    EXPECT_EQ(rt::ErrnoToIoCode(ENOSPC), 101);
-    EXPECT_EQ(rt::ErrnoToIoCode(EIO), EIO);
+}
+
+TEST(IoError, RealFailuresCarryTheSystemsCodes) {
+    // Each failure made for real, in a child: too many open files, a read-only file system,
+    // a full one, and an error the system has no code of its own for (a pipe cannot seek).
+    TTempDir dir;
+    const std::string mnt = dir.File("mnt");
+    int rc = testing_support::InSmallTmpfs(mnt, 64, [&] {
+        rt::TBinaryFile f;
+        f.Assign(mnt + "/big.bin");
+        f.Rewrite();
+        std::vector<uint8_t> block(128 * 1024, 1);
+        if (CodeOf([&] { f.Write(block.data(), block.size()); }) != 101) return 1;
+        f.CloseQuietly();
+        if (::mount("tmpfs", mnt.c_str(), "tmpfs", MS_REMOUNT | MS_RDONLY, nullptr) != 0) return testing_support::kNoTmpfs;
+        f.Assign(mnt + "/new.bin");
+        if (CodeOf([&] { f.Rewrite(); }) != 5) return 2;
+        rlimit few{4, 4};
+        if (::setrlimit(RLIMIT_NOFILE, &few) != 0) return 3;
+        f.Assign(dir.File("any.bin"));
+        if (CodeOf([&] { f.Rewrite(); }) != 4) return 4;
+        return 0;
+    });
+    if (rc == testing_support::kNoTmpfs) GTEST_SKIP() << "no tmpfs can be mounted here";
+    EXPECT_EQ(rc, 0);
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    rt::TBinaryFile pipe;
+    pipe.AssignHandle(fds[0], "pipe");
+    EXPECT_EQ(CodeOf([&] { pipe.Seek(10); }), 29);
+    EXPECT_STREQ(rt::EInOutError(29).what(), "I/O エラー (29)");
+    ::close(fds[1]);
+    ::close(fds[0]);
 }
 
 TEST(BinaryFile, OpenFailuresCarryTheirCodes) {
