@@ -54,7 +54,9 @@ TEST(IoError, RealFailuresCarryTheSystemsCodes) {
         if (::mount("tmpfs", mnt.c_str(), "tmpfs", MS_REMOUNT | MS_RDONLY, nullptr) != 0) return testing_support::kNoTmpfs;
         f.Assign(mnt + "/new.bin");
         if (CodeOf([&] { f.Rewrite(); }) != 5) return 2;
-        rlimit few{4, 4};
+        const int lowest = ::dup(0); // the descriptor the next open would take
+        ::close(lowest);
+        rlimit few{rlim_t(lowest), rlim_t(lowest)};
         if (::setrlimit(RLIMIT_NOFILE, &few) != 0) return 3;
         f.Assign(dir.File("any.bin"));
         if (CodeOf([&] { f.Rewrite(); }) != 4) return 4;
