@@ -41,7 +41,10 @@ TOutputFile::TOutputFile(const std::string& path) : Target(path) {
     }
     if (exists && S_ISDIR(st.st_mode)) throw EInOutError(kAccessDenied);
     const std::string dir = ExtractFileDir(path);
-    std::string name = JoinPath(dir, "." + ExtractFileName(path) + ".XXXXXX");
+    std::string leaf = ".";
+    leaf += ExtractFileName(path);
+    leaf += ".XXXXXX";
+    std::string name = JoinPath(dir, leaf);
     TSignalBlock block;
     int fd = ::mkstemp(name.data());
     if (fd < 0) RaiseIoErrorFor(path);

@@ -40,8 +40,9 @@ Bytes Decode(const Bytes& packed) {
 TEST(PackBits, RunsLiteralsAndTheNoOp) {
     // (-2, 7) three 7s; literal of 2; -128 nothing; (0, 5) one 5; (-127, 1) 128 ones.
     const Bytes packed = {0xFE, 7, 0x01, 8, 9, 0x80, 0x00, 5, 0x81, 1};
-    Bytes want = {7, 7, 7, 8, 9, 5};
-    want.insert(want.end(), 128, 1);
+    Bytes want(6 + 128, 1);
+    const uint8_t head[] = {7, 7, 7, 8, 9, 5};
+    std::copy(std::begin(head), std::end(head), want.begin());
     EXPECT_EQ(Decode(packed), want);
     packbits::TState st;
     EXPECT_EQ(packbits::Scan(packed.data(), packed.data() + packed.size(), st), want.size());

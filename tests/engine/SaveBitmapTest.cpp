@@ -140,8 +140,8 @@ TEST_F(SaveTest, RefusalsWriteNoFile) {
     Map.SaveBitmap(-1, 0, 30, 30, 1, Dir.File("n4.bmp"));
     Map.SaveBitmap(30, 0, 30, 30, 1, Dir.File("n5.bmp"));
     Map.SaveBitmap(0, 0, 30, 1, 0.5L, Dir.File("n6.bmp")); // no row left
-    for (int i = 0; i <= 6; ++i)
-        EXPECT_FALSE(rt::FileExists(Dir.File("n" + std::to_string(i) + ".bmp"))) << i;
+    for (const char* name : {"n0.bmp", "n1.bmp", "n2.bmp", "n3.bmp", "n4.bmp", "n5.bmp", "n6.bmp"})
+        EXPECT_FALSE(rt::FileExists(Dir.File(name))) << name;
 }
 
 TEST_F(SaveTest, FailuresCarryTheirCodesAndCloseEverything) {

@@ -69,7 +69,7 @@ TEST_F(EngineTest, ProcessesRacingForTheSharedScratchFileNeverShareOne) {
     std::vector<sample::TRaster> rasters;
     for (int k = 0; k < kProcs; ++k) {
         rasters.push_back(sample::PaintSample(48, 40, uint32_t(k + 1)));
-        sheets.push_back(PutSample("s" + std::to_string(k) + ".tif", rasters.back()));
+        sheets.push_back(PutSample(std::to_string(k) + ".tif", rasters.back()));
     }
     std::vector<pid_t> pids;
     for (int k = 0; k < kProcs; ++k) {
