@@ -215,10 +215,12 @@ int main(int argc, char** argv) {
     std::string tmpl = (std::filesystem::current_path() / "bench-data-XXXXXX").string();
     if (!::mkdtemp(tmpl.data())) return 1;
     gDir = tmpl;
-    std::vector<std::pair<int, int>> sizes = quick ? std::vector<std::pair<int, int>>{{800, 600}, {1000, 800}}
-                                                   : std::vector<std::pair<int, int>>{{8000, 6000}, {10000, 8000}};
+    std::vector<std::pair<int, int>> sizes =
+        quick ? std::vector<std::pair<int, int>>{{800, 600}, {1000, 800}}
+              : std::vector<std::pair<int, int>>{{8000, 6000}, {10000, 8000}};
     for (auto [w, h] : sizes) {
-        TSheetFile s{std::to_string(w) + "x" + std::to_string(h), gDir + "/" + std::to_string(w) + ".tif", w, h};
+        TSheetFile s{std::to_string(w) + "x" + std::to_string(h),
+                     gDir + "/" + std::to_string(w) + ".tif", w, h};
         sample::WriteSheet(s.Path, sample::PaintSample(w, h, 1));
         gSheets.push_back(s);
     }
@@ -230,9 +232,9 @@ int main(int argc, char** argv) {
             ->UseRealTime()
             ->MinTime(minTime)
             ->Repetitions(reps)
-            ->ComputeStatistics("min", [](const std::vector<double>& v) {
-                return *std::min_element(v.begin(), v.end());
-            })
+            ->ComputeStatistics(
+                "min",
+                [](const std::vector<double>& v) { return *std::min_element(v.begin(), v.end()); })
             ->ReportAggregatesOnly(true);
     };
     for (const auto& s : gSheets) {
@@ -240,8 +242,12 @@ int main(int argc, char** argv) {
         reg("OpenFile/fresh/" + s.Name, [p](benchmark::State& st) { OpenFresh(st, p); });
         reg("OpenFile/existing/" + s.Name, [p](benchmark::State& st) { OpenExisting(st, p); });
         reg("libtiff/" + s.Name, [p](benchmark::State& st) { Libtiff(st, p); });
-        for (auto [rate, label] : {std::pair{1.0 / 64, "1/64"}, {1.0 / 8, "1/8"}, {0.5, "1/2"},
-                                   {1.0, "1"}, {2.0, "2"}, {8.0, "8"}})
+        for (auto [rate, label] : {std::pair{1.0 / 64, "1/64"},
+                                   {1.0 / 8, "1/8"},
+                                   {0.5, "1/2"},
+                                   {1.0, "1"},
+                                   {2.0, "2"},
+                                   {8.0, "8"}})
             reg(std::string("Draw/") + label + "/" + s.Name,
                 [p, rate](benchmark::State& st) { Draw(st, p, rate); });
         reg("DrawReference/" + s.Name, [p](benchmark::State& st) { DrawReference(st, p); });

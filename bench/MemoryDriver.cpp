@@ -17,12 +17,14 @@ long PeakKiB(const char* mapsheet, const std::string& sheet, const std::string& 
     if (pid == 0) {
         int null = ::open("/dev/null", O_WRONLY);
         ::dup2(null, STDERR_FILENO);
-        ::execl(mapsheet, "mapsheet", "raster", sheet.c_str(), out.c_str(), static_cast<char*>(nullptr));
+        ::execl(mapsheet, "mapsheet", "raster", sheet.c_str(), out.c_str(),
+                static_cast<char*>(nullptr));
         ::_exit(127);
     }
     int status = 0;
     rusage usage{};
-    if (::wait4(pid, &status, 0, &usage) < 0 || !WIFEXITED(status) || WEXITSTATUS(status) != 0) return -1;
+    if (::wait4(pid, &status, 0, &usage) < 0 || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        return -1;
     return usage.ru_maxrss;
 }
 
@@ -61,8 +63,8 @@ int main(int argc, char** argv) {
     }
     double diff = (big - little) / 1024.0;
     bool holds = diff < 2.0;
-    std::printf("peak RSS of mapsheet raster: %s %ld KiB, %s %ld KiB\n", quick ? "1000x800" : "10000x8000",
-                big, quick ? "200x150" : "2000x1500", little);
+    std::printf("peak RSS of mapsheet raster: %s %ld KiB, %s %ld KiB\n",
+                quick ? "1000x800" : "10000x8000", big, quick ? "200x150" : "2000x1500", little);
     std::printf("ratio %-45s %6.3f  target < 2 MiB  %s\n", "memory difference (MiB)", diff,
                 holds ? "holds" : "FAILS");
     return quick || holds ? 0 : 1;

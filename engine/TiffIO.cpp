@@ -48,7 +48,6 @@ uint32_t BigEndian32(const uint8_t* p) {
     return v;
 }
 
-
 // Truncation toward zero of a product that may not fit an int.
 int64_t TruncTo64(long double v) {
     if (!(v > 0)) return 0;
@@ -186,7 +185,8 @@ void TTiff::OpenFile(const std::string& sheetPath) {
     rt::TScopeExit closeScratch([this] {
         if (!ScratchFile.IsOpen()) return;
         // Whatever ended the open, the file holds exactly the rows written.
-        if (::truncate(ScratchFile.FileName().c_str(), ScratchFile.FilePos()) != 0) { /* best effort */
+        if (::truncate(ScratchFile.FileName().c_str(), ScratchFile.FilePos()) !=
+            0) { /* best effort */
         }
         ScratchFile.CloseQuietly();
     });

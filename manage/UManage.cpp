@@ -29,7 +29,6 @@ void RequireFields(const std::vector<std::string>& items, size_t count) {
             rt::Format("リストのインデックスが範囲を超えています (%zu)", items.size()));
 }
 
-
 } // namespace
 
 uint8_t GetMapKind(std::string& root) {
@@ -146,7 +145,8 @@ TMgrFileView ShowMgrFile() {
             registry.readrec();
             // Lines that hold no entry (an empty file, a blank line) are passed over.
             if (registry.text.empty() || registry.items.size() < 3) continue;
-            view.Lines.push_back(rt::Cp932ToUtf8(registry.items[1]) + ":" + rt::Cp932ToUtf8(registry.items[2]));
+            view.Lines.push_back(rt::Cp932ToUtf8(registry.items[1]) + ":" +
+                                 rt::Cp932ToUtf8(registry.items[2]));
         }
         registry.close();
     } catch (const std::exception& e) {

@@ -19,7 +19,8 @@ void GiveGlyph(QPushButton* button, const QIcon& glyph) {
     constexpr int kGlyph = 16, kSpacing = 4;
     QStyleOptionButton option;
     option.initFrom(button);
-    const int room = button->style()->subElementRect(QStyle::SE_PushButtonContents, &option, button).width();
+    const int room =
+        button->style()->subElementRect(QStyle::SE_PushButtonContents, &option, button).width();
     if (kGlyph + kSpacing + button->fontMetrics().horizontalAdvance(button->text()) <= room) {
         button->setIcon(glyph);
         button->setIconSize(QSize(kGlyph, kGlyph));
@@ -33,8 +34,9 @@ TDirDialog::TDirDialog(QWidget* parent) : QDialog(parent) {
     UseFormFont(this);
     CentreEachShowing(this);
     // A fixed dialog frame: no resizing, no minimise or maximise.
-    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                   Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
+                   Qt::MSWindowsFixedSizeDialogHint);
     setFixedSize(242, 270);
     setSizeGripEnabled(false);
     lstDir->SetItemHeight(16);
@@ -62,9 +64,13 @@ bool TDirDialog::Execute() {
     return FOk;
 }
 
-void TDirDialog::btnOkClick() { FOk = true; }
+void TDirDialog::btnOkClick() {
+    FOk = true;
+}
 
-void TDirDialog::btnCancelClick() { FOk = false; }
+void TDirDialog::btnCancelClick() {
+    FOk = false;
+}
 
 void TDirDialog::keyPressEvent(QKeyEvent* e) {
     // Escape is the Cancel button, not a bare rejection.

@@ -1,8 +1,8 @@
 #include "managewin/UFormMakeMgr.h"
 
+#include "manage/UManage.h"
 #include "managewin/FormPlace.h"
 #include "managewin/UDirDialog.h"
-#include "manage/UManage.h"
 #include "toolkit/Controls.h"
 #include "toolkit/Guard.h"
 
@@ -101,4 +101,6 @@ void TFormMakeMgr::btnOKClick() {
     if (FKind == kMapKindImage25k) MakeMgrMI(FRoot);
 }
 
-void TFormMakeMgr::btnCanselClick() { close(); }
+void TFormMakeMgr::btnCanselClick() {
+    close();
+}

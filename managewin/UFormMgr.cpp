@@ -1,14 +1,12 @@
 #include "managewin/UFormMgr.h"
 
+#include "manage/UManage.h"
 #include "managewin/FormPlace.h"
 #include "managewin/UFormMakeMgr.h"
-#include "manage/UManage.h"
 #include "toolkit/Controls.h"
 #include "toolkit/Guard.h"
 
-
 TFormMgr* FormMgr = nullptr;
-
 
 TFormMgr::TFormMgr(QWidget* parent) : QWidget(parent) {
     setupUi(this);
@@ -18,7 +16,8 @@ TFormMgr::TFormMgr(QWidget* parent) : QWidget(parent) {
     lstMgrFile->setItemDelegate(new tk::TItemDelegate(15, lstMgrFile));
     lstMgrFile->setUniformItemSizes(true);
     btnMakeMgr->setAutoDefault(true);
-    connect(btnMakeMgr, &QPushButton::clicked, this, tk::Guard([this](bool) { btnMakeMgrClick(); }));
+    connect(btnMakeMgr, &QPushButton::clicked, this,
+            tk::Guard([this](bool) { btnMakeMgrClick(); }));
 }
 
 void TFormMgr::ShowMgr() {

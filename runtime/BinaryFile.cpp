@@ -28,7 +28,9 @@ void RaiseIoErrorFor(const std::string& path) {
     throw EInOutError(code);
 }
 
-TBinaryFile::~TBinaryFile() { CloseQuietly(); }
+TBinaryFile::~TBinaryFile() {
+    CloseQuietly();
+}
 
 void TBinaryFile::OpenWith(int flags) {
     if (IsOpen()) Close();
@@ -49,7 +51,9 @@ void TBinaryFile::Adopt(int fd) {
     Sequential = ::lseek(fd, 0, SEEK_CUR) < 0 && errno == ESPIPE;
 }
 
-void TBinaryFile::Reset() { OpenWith(O_RDONLY); }
+void TBinaryFile::Reset() {
+    OpenWith(O_RDONLY);
+}
 
 void TBinaryFile::ResetRegular() {
     if (IsOpen()) Close();
@@ -72,8 +76,12 @@ void TBinaryFile::AssignHandle(int fd, const std::string& name) {
     if (own < 0) RaiseLastIoError();
     Adopt(own);
 }
-void TBinaryFile::Rewrite() { OpenWith(O_WRONLY | O_CREAT | O_TRUNC); }
-void TBinaryFile::Overwrite() { OpenWith(O_WRONLY | O_CREAT); }
+void TBinaryFile::Rewrite() {
+    OpenWith(O_WRONLY | O_CREAT | O_TRUNC);
+}
+void TBinaryFile::Overwrite() {
+    OpenWith(O_WRONLY | O_CREAT);
+}
 
 void TBinaryFile::Seek(int64_t pos) {
     if (!IsOpen()) throw EInOutError(kFileNotOpen);

@@ -13,9 +13,15 @@ namespace rt {
 using TColor = uint32_t;
 constexpr TColor kWhite = 0x00FFFFFF;
 constexpr TColor kBlack = 0x00000000;
-constexpr uint8_t RedOf(TColor c) { return static_cast<uint8_t>(c & 0xFF); }
-constexpr uint8_t GreenOf(TColor c) { return static_cast<uint8_t>((c >> 8) & 0xFF); }
-constexpr uint8_t BlueOf(TColor c) { return static_cast<uint8_t>((c >> 16) & 0xFF); }
+constexpr uint8_t RedOf(TColor c) {
+    return static_cast<uint8_t>(c & 0xFF);
+}
+constexpr uint8_t GreenOf(TColor c) {
+    return static_cast<uint8_t>((c >> 8) & 0xFF);
+}
+constexpr uint8_t BlueOf(TColor c) {
+    return static_cast<uint8_t>((c >> 16) & 0xFF);
+}
 constexpr TColor RGB(uint8_t r, uint8_t g, uint8_t b) {
     return static_cast<TColor>(r) | static_cast<TColor>(g) << 8 | static_cast<TColor>(b) << 16;
 }

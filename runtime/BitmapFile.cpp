@@ -39,7 +39,8 @@ void PutBmpHeaders(uint8_t* out, const TBmpInfo& info) {
 void SaveBitmap24(const TBitmap& bitmap, const std::string& path) {
     const size_t stride = (bitmap.Stride() + 3) / 4 * 4;
     uint8_t head[kBmpHeaderBytes];
-    PutBmpHeaders(head, {uint32_t(bitmap.Width()), uint32_t(bitmap.Height()), 24, uint32_t(stride)});
+    PutBmpHeaders(head,
+                  {uint32_t(bitmap.Width()), uint32_t(bitmap.Height()), 24, uint32_t(stride)});
     TOutputFile out(path);
     out.Write(head, sizeof head);
     std::vector<uint8_t> row(stride, 0);

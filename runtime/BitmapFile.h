@@ -15,8 +15,8 @@ void SaveBitmap24(const TBitmap& bitmap, const std::string& path);
 struct TBmpInfo {
     uint32_t Width = 0, Height = 0;
     uint16_t Bits = 24;
-    uint32_t RowStride = 0;  // bytes of one padded row
-    uint32_t Colours = 0;    // entries of the colour table behind the headers
+    uint32_t RowStride = 0; // bytes of one padded row
+    uint32_t Colours = 0;   // entries of the colour table behind the headers
     int32_t XPixelsPerMetre = 0, YPixelsPerMetre = 0;
     bool StateImageSize = true; // the image size field holds the pixel bytes, else 0
 };

@@ -16,8 +16,8 @@ void FillBitmap(TBitmap& dst, const TRect& r, TColor c) {
     }
 }
 
-void StretchCopy(TBitmap& dst, int dx, int dy, int dw, int dh, const TBitmap& src, int sx,
-                 int sy, int sw, int sh) {
+void StretchCopy(TBitmap& dst, int dx, int dy, int dw, int dh, const TBitmap& src, int sx, int sy,
+                 int sw, int sh) {
     if (dw <= 0 || dh <= 0 || sw <= 0 || sh <= 0) return;
     // Destination pixels whose source lies outside the source bitmap stay as they are.
     int64_t x0 = std::max<int64_t>(dx, 0), y0 = std::max<int64_t>(dy, 0);

@@ -33,8 +33,8 @@ public:
 
 // Copies between bitmaps with clipping on both sides; the one drawing routine behind
 // every surface of this program.
-void StretchCopy(TBitmap& dst, int dx, int dy, int dw, int dh, const TBitmap& src, int sx,
-                 int sy, int sw, int sh);
+void StretchCopy(TBitmap& dst, int dx, int dy, int dw, int dh, const TBitmap& src, int sx, int sy,
+                 int sw, int sh);
 void FillBitmap(TBitmap& dst, const TRect& r, TColor c);
 
 // A surface that draws into a bitmap it owns.

@@ -9,14 +9,22 @@ namespace rt {
 
 std::string IoErrorMessage(int code) {
     switch (code) {
-    case kFileNotFound: return "ファイルが見つかりません";
-    case kPathNotFound: return "不正なファイル名です";
-    case kTooManyOpenFiles: return "オープンしたファイルが多すぎます";
-    case kAccessDenied: return "ファイルへのアクセスが拒否されました";
-    case kReadPastEnd: return "ファイルの末尾以降を読み込みました";
-    case kDiskFull: return "ディスクがいっぱいです";
-    case kNotANumber: return "入力値が数値ではありません";
-    default: return Format("I/O エラー (%d)", code);
+    case kFileNotFound:
+        return "ファイルが見つかりません";
+    case kPathNotFound:
+        return "不正なファイル名です";
+    case kTooManyOpenFiles:
+        return "オープンしたファイルが多すぎます";
+    case kAccessDenied:
+        return "ファイルへのアクセスが拒否されました";
+    case kReadPastEnd:
+        return "ファイルの末尾以降を読み込みました";
+    case kDiskFull:
+        return "ディスクがいっぱいです";
+    case kNotANumber:
+        return "入力値が数値ではありません";
+    default:
+        return Format("I/O エラー (%d)", code);
     }
 }
 
@@ -24,25 +32,33 @@ EInOutError::EInOutError(int code) : TError(IoErrorMessage(code)), Code(code) {}
 
 int ErrnoToIoCode(int err) {
     switch (err) {
-    case ENOENT: return kFileNotFound;
+    case ENOENT:
+        return kFileNotFound;
     case ENOTDIR:
     case ENAMETOOLONG:
     case ELOOP:
-    case EISDIR: return kPathNotFound;
+    case EISDIR:
+        return kPathNotFound;
     case EMFILE:
-    case ENFILE: return kTooManyOpenFiles;
+    case ENFILE:
+        return kTooManyOpenFiles;
     case EACCES:
     case EPERM:
     case EROFS:
-    case ETXTBSY: return kAccessDenied;
+    case ETXTBSY:
+        return kAccessDenied;
     case ENOSPC:
     case EDQUOT:
-    case EFBIG: return kDiskFull;
-    default: return err;
+    case EFBIG:
+        return kDiskFull;
+    default:
+        return err;
     }
 }
 
-void RaiseLastIoError() { throw EInOutError(ErrnoToIoCode(errno)); }
+void RaiseLastIoError() {
+    throw EInOutError(ErrnoToIoCode(errno));
+}
 
 std::string Format(const char* fmt, ...) {
     va_list args;

@@ -6,7 +6,7 @@
 
 namespace rt {
 
-bool FileExists(const std::string& path);      // a regular file (or anything but a directory)
+bool FileExists(const std::string& path); // a regular file (or anything but a directory)
 bool DirectoryExists(const std::string& path);
 // These return false on failure and leave errno set; callers decide what to report.
 bool DeleteFile(const std::string& path);

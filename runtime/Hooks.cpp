@@ -22,7 +22,9 @@ std::function<bool(const std::string&)>& QuestionHook() {
 void ProcessMessages() {
     if (auto& h = PumpHook()) h();
 }
-void SetProcessMessagesHook(std::function<void()> hook) { PumpHook() = std::move(hook); }
+void SetProcessMessagesHook(std::function<void()> hook) {
+    PumpHook() = std::move(hook);
+}
 
 void ShowMessage(const std::string& text) {
     if (auto& h = MessageHook())

@@ -31,6 +31,8 @@ void TProgressModel::SetMax(int value) {
     Pos = std::min(Pos, Hi);
 }
 
-void TProgressModel::SetPosition(int value) { Pos = std::clamp(value, Lo, Hi); }
+void TProgressModel::SetPosition(int value) {
+    Pos = std::clamp(value, Lo, Hi);
+}
 
 } // namespace rt

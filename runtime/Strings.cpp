@@ -7,7 +7,8 @@ std::vector<std::string> Split(const std::string& text, char sep) {
     size_t start = 0;
     for (;;) {
         const size_t at = text.find(sep, start);
-        parts.push_back(text.substr(start, at == std::string::npos ? std::string::npos : at - start));
+        parts.push_back(
+            text.substr(start, at == std::string::npos ? std::string::npos : at - start));
         if (at == std::string::npos) return parts;
         start = at + 1;
     }

@@ -16,7 +16,8 @@ inline void ExpectTidyLayout(const QWidget* parent) {
     std::vector<const QWidget*> controls;
     for (QObject* o : parent->children()) {
         auto* w = qobject_cast<const QWidget*>(o);
-        if (w && !w->isWindow() && !w->isHidden() && !w->objectName().isEmpty()) controls.push_back(w);
+        if (w && !w->isWindow() && !w->isHidden() && !w->objectName().isEmpty())
+            controls.push_back(w);
     }
     for (size_t i = 0; i < controls.size(); ++i) {
         const QWidget* w = controls[i];
@@ -32,7 +33,8 @@ inline void ExpectTidyLayout(const QWidget* parent) {
         if (auto* b = qobject_cast<const QAbstractButton*>(w)) text = b->text();
         if (qobject_cast<const QCheckBox*>(w)) room -= 20; // the box itself
         if (!text.trimmed().isEmpty()) {
-            EXPECT_LE(w->fontMetrics().horizontalAdvance(text), room) << name << " cuts its caption";
+            EXPECT_LE(w->fontMetrics().horizontalAdvance(text), room)
+                << name << " cuts its caption";
         }
         if (auto* g = qobject_cast<const QGroupBox*>(w)) {
             EXPECT_LE(g->fontMetrics().horizontalAdvance(g->title()), g->width()) << name;

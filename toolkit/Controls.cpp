@@ -63,13 +63,16 @@ QSize TItemDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelIn
     return {QStyledItemDelegate::sizeHint(option, index).width() + Shift(index), Height};
 }
 
-void TItemDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const {
+void TItemDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
+                          const QModelIndex& index) const {
     QStyleOptionViewItem o = option;
     o.rect.setLeft(o.rect.left() + Shift(index));
     QStyledItemDelegate::paint(painter, o, index);
 }
 
-QColor ToQColor(rt::TColor c) { return QColor(rt::RedOf(c), rt::GreenOf(c), rt::BlueOf(c)); }
+QColor ToQColor(rt::TColor c) {
+    return QColor(rt::RedOf(c), rt::GreenOf(c), rt::BlueOf(c));
+}
 
 rt::TColor FromQColor(const QColor& c) {
     return rt::RGB(uint8_t(c.red()), uint8_t(c.green()), uint8_t(c.blue()));
@@ -81,7 +84,8 @@ void SetGlyph(QToolButton* button, const QString& path) {
     const int side = pair.height();
     QIcon icon;
     icon.addPixmap(pair.copy(0, 0, side, side), QIcon::Normal);
-    icon.addPixmap(pair.width() >= 2 * side ? pair.copy(side, 0, side, side) : pair.copy(0, 0, side, side),
+    icon.addPixmap(pair.width() >= 2 * side ? pair.copy(side, 0, side, side)
+                                            : pair.copy(0, 0, side, side),
                    QIcon::Disabled);
     button->setIcon(icon);
     button->setIconSize(QSize(side, side));

@@ -60,7 +60,8 @@ public:
         : QStyledItemDelegate(parent), Height(height), LevelRole(levelRole), Indent(indent) {}
     int Height;
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
-    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override;
 
 private:
     int Shift(const QModelIndex& index) const;

@@ -23,10 +23,10 @@ namespace {
 // directory of theirs is reachable from "/" all the same.
 const std::set<std::string>& PseudoTypes() {
     static const std::set<std::string> types = {
-        "autofs",   "binfmt_misc", "bpf",        "cgroup",     "cgroup2",  "configfs",
-        "debugfs",  "devpts",      "devtmpfs",   "efivarfs",   "fusectl",  "hugetlbfs",
-        "mqueue",   "nsfs",        "proc",       "pstore",     "ramfs",    "rpc_pipefs",
-        "securityfs", "selinuxfs", "sysfs",      "tmpfs",      "tracefs",  "nfsd",
+        "autofs",          "binfmt_misc", "bpf",       "cgroup",   "cgroup2", "configfs",
+        "debugfs",         "devpts",      "devtmpfs",  "efivarfs", "fusectl", "hugetlbfs",
+        "mqueue",          "nsfs",        "proc",      "pstore",   "ramfs",   "rpc_pipefs",
+        "securityfs",      "selinuxfs",   "sysfs",     "tmpfs",    "tracefs", "nfsd",
         "fuse.gvfsd-fuse", "fuse.portal", "fuse.lxcfs"};
     return types;
 }
@@ -41,9 +41,12 @@ bool UnderSystemDir(const std::string& dir) {
 std::string Unescape(const std::string& field) {
     std::string out;
     for (size_t i = 0; i < field.size(); ++i) {
-        auto octal = [&](size_t k) { return k < field.size() && field[k] >= '0' && field[k] <= '7'; };
+        auto octal = [&](size_t k) {
+            return k < field.size() && field[k] >= '0' && field[k] <= '7';
+        };
         if (field[i] == '\\' && octal(i + 1) && octal(i + 2) && octal(i + 3)) {
-            out += char(((field[i + 1] - '0') << 6) | ((field[i + 2] - '0') << 3) | (field[i + 3] - '0'));
+            out += char(((field[i + 1] - '0') << 6) | ((field[i + 2] - '0') << 3) |
+                        (field[i + 3] - '0'));
             i += 3;
         } else {
             out += field[i];
@@ -57,7 +60,9 @@ bool NameLess(const std::string& a, const std::string& b) {
     return c != 0 ? c < 0 : a < b;
 }
 
-QString Shown(const std::string& bytes) { return QString::fromUtf8(bytes.data(), qsizetype(bytes.size())); }
+QString Shown(const std::string& bytes) {
+    return QString::fromUtf8(bytes.data(), qsizetype(bytes.size()));
+}
 
 QIcon DriveIcon(const std::string& type) {
     QStyle* style = QApplication::style();
@@ -94,7 +99,8 @@ std::vector<TDrive> ParseMounts(const std::string& mountsText) {
     }
     std::vector<TDrive> drives{{"/", found.count("/") ? found["/"] : std::string()}};
     for (const auto& [point, type] : found) // in the order of their paths
-        if (point != "/" && !PseudoTypes().count(type) && !UnderSystemDir(point)) drives.push_back({point, type});
+        if (point != "/" && !PseudoTypes().count(type) && !UnderSystemDir(point))
+            drives.push_back({point, type});
     return drives;
 }
 
@@ -127,7 +133,8 @@ std::string NormalDir(const std::string& dir) {
 
 bool DirWithin(const std::string& root, const std::string& dir) {
     if (root == "/") return !dir.empty() && dir.front() == '/';
-    return dir.compare(0, root.size(), root) == 0 && (dir.size() == root.size() || dir[root.size()] == '/');
+    return dir.compare(0, root.size(), root) == 0 &&
+           (dir.size() == root.size() || dir[root.size()] == '/');
 }
 
 } // namespace tk
@@ -164,7 +171,8 @@ void TDriveComboBox::Offer(std::vector<tk::TDrive> drives) {
     if (List) {
         const std::string dir = List->Directory();
         const std::string root = List->Root();
-        const bool kept = std::any_of(Items.begin(), Items.end(), [&](const tk::TDrive& d) { return d.Root == root; });
+        const bool kept = std::any_of(Items.begin(), Items.end(),
+                                      [&](const tk::TDrive& d) { return d.Root == root; });
         List->OpenOn(kept ? root : DriveOf(dir), dir);
     }
 }
@@ -220,11 +228,13 @@ TDirectoryListBox::TDirectoryListBox(QWidget* parent) : QListWidget(parent) {
     setSelectionMode(QAbstractItemView::SingleSelection);
     // The list is filled anew once the double-click has been handled everywhere: its
     // items must outlive the signal. Enter opens nothing; it belongs to the OK button.
-    connect(this, &QAbstractItemView::doubleClicked, this, tk::Guard([this](const QModelIndex& index) {
+    connect(this, &QAbstractItemView::doubleClicked, this,
+            tk::Guard([this](const QModelIndex& index) {
                 const std::string path = ItemPath(index.row());
                 if (path.empty()) return;
                 QMetaObject::invokeMethod(
-                    this, [this, path] { tk::Guarded([&] { OpenOn(DriveRoot, path); }); }, Qt::QueuedConnection);
+                    this, [this, path] { tk::Guarded([&] { OpenOn(DriveRoot, path); }); },
+                    Qt::QueuedConnection);
             }));
     OpenOn("/", rt::GetCurrentDir());
 }
@@ -263,12 +273,15 @@ void TDirectoryListBox::OpenItem(int row) {
     OpenOn(DriveRoot, ItemPath(row));
 }
 
-void TDirectoryListBox::Refresh() { OpenOn(DriveRoot, tk::NearestExisting(DriveRoot, Dir)); }
+void TDirectoryListBox::Refresh() {
+    OpenOn(DriveRoot, tk::NearestExisting(DriveRoot, Dir));
+}
 
 void TDirectoryListBox::Fill() {
     clear();
     QStyle* st = style();
-    auto add = [this](const QIcon& icon, const std::string& text, const std::string& path, int level) {
+    auto add = [this](const QIcon& icon, const std::string& text, const std::string& path,
+                      int level) {
         auto* it = new QListWidgetItem(icon, tk::Shown(text), this);
         it->setData(tk::kPathRole, QByteArray(path.data(), qsizetype(path.size())));
         it->setData(tk::kLevelRole, level);
@@ -279,7 +292,9 @@ void TDirectoryListBox::Fill() {
     add(open, DriveRoot, DriveRoot, 0);
     int level = 0;
     std::string path = DriveRoot;
-    const std::string below = Dir.size() > DriveRoot.size() ? Dir.substr(DriveRoot == "/" ? 1 : DriveRoot.size() + 1) : "";
+    const std::string below = Dir.size() > DriveRoot.size()
+                                  ? Dir.substr(DriveRoot == "/" ? 1 : DriveRoot.size() + 1)
+                                  : "";
     if (!below.empty()) {
         for (const std::string& name : rt::Split(below, '/')) {
             path = rt::JoinPath(path, name);
@@ -291,7 +306,8 @@ void TDirectoryListBox::Fill() {
     // Then its subdirectories; one that cannot be read simply has none.
     std::vector<std::string> subdirs;
     for (auto& name : rt::ListDirectory(Dir))
-        if (name.front() != '.' && rt::DirectoryExists(rt::JoinPath(Dir, name))) subdirs.push_back(std::move(name));
+        if (name.front() != '.' && rt::DirectoryExists(rt::JoinPath(Dir, name)))
+            subdirs.push_back(std::move(name));
     std::sort(subdirs.begin(), subdirs.end(), tk::NameLess);
     const QIcon closed = st->standardIcon(QStyle::SP_DirClosedIcon);
     for (const auto& name : subdirs) add(closed, name, rt::JoinPath(Dir, name), level + 1);

@@ -6,8 +6,12 @@
 #include <QMouseEvent>
 #include <QWheelEvent>
 
-TScrollBar::TScrollBar(QWidget* parent) : QScrollBar(parent) { Init(); }
-TScrollBar::TScrollBar(Qt::Orientation o, QWidget* parent) : QScrollBar(o, parent) { Init(); }
+TScrollBar::TScrollBar(QWidget* parent) : QScrollBar(parent) {
+    Init();
+}
+TScrollBar::TScrollBar(Qt::Orientation o, QWidget* parent) : QScrollBar(o, parent) {
+    Init();
+}
 
 void TScrollBar::Init() {
     setRange(0, 0);
@@ -17,17 +21,33 @@ void TScrollBar::Init() {
             }));
     connect(this, &QAbstractSlider::actionTriggered, this, tk::Guard([this](int action) {
                 switch (action) {
-                case SliderSingleStepSub: Scroll(scLineUp); break;
-                case SliderSingleStepAdd: Scroll(scLineDown); break;
-                case SliderPageStepSub: Scroll(scPageUp); break;
-                case SliderPageStepAdd: Scroll(scPageDown); break;
-                case SliderToMinimum: Scroll(scTop); break;
-                case SliderToMaximum: Scroll(scBottom); break;
-                case SliderMove: Scroll(scTrack); break;
-                default: break;
+                case SliderSingleStepSub:
+                    Scroll(scLineUp);
+                    break;
+                case SliderSingleStepAdd:
+                    Scroll(scLineDown);
+                    break;
+                case SliderPageStepSub:
+                    Scroll(scPageUp);
+                    break;
+                case SliderPageStepAdd:
+                    Scroll(scPageDown);
+                    break;
+                case SliderToMinimum:
+                    Scroll(scTop);
+                    break;
+                case SliderToMaximum:
+                    Scroll(scBottom);
+                    break;
+                case SliderMove:
+                    Scroll(scTrack);
+                    break;
+                default:
+                    break;
                 }
             }));
-    connect(this, &QAbstractSlider::sliderReleased, this, tk::Guard([this] { Scroll(scPosition); }));
+    connect(this, &QAbstractSlider::sliderReleased, this,
+            tk::Guard([this] { Scroll(scPosition); }));
 }
 
 void TScrollBar::Scroll(int code) {

@@ -7,8 +7,8 @@
 #include <QImage>
 #include <QKeyEvent>
 #include <QMouseEvent>
-#include <QWheelEvent>
 #include <QPainter>
+#include <QWheelEvent>
 #include <climits>
 
 TSpinButton::TSpinButton(QWidget* parent) : QWidget(parent) {
@@ -101,7 +101,8 @@ void TPaintBox::StretchBlt(int dx, int dy, int dw, int dh, const rt::TBitmap& sr
     Drawn();
 }
 
-void TPaintBox::BitBlt(int dx, int dy, int w, int h, const rt::TBitmap& src, int sx, int sy, uint32_t) {
+void TPaintBox::BitBlt(int dx, int dy, int w, int h, const rt::TBitmap& src, int sx, int sy,
+                       uint32_t) {
     rt::StretchCopy(Image, dx, dy, w, h, src, sx, sy, w, h);
     Drawn();
 }

@@ -152,7 +152,8 @@ public:
         double fx = double(x % Cell) / Cell, fy = double(y % Cell) / Cell;
         fx = fx * fx * (3 - 2 * fx);
         fy = fy * fy * (3 - 2 * fy);
-        double a = Grid(gx, gy), b = Grid(gx + 1, gy), c = Grid(gx, gy + 1), d = Grid(gx + 1, gy + 1);
+        double a = Grid(gx, gy), b = Grid(gx + 1, gy), c = Grid(gx, gy + 1),
+               d = Grid(gx + 1, gy + 1);
         return (a * (1 - fx) + b * fx) * (1 - fy) + (c * (1 - fx) + d * fx) * fy;
     }
 
@@ -196,8 +197,14 @@ public:
             }
             if (x0 == x1 && y0 == y1) break;
             int e2 = 2 * err;
-            if (e2 >= dy) { err += dy; x0 += sx; }
-            if (e2 <= dx) { err += dx; y0 += sy; }
+            if (e2 >= dy) {
+                err += dy;
+                x0 += sx;
+            }
+            if (e2 <= dx) {
+                err += dx;
+                y0 += sy;
+            }
         }
     }
 
@@ -226,8 +233,8 @@ TRaster PaintSample(int width, int height, uint32_t seed) {
         }
         for (int x = 0; x < r.Width; ++x) {
             bool w = wet[size_t(x)];
-            bool shore = (x + 1 < r.Width && wet[size_t(x) + 1] != w) ||
-                         (y > 0 && wetAbove[size_t(x)] != w);
+            bool shore =
+                (x + 1 < r.Width && wet[size_t(x) + 1] != w) || (y > 0 && wetAbove[size_t(x)] != w);
             if (w) row[x] |= kIndigoMask;
             if (shore) row[x] |= kIndigo;
             bool contour = (x + 1 < r.Width && here[size_t(x) + 1] != here[size_t(x)]) ||
@@ -268,7 +275,8 @@ TRaster PaintSample(int width, int height, uint32_t seed) {
     for (int i = 0; i < roads; ++i) randomPath(2, kBlack, p.Uniform(3, 10));
     int national = std::max(1, int(area / 8.0e6));
     for (int i = 0; i < national; ++i) {
-        std::vector<std::pair<int, int>> pts{{p.Uniform(0, r.Width - 1), p.Uniform(0, r.Height - 1)}};
+        std::vector<std::pair<int, int>> pts{
+            {p.Uniform(0, r.Width - 1), p.Uniform(0, r.Height - 1)}};
         int segments = p.Uniform(4, 12);
         for (int s = 0; s < segments; ++s)
             pts.emplace_back(std::clamp(pts.back().first + p.Uniform(-800, 800), 0, r.Width - 1),
@@ -289,16 +297,18 @@ TRaster PaintSample(int width, int height, uint32_t seed) {
             pts.emplace_back(std::clamp(pts.back().first + p.Uniform(-150, 150), 0, r.Width - 1),
                              pts.back().second + p.Uniform(80, 300));
         for (size_t s = 1; s < pts.size(); ++s)
-            p.Line(pts[s - 1].first, pts[s - 1].second, pts[s].first, pts[s].second, 14, kIndigo, kBrown);
+            p.Line(pts[s - 1].first, pts[s - 1].second, pts[s].first, pts[s].second, 14, kIndigo,
+                   kBrown);
         for (size_t s = 1; s < pts.size(); ++s)
-            p.Line(pts[s - 1].first, pts[s - 1].second, pts[s].first, pts[s].second, 10, kIndigoMask,
-                   kIndigo);
+            p.Line(pts[s - 1].first, pts[s - 1].second, pts[s].first, pts[s].second, 10,
+                   kIndigoMask, kIndigo);
     }
     // Names: glyph blocks on the annotation plate over a white annotation mask.
     int names = std::max(1, int(area / 4.0e5));
     for (int i = 0; i < names; ++i) {
         int glyphs = p.Uniform(2, 6), size = p.Uniform(10, 18);
-        int x0 = p.Uniform(0, std::max(0, r.Width - glyphs * size)), y0 = p.Uniform(0, std::max(0, r.Height - size));
+        int x0 = p.Uniform(0, std::max(0, r.Width - glyphs * size)),
+            y0 = p.Uniform(0, std::max(0, r.Height - size));
         p.Box(x0 - 2, y0 - 2, x0 + glyphs * size + 2, y0 + size + 2, kAnnotationMask);
         for (int g = 0; g < glyphs; ++g) {
             int gx = x0 + g * size;

@@ -32,13 +32,13 @@ struct TRaster {
 };
 
 struct TSheetOptions {
-    uint32_t FirstDirOffset = 8;   // at least 8, even
+    uint32_t FirstDirOffset = 8; // at least 8, even
     int32_t XDpi = 254;
     int32_t YDpi = 254;
-    uint32_t StripBytes = 8192;    // largest packed strip, where whole rows allow it
-    bool LiteralRuns = false;      // PackBits literal runs; otherwise two-byte units only
-    uint16_t Compression = 32773;  // or 1 (none)
-    uint32_t StatedHeight = 0;     // ImageLength when not the raster's: a damaged sheet
+    uint32_t StripBytes = 8192;   // largest packed strip, where whole rows allow it
+    bool LiteralRuns = false;     // PackBits literal runs; otherwise two-byte units only
+    uint16_t Compression = 32773; // or 1 (none)
+    uint32_t StatedHeight = 0;    // ImageLength when not the raster's: a damaged sheet
 };
 
 // Big-endian numbers written into a byte vector at a position it already has.

@@ -127,8 +127,10 @@ void TFormMap::ViewWheel(QWheelEvent* e) {
     if (e->modifiers() & Qt::ControlModifier) {
         ZoomRest += d.y() != 0 ? d.y() : d.x();
         const QPoint at = e->position().toPoint();
-        for (; ZoomRest >= kNotch; ZoomRest -= kNotch) ZoomAbout(std::min(Rate * 2, zoom::kMaxRate), at.x(), at.y());
-        for (; ZoomRest <= -kNotch; ZoomRest += kNotch) ZoomAbout(std::max(Rate / 2, zoom::kMinRate), at.x(), at.y());
+        for (; ZoomRest >= kNotch; ZoomRest -= kNotch)
+            ZoomAbout(std::min(Rate * 2, zoom::kMaxRate), at.x(), at.y());
+        for (; ZoomRest <= -kNotch; ZoomRest += kNotch)
+            ZoomAbout(std::max(Rate / 2, zoom::kMinRate), at.x(), at.y());
         return;
     }
     const bool sideways = shift || (d.y() == 0 && d.x() != 0);

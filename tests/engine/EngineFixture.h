@@ -39,12 +39,13 @@ struct TSheetBuilder {
 class TCountingCanvas : public rt::TBitmapCanvas {
 public:
     using TBitmapCanvas::TBitmapCanvas;
-    void StretchBlt(int dx, int dy, int dw, int dh, const rt::TBitmap& src, int sx, int sy, int sw, int sh,
-                    uint32_t rop) override {
+    void StretchBlt(int dx, int dy, int dw, int dh, const rt::TBitmap& src, int sx, int sy, int sw,
+                    int sh, uint32_t rop) override {
         ++Transfers;
         TBitmapCanvas::StretchBlt(dx, dy, dw, dh, src, sx, sy, sw, sh, rop);
     }
-    void BitBlt(int dx, int dy, int w, int h, const rt::TBitmap& src, int sx, int sy, uint32_t rop) override {
+    void BitBlt(int dx, int dy, int w, int h, const rt::TBitmap& src, int sx, int sy,
+                uint32_t rop) override {
         ++Transfers;
         TBitmapCanvas::BitBlt(dx, dy, w, h, src, sx, sy, rop);
     }

@@ -16,7 +16,9 @@ using testing_support::WriteAll;
 namespace {
 
 // The registration's failure message, its cause on the second line.
-std::string Failed(const std::string& cause) { return "CD-ROMの管理ファイルが読み込めませんでした\n" + cause; }
+std::string Failed(const std::string& cause) {
+    return "CD-ROMの管理ファイルが読み込めませんでした\n" + cause;
+}
 const std::string kAsk = "はすでに登録されています。現在の設定を変更しますか？";
 
 std::vector<uint8_t> Bytes(const std::string& s) {
@@ -153,7 +155,8 @@ TEST_F(Manage, FailuresStopTheRegistrationAndCloseEveryFile) {
     const int fds = OpenDescriptorCount();
     const std::string a = MakeDisc("a", "1,x\r\nlonely\r\n3,z\r\n");
     MakeMgrMI(a);
-    EXPECT_EQ(Messages, std::vector<std::string>{Failed("リストのインデックスが範囲を超えています (1)")});
+    EXPECT_EQ(Messages,
+              std::vector<std::string>{Failed("リストのインデックスが範囲を超えています (1)")});
     EXPECT_EQ(Registry(), Entry("1", "x", a));
 
     WriteAll(MgrFile, Bytes("7,1,x,d\r\n")); // a match too short to change
@@ -162,10 +165,11 @@ TEST_F(Manage, FailuresStopTheRegistrationAndCloseEveryFile) {
     WriteAll(MgrFile, Bytes("7,1\r\n")); // a record too short to compare
     MakeMgrMI(MakeDisc("c", "2,y\r\n"));
     MakeMgrMI(Disc.File("missing"));
-    EXPECT_EQ(Messages, (std::vector<std::string>{Failed("リストのインデックスが範囲を超えています (1)"),
-                                                  Failed("リストのインデックスが範囲を超えています (4)"),
-                                                  Failed("リストのインデックスが範囲を超えています (2)"),
-                                                  Failed("不正なファイル名です")}));
+    EXPECT_EQ(Messages,
+              (std::vector<std::string>{Failed("リストのインデックスが範囲を超えています (1)"),
+                                        Failed("リストのインデックスが範囲を超えています (4)"),
+                                        Failed("リストのインデックスが範囲を超えています (2)"),
+                                        Failed("不正なファイル名です")}));
     EXPECT_EQ(Registry(), "7,1\r\n");
     EXPECT_EQ(OpenDescriptorCount(), fds);
 

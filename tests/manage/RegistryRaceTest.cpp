@@ -186,8 +186,8 @@ TEST_F(RegistryUnderTwoPrograms, ProgramsAppendingAtOnceLoseNothing) {
         seen[line.substr(0, line.find(',', 2))].push_back(line);
     for (int p = 0; p < kPrograms; ++p)
         for (int e = 0; e < kEntries; ++e)
-            expected["7," + std::to_string(100 + p)].push_back("7," + std::to_string(100 + p) + "," +
-                                                                std::to_string(e) + ",/d,m\r");
+            expected["7," + std::to_string(100 + p)].push_back("7," + std::to_string(100 + p) +
+                                                               "," + std::to_string(e) + ",/d,m\r");
     EXPECT_EQ(seen, expected);
 }
 

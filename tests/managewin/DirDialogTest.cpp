@@ -49,7 +49,8 @@ TEST_F(DirDialogTest, HasTheDesignedFixedLayout) {
     EXPECT_EQ(d->size(), QSize(242, 270));
     EXPECT_EQ(d->minimumSize(), d->maximumSize());
     const Qt::WindowFlags f = d->windowFlags();
-    EXPECT_FALSE(f & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint | Qt::WindowContextHelpButtonHint));
+    EXPECT_FALSE(f & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint |
+                      Qt::WindowContextHelpButtonHint));
     EXPECT_TRUE(f & Qt::WindowCloseButtonHint);
     testing_support::ExpectTidyLayout(d);
     EXPECT_EQ(d->btnOk->text().toStdString(), "OK");
@@ -65,7 +66,8 @@ TEST_F(DirDialogTest, HasTheDesignedFixedLayout) {
                   b->style()->subElementRect(QStyle::SE_PushButtonContents, &o, b).width());
     }
     EXPECT_EQ(d->font().pixelSize(), 15);
-    EXPECT_EQ(TabOrder(d->lstDrv, 4), (std::vector<QWidget*>{d->lstDrv, d->lstDir, d->btnOk, d->btnCancel}));
+    EXPECT_EQ(TabOrder(d->lstDrv, 4),
+              (std::vector<QWidget*>{d->lstDrv, d->lstDir, d->btnOk, d->btnCancel}));
     EXPECT_EQ(d->lstDir->visualItemRect(d->lstDir->item(0)).height(), 16);
 
     QPoint placed;
@@ -146,7 +148,7 @@ TEST_F(DirDialogTest, OkHandsBackTheOpenDirectoryNotTheHighlightedOne) {
     EXPECT_EQ(DirDialog->Directory, C + "/maps");
 
     EXPECT_TRUE(Run([&] {
-        DirDialog->lstDir->setCurrentRow(4); // "sub", highlighted only
+        DirDialog->lstDir->setCurrentRow(4);    // "sub", highlighted only
         Key(DirDialog->lstDir, Qt::Key_Return); // Enter is OK, also from the list
     }));
     EXPECT_EQ(DirDialog->Directory, C + "/maps");
@@ -217,24 +219,23 @@ TEST_F(DirDialogTest, StartsAtTheCurrentDirectoryOfItsCreation) {
 }
 
 TEST(DirLists, MountsBecomeDrivesRootFirst) {
-    const std::string mounts =
-        "proc /proc proc rw 0 0\n"
-        "/dev/sdb1 /media/user/GSI\\04025000 iso9660 ro 0 0\n"
-        "tmpfs /tmp tmpfs rw 0 0\n"
-        "/dev/sda2 /home ext4 rw 0 0\n"
-        "cgroup2 /sys/fs/cgroup cgroup2 rw 0 0\n"
-        "tmpfs /run/user/1000 tmpfs rw 0 0\n"
-        "/dev/sdc1 /run/media/user/USB vfat rw 0 0\n"
-        "/dev/sdd1 /run/lock ext4 rw 0 0\n"
-        "server:/x /mnt/net nfs4 rw 0 0\n"
-        "/dev/sda1 / ext4 rw 0 0\n"
-        "/dev/sde1 /home ext4 rw 0 0\n"
-        "broken line\n";
+    const std::string mounts = "proc /proc proc rw 0 0\n"
+                               "/dev/sdb1 /media/user/GSI\\04025000 iso9660 ro 0 0\n"
+                               "tmpfs /tmp tmpfs rw 0 0\n"
+                               "/dev/sda2 /home ext4 rw 0 0\n"
+                               "cgroup2 /sys/fs/cgroup cgroup2 rw 0 0\n"
+                               "tmpfs /run/user/1000 tmpfs rw 0 0\n"
+                               "/dev/sdc1 /run/media/user/USB vfat rw 0 0\n"
+                               "/dev/sdd1 /run/lock ext4 rw 0 0\n"
+                               "server:/x /mnt/net nfs4 rw 0 0\n"
+                               "/dev/sda1 / ext4 rw 0 0\n"
+                               "/dev/sde1 /home ext4 rw 0 0\n"
+                               "broken line\n";
     const auto drives = tk::ParseMounts(mounts);
     std::vector<std::string> roots;
     for (const auto& d : drives) roots.push_back(d.Root);
     EXPECT_EQ(roots, (std::vector<std::string>{"/", "/home", "/media/user/GSI 25000", "/mnt/net",
-                                                "/run/media/user/USB"}));
+                                               "/run/media/user/USB"}));
     EXPECT_EQ(drives[0].Type, "ext4");
     EXPECT_EQ(drives[2].Type, "iso9660");
     // Without a line for "/" the root file system is still the first drive.

@@ -52,8 +52,9 @@ TEST_F(FormMakeMgrTest, StartsEmptyWithTheDesignedLayout) {
     EXPECT_EQ(f->chkMakeThmb->text().toStdString(), "サムネールを作成する");
     EXPECT_EQ(f->btnOK->text().toStdString(), "登録する");
     EXPECT_EQ(f->btnCansel->text().toStdString(), "閉じる");
-    EXPECT_EQ(TabOrder(f->edtRoot, 5),
-              (std::vector<QWidget*>{f->edtRoot, f->btnRoot, f->chkMakeThmb, f->btnOK, f->btnCansel}));
+    EXPECT_EQ(
+        TabOrder(f->edtRoot, 5),
+        (std::vector<QWidget*>{f->edtRoot, f->btnRoot, f->chkMakeThmb, f->btnOK, f->btnCansel}));
     ExpectCentred(f);
 }
 
@@ -89,8 +90,8 @@ TEST_F(FormMakeMgrTest, AnImageDiscIsShownAndRegisteredOnceThenAskedAbout) {
 
     FormMakeMgr->chkMakeThmb->click(); // read by nothing
     FormMakeMgr->btnOK->click();
-    const std::string registered =
-        Entry("\"5339\"", "\"\x93\x8c\x8b\x9e\"", root + "/Data") + Entry("5340", "y", root + "/Data");
+    const std::string registered = Entry("\"5339\"", "\"\x93\x8c\x8b\x9e\"", root + "/Data") +
+                                   Entry("5340", "y", root + "/Data");
     EXPECT_EQ(Registry(), registered);
     EXPECT_TRUE(Questions.empty());
     EXPECT_TRUE(Messages.empty());

@@ -1,6 +1,6 @@
+#include "manage/UManage.h"
 #include "tests/LayoutCheck.h"
 #include "tests/managewin/MgrWindows.h"
-#include "manage/UManage.h"
 
 namespace {
 
@@ -38,7 +38,8 @@ TEST_F(FormMgrTest, ShowsTheRegistryAfreshEachTimeInOneWindow) {
     MakeMgrMI(root + "/Data");
     FormMgr->ShowMgr();
     EXPECT_EQ(VisibleManagers(), 1);
-    EXPECT_EQ(Texts(FormMgr->lstMgrFile), (std::vector<std::string>{"\"5339\":\"東京\"", "5340:y"}));
+    EXPECT_EQ(Texts(FormMgr->lstMgrFile),
+              (std::vector<std::string>{"\"5339\":\"東京\"", "5340:y"}));
     EXPECT_EQ(FormMgr->lblInfo->text().toStdString(), "登録数 2");
     EXPECT_EQ(FormMgr->lstMgrFile->visualItemRect(FormMgr->lstMgrFile->item(0)).height(), 15);
 

@@ -2,8 +2,8 @@
 // The three management windows made as at start-up, over a private executable directory,
 // with message boxes answered by the test and the modal chooser driven while it is up.
 
-#include "managewin/MgrWindows.h"
 #include "manage/UInit.h"
+#include "managewin/MgrWindows.h"
 #include "runtime/FileSys.h"
 #include "runtime/Hooks.h"
 #include "tests/TestSupport.h"

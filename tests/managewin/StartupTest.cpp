@@ -19,7 +19,8 @@ class TMadeWindows : public QObject {
 public:
     std::vector<QObject*> Order;
     bool eventFilter(QObject* o, QEvent* e) override {
-        if (e->type() == QEvent::Create && o->isWidgetType() && !static_cast<QWidget*>(o)->parentWidget())
+        if (e->type() == QEvent::Create && o->isWidgetType() &&
+            !static_cast<QWidget*>(o)->parentWidget())
             Order.push_back(o);
         return false;
     }
@@ -76,7 +77,8 @@ TEST(Startup, FourWindowsInOrderAndClosingTheMainWindowEndsTheProgram) {
     EXPECT_TRUE(Seen.MgrShownAtClose);
     EXPECT_EQ(Seen.FormsMade, 4u);
     EXPECT_TRUE(Seen.InOrder);
-    EXPECT_TRUE(FormMap == nullptr && FormMgr == nullptr && FormMakeMgr == nullptr && DirDialog == nullptr);
+    EXPECT_TRUE(FormMap == nullptr && FormMgr == nullptr && FormMakeMgr == nullptr &&
+                DirDialog == nullptr);
 }
 
 } // namespace

@@ -7,11 +7,11 @@
 
 #include <cerrno>
 #include <functional>
-#include <unistd.h>
 #include <gtest/gtest.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using testing_support::TTempDir;
 
@@ -51,7 +51,8 @@ TEST(IoError, RealFailuresCarryTheSystemsCodes) {
         std::vector<uint8_t> block(128 * 1024, 1);
         if (CodeOf([&] { f.Write(block.data(), block.size()); }) != 101) return 1;
         f.CloseQuietly();
-        if (::mount("tmpfs", mnt.c_str(), "tmpfs", MS_REMOUNT | MS_RDONLY, nullptr) != 0) return testing_support::kNoTmpfs;
+        if (::mount("tmpfs", mnt.c_str(), "tmpfs", MS_REMOUNT | MS_RDONLY, nullptr) != 0)
+            return testing_support::kNoTmpfs;
         f.Assign(mnt + "/new.bin");
         if (CodeOf([&] { f.Rewrite(); }) != 5) return 2;
         const int lowest = ::dup(0); // the descriptor the next open would take
@@ -225,6 +226,7 @@ TEST(FileSys, AnInstalledProgramUsesTheUsersDirectoriesEvenWhereItsOwnCanBeWritt
     EXPECT_EQ(rt::AppDir(bin, "XDG_CACHE_HOME", ".cache"), cache + "/mapviewer");
     // Only a directory called bin counts: a build tree keeps its files beside the program.
     ASSERT_TRUE(rt::ForceDirectories(dir.File("prefix/build")));
-    EXPECT_EQ(rt::AppDir(dir.File("prefix/build"), "XDG_CACHE_HOME", ".cache"), dir.File("prefix/build"));
+    EXPECT_EQ(rt::AppDir(dir.File("prefix/build"), "XDG_CACHE_HOME", ".cache"),
+              dir.File("prefix/build"));
     ::unsetenv("XDG_CACHE_HOME");
 }

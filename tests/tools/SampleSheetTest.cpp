@@ -1,5 +1,5 @@
-#include "tests/TestSupport.h"
 #include "tools/SampleSheet.h"
+#include "tests/TestSupport.h"
 
 #include <cstdlib>
 #include <gtest/gtest.h>

@@ -79,7 +79,8 @@ protected:
         TTiff t(&canvas, Dir.File("reference.tmp"));
         if (MapImage->Loaded) {
             t.OpenFile(LastOpened);
-            for (int k = 1; k <= 8; ++k) t.PlateVisible[size_t(k)] = Form->PlateChecks[size_t(k)]->isChecked();
+            for (int k = 1; k <= 8; ++k)
+                t.PlateVisible[size_t(k)] = Form->PlateChecks[size_t(k)]->isChecked();
             for (int k = 0; k <= 8; ++k) t.PlateColor[size_t(k)] = MapImage->PlateColor[size_t(k)];
             t.Draw(Form->scrH->Position(), Form->scrV->Position(), Form->ViewCols, Form->ViewRows,
                    static_cast<long double>(Form->Rate));
@@ -111,4 +112,3 @@ protected:
     std::vector<rt::TColor> ColorOffered;
     std::optional<rt::TColor> ColorAnswer;
 };
-

@@ -84,7 +84,7 @@ TEST_F(InputTest, ADragIsDrawnOncePerFrameAndAtTheEnd) {
         QApplication::sendEvent(Form->Image1, &move);
     }
     EXPECT_EQ(Form->Redraws, before); // moves are coalesced, not drawn one by one
-    QTest::qWait(100);                 // a frame passes
+    QTest::qWait(100);                // a frame passes
     EXPECT_EQ(Form->Redraws, before + 1);
     QTest::qWait(100); // nothing new moved: nothing drawn
     EXPECT_EQ(Form->Redraws, before + 1);
