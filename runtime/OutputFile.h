@@ -24,6 +24,9 @@ public:
 
     void Write(const void* buffer, size_t count) { Out.Write(buffer, count); }
     TBinaryFile& File() { return Out; }
+    // The file the bytes go to before Commit: the temporary beside the target, or empty
+    // where the target is written directly (a pipe, a device, standard output).
+    const std::string& TempPath() const { return Temp; }
     void Commit();
 
 private:

@@ -182,15 +182,16 @@ struct TSheet {
     TTermProgress Gauge;
     std::unique_ptr<TTiff> Map;
 
-    TSheet(const std::string& path, rt::TCanvasSurface* canvas) {
+    // The sheet unpacks into scratchPath where one is given, else into a file of its own.
+    TSheet(const std::string& path, rt::TCanvasSurface* canvas, const std::string& scratchPath = {}) {
         std::string sheet = path;
         if (path == "-") {
             Input = std::make_unique<TTempFile>();
             CopyAll(STDIN_FILENO, Input->Name());
             sheet = Input->Name();
         }
-        Scratch = std::make_unique<TTempFile>();
-        Map = std::make_unique<TTiff>(canvas, Scratch->Name());
+        if (scratchPath.empty()) Scratch = std::make_unique<TTempFile>();
+        Map = std::make_unique<TTiff>(canvas, scratchPath.empty() ? Scratch->Name() : scratchPath);
         if (::isatty(STDERR_FILENO)) Map->Gauge = &Gauge;
         Map->OpenFile(sheet);
     }
@@ -253,11 +254,17 @@ int Info(const std::vector<std::string>& args) {
 int Raster(const std::vector<std::string>& args) {
     TArgs a = ParseArgs(args, {}, {});
     Require(a.Positional.size() == 2, "raster takes a sheet and an output file");
+    rt::TOutputFile out(a.Positional[1]);
+    if (!out.TempPath().empty()) {
+        // The raster is the scratch file: unpacked straight into the output, no second pass.
+        TSheet s(a.Positional[0], nullptr, out.TempPath());
+        out.Commit();
+        return 0;
+    }
     TSheet s(a.Positional[0], nullptr);
     rt::TBinaryFile in;
     in.Assign(s.Map->ScratchPath);
     in.Reset();
-    rt::TOutputFile out(a.Positional[1]);
     std::vector<char> buf(1 << 20);
     while (size_t n = in.ReadSome(buf.data(), buf.size())) out.Write(buf.data(), n);
     in.Close();
