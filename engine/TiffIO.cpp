@@ -4,6 +4,7 @@
 #include "engine/RowSink.h"
 #include "runtime/BitmapFile.h"
 #include "runtime/Errors.h"
+#include "runtime/FileView.h"
 #include "runtime/FileSys.h"
 #include "runtime/Hooks.h"
 #include "runtime/OutputFile.h"
@@ -431,11 +432,12 @@ void TTiff::Draw(int32_t col, int32_t row, int32_t cols, int32_t rows, long doub
 
     const size_t readLen =
         static_cast<size_t>(enlarge ? w.Cols : std::min(w.OutCols * w.Step, w.Cols));
-    std::vector<uint8_t> buffer(readLen);
     WorkBitmap->Dormant();
     rt::TScopeExit closeScratch([this] { ScratchFile.CloseQuietly(); });
     ScratchFile.Assign(ScratchPath);
     ScratchFile.Reset();
+    rt::TFileView sheetRows(ScratchFile, readLen);
+    std::vector<uint8_t> missing; // the background, for rows a damaged sheet did not give
     int64_t offset = w.Row * Width + w.Col;
 
     const std::array<uint8_t, 256> index = PlateIndexTable();
@@ -454,15 +456,14 @@ void TTiff::Draw(int32_t col, int32_t row, int32_t cols, int32_t rows, long doub
     WorkBitmap->SetWidth(static_cast<int>(picCols));
     WorkBitmap->SetHeight(static_cast<int>(picRows));
     for (int64_t y = 0; y < picRows; ++y) {
-        // Rows a damaged sheet did not give show the background.
+        const uint8_t* src;
         if (w.Row + y * w.Step < RowsWritten) {
-            ScratchFile.Seek(offset);
-            ScratchFile.Read(buffer.data(), buffer.size());
+            src = sheetRows.Get(offset, readLen);
         } else {
-            std::fill(buffer.begin(), buffer.end(), uint8_t(0));
+            missing.resize(readLen);
+            src = missing.data();
         }
         uint8_t* d = WorkBitmap->ScanLine(static_cast<int>(y));
-        const uint8_t* src = buffer.data();
         const int64_t step = w.Step;
         int64_t x = 0;
         for (; x + 1 < picCols; ++x, d += 3) std::memcpy(d, &colours[src[x * step]], 4);
@@ -502,15 +503,12 @@ void TTiff::SaveBitmap(int32_t col, int32_t row, int32_t cols, int32_t rows, lon
     // A written file must not hold pixels the sheet did not give.
     if (!HoldsRows(int32_t(w.Row), int32_t(w.Rows))) throw rt::EInOutError(rt::kReadPastEnd);
     const size_t rowStride = static_cast<size_t>((w.OutCols + 7) / 8 * 4);
-    // At full size over most of the width, many rows come with one read: the rows of the
-    // file are neighbours in the scratch file too.
-    const bool inBlocks = w.Step == 1 && w.Cols * 2 >= Width;
     const size_t readLen = static_cast<size_t>(std::min(w.OutCols * w.Step, w.Cols));
-    std::vector<uint8_t> buffer(inBlocks ? 0 : readLen);
 
     rt::TScopeExit closeScratch([this] { ScratchFile.CloseQuietly(); });
     ScratchFile.Assign(ScratchPath);
     ScratchFile.Reset();
+    rt::TFileView sheetRows(ScratchFile, readLen);
     rt::TOutputFile out(fileName);
 
     uint8_t head[rt::kBmpHeaderBytes + 64] = {};
@@ -544,24 +542,9 @@ void TTiff::SaveBitmap(int32_t col, int32_t row, int32_t cols, int32_t rows, lon
     const size_t rowsPerWrite = std::max<size_t>(1, kSaveBatchBytes / rowStride);
     std::vector<uint8_t> rowsOut(rowsPerWrite * rowStride);
     size_t pending = 0;
-    const int64_t blockRows = inBlocks ? std::max<int64_t>(1, int64_t(kSaveBatchBytes) / Width) : 1;
-    std::vector<uint8_t> block(inBlocks ? size_t((blockRows - 1) * Width + w.Cols) : 0);
-    int64_t blockTop = 0, blockBottom = -1; // the sheet rows the block holds
     for (int64_t j = 0; j < w.OutRows; ++j) {
         const int64_t sheetRow = w.Row + w.Rows - 1 - j * w.Step;
-        const uint8_t* src = buffer.data();
-        if (inBlocks) {
-            if (sheetRow < blockTop || sheetRow > blockBottom) {
-                blockBottom = sheetRow;
-                blockTop = std::max<int64_t>(w.Row, sheetRow - blockRows + 1);
-                ScratchFile.Seek(blockTop * Width + w.Col);
-                ScratchFile.Read(block.data(), size_t((blockBottom - blockTop) * Width + w.Cols));
-            }
-            src = block.data() + (sheetRow - blockTop) * Width;
-        } else {
-            ScratchFile.Seek(sheetRow * Width + w.Col);
-            ScratchFile.Read(buffer.data(), buffer.size());
-        }
+        const uint8_t* src = sheetRows.Get(sheetRow * Width + w.Col, readLen);
         uint8_t* line = rowsOut.data() + pending * rowStride;
         const int64_t step = w.Step;
         const size_t used = static_cast<size_t>((w.OutCols + 1) / 2);

@@ -18,6 +18,8 @@ public:
     void Assign(const std::string& path) { Path = path; }
     const std::string& FileName() const { return Path; }
     bool IsOpen() const { return Fd >= 0; }
+    // The open descriptor, for what reads the file without moving it (a memory map).
+    int Handle() const { return Fd; }
 
     // Opens the assigned file for reading only.
     void Reset();

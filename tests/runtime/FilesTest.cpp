@@ -1,11 +1,14 @@
 #include "runtime/BinaryFile.h"
 #include "runtime/Errors.h"
 #include "runtime/FileSys.h"
+#include "runtime/FileView.h"
 #include "runtime/Progress.h"
 #include "runtime/TextFile.h"
 #include "tests/TestSupport.h"
 
 #include <cerrno>
+#include <cstring>
+#include <random>
 #include <functional>
 #include <gtest/gtest.h>
 #include <sys/mount.h>
@@ -229,4 +232,28 @@ TEST(FileSys, AnInstalledProgramUsesTheUsersDirectoriesEvenWhereItsOwnCanBeWritt
     EXPECT_EQ(rt::AppDir(dir.File("prefix/build"), "XDG_CACHE_HOME", ".cache"),
               dir.File("prefix/build"));
     ::unsetenv("XDG_CACHE_HOME");
+}
+
+TEST(FileView, RangesForwardBackwardAndPastTheEnd) {
+    // Three windows' worth of bytes, each byte telling its offset; read as Draw reads rows
+    // (forward), as the export does (backward) and at random.
+    TTempDir dir;
+    std::vector<uint8_t> bytes(3 * 1024 * 1024 + 77);
+    for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = uint8_t(i * 7 + i / 251);
+    testing_support::WriteAll(dir.File("v.bin"), bytes);
+    rt::TBinaryFile f;
+    f.Assign(dir.File("v.bin"));
+    f.Reset();
+    rt::TFileView view(f, 5000);
+    auto same = [&](int64_t at, size_t n) { return std::memcmp(view.Get(at, n), bytes.data() + at, n) == 0; };
+    for (int64_t at = 0; at + 5000 <= int64_t(bytes.size()); at += 16000) EXPECT_TRUE(same(at, 5000)) << at;
+    for (int64_t at = int64_t(bytes.size()) - 5000; at >= 0; at -= 16001) EXPECT_TRUE(same(at, 5000)) << at;
+    std::mt19937 random(5);
+    for (int i = 0; i < 200; ++i) {
+        const int64_t at = int64_t(random() % (bytes.size() - 4999));
+        EXPECT_TRUE(same(at, 1 + random() % 5000)) << at;
+    }
+    EXPECT_TRUE(same(int64_t(bytes.size()) - 1, 1));
+    EXPECT_EQ(CodeOf([&] { view.Get(int64_t(bytes.size()) - 10, 11); }), 100);
+    EXPECT_EQ(CodeOf([&] { view.Get(-1, 1); }), 100);
 }

@@ -1,0 +1,57 @@
+#include "runtime/FileView.h"
+
+#include "runtime/Errors.h"
+
+#include <algorithm>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace rt {
+
+namespace {
+// Large enough that a map call is rare against the rows read, small enough that its pages
+// weigh nothing in the process's memory.
+constexpr int64_t kWindowBytes = 1 << 20;
+} // namespace
+
+TFileView::TFileView(TBinaryFile& file, size_t maxRange) : File(file), Size(file.FileSize()) {
+    struct stat st {};
+    Mappable = ::fstat(File.Handle(), &st) == 0 && S_ISREG(st.st_mode) && Size > 0;
+    if (!Mappable) Buffer.resize(maxRange);
+}
+
+TFileView::~TFileView() { Unmap(); }
+
+void TFileView::Unmap() noexcept {
+    if (Map) ::munmap(Map, size_t(MapEnd - MapStart));
+    Map = nullptr;
+    MapStart = MapEnd = 0;
+}
+
+const uint8_t* TFileView::Get(int64_t offset, size_t count) {
+    if (offset < 0 || offset + int64_t(count) > Size) throw EInOutError(kReadPastEnd);
+    if (!Mappable) {
+        File.Seek(offset);
+        File.Read(Buffer.data(), count);
+        return Buffer.data();
+    }
+    const bool backwards = Last >= 0 && offset < Last;
+    Last = offset;
+    if (Map && offset >= MapStart && offset + int64_t(count) <= MapEnd) return Map + (offset - MapStart);
+    Unmap();
+    static const int64_t page = ::sysconf(_SC_PAGESIZE);
+    // The window runs the way the reading goes, so that the next ranges fall inside it.
+    const int64_t span = std::max<int64_t>(kWindowBytes, int64_t(count) + page);
+    int64_t start = backwards ? offset + int64_t(count) - span : offset;
+    start = std::max<int64_t>(0, std::min(start, offset)) / page * page;
+    const int64_t end = std::min(Size, std::max(start + span, offset + int64_t(count)));
+    void* p = ::mmap(nullptr, size_t(end - start), PROT_READ, MAP_SHARED, File.Handle(), off_t(start));
+    if (p == MAP_FAILED) RaiseLastIoError();
+    Map = static_cast<uint8_t*>(p);
+    MapStart = start;
+    MapEnd = end;
+    return Map + (offset - MapStart);
+}
+
+} // namespace rt

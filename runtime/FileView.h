@@ -1,0 +1,38 @@
+#pragma once
+// Ranges of an open file, read through a read-only memory map of one window of the file
+// at a time where the file can be mapped, else with one read per range into a buffer. The
+// window is let go as the reading moves on, so that resident memory stays bounded whatever
+// the file's size.
+
+#include "runtime/BinaryFile.h"
+
+#include <cstdint>
+#include <vector>
+
+namespace rt {
+
+class TFileView {
+public:
+    // maxRange is the largest range Get will be asked for.
+    TFileView(TBinaryFile& file, size_t maxRange);
+    ~TFileView();
+    TFileView(const TFileView&) = delete;
+    TFileView& operator=(const TFileView&) = delete;
+
+    // The count bytes at offset, valid until the next call; a range that runs past the end
+    // of the file is the short-read error (100).
+    const uint8_t* Get(int64_t offset, size_t count);
+
+private:
+    void Unmap() noexcept;
+
+    TBinaryFile& File;
+    int64_t Size;
+    bool Mappable;
+    std::vector<uint8_t> Buffer;
+    uint8_t* Map = nullptr;
+    int64_t MapStart = 0, MapEnd = 0; // the file bytes the window holds
+    int64_t Last = -1;                // the offset asked for last, to tell the direction
+};
+
+} // namespace rt
