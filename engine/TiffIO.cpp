@@ -539,7 +539,8 @@ void TTiff::SaveBitmap(int32_t col, int32_t row, int32_t cols, int32_t rows, lon
         }
     }
     // File rows are gathered and written several at a time.
-    const size_t rowsPerWrite = std::max<size_t>(1, kSaveBatchBytes / rowStride);
+    const size_t rowsPerWrite =
+        std::clamp<size_t>(kSaveBatchBytes / rowStride, 1, static_cast<size_t>(w.OutRows));
     std::vector<uint8_t> rowsOut(rowsPerWrite * rowStride);
     size_t pending = 0;
     for (int64_t j = 0; j < w.OutRows; ++j) {

@@ -30,7 +30,8 @@ int main(int argc, char** argv) {
                 "7,5339,\"\x93\x8c\x8b\x9e\",/cd/Data,/opt/Gsi25kMI5339.txt\r\n"
                 "7,5340,y,/cd/Data,/opt/Gsi25kMI5340.txt\r\n",
                 "7,k,v,/d\r\n\r\n  7,k,v,/e,/f\r\n",
-                "\"x,y\",z\rx\"y,z\"x,y\n\"x\"\"y\",z\r\n\x1a" "7,a,b,c,d\r\n",
+                "\"x,y\",z\rx\"y,z\"x,y\n\"x\"\"y\",z\r\n\x1a"
+                "7,a,b,c,d\r\n",
                 "\r\n  \t,,\r\n",
             };
             int n = 0;

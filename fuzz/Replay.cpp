@@ -1,5 +1,5 @@
 // Runs a fuzz target's entry function without libFuzzer over the files named and the
-// files in the directories named, each through every step of the target:
+// files in the directories named:
 //   fuzz_TARGET PATH...
 // A fault aborts the run, as it would the fuzzer; the file being replayed is printed first.
 
@@ -17,7 +17,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
 
 int main(int argc, char** argv) {
     namespace fs = std::filesystem;
-    ::setenv("MAPVIEW_FUZZ_ALL", "1", 1);
     std::vector<fs::path> inputs;
     for (int i = 1; i < argc; ++i) {
         std::vector<fs::path> found;

@@ -20,16 +20,19 @@ void Guarded(const std::function<void()>& f) noexcept;
 // events, where a modal box would let the next paint run, fail and open another box.
 void GuardedLater(const std::function<void()>& f) noexcept;
 
+// Calls f with the arguments it takes: all of them, or none.
+template <class F, class... A> void CallFitting(const F& f, A&&... args) {
+    if constexpr (std::is_invocable_v<const F&, A...>)
+        f(std::forward<A>(args)...);
+    else
+        f();
+}
+
 // Wraps a handler so that it is always guarded: use it for every connection. A handler
 // that takes no arguments may serve a signal that has some.
 template <class F> auto Guard(F f) {
     return [f = std::move(f)](auto&&... args) {
-        Guarded([&] {
-            if constexpr (std::is_invocable_v<const F&, decltype(args)...>)
-                f(std::forward<decltype(args)>(args)...);
-            else
-                f();
-        });
+        Guarded([&] { CallFitting(f, std::forward<decltype(args)>(args)...); });
     };
 }
 
