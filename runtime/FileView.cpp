@@ -21,7 +21,9 @@ TFileView::TFileView(TBinaryFile& file, size_t maxRange) : File(file), Size(file
     if (!Mappable) Buffer.resize(maxRange);
 }
 
-TFileView::~TFileView() { Unmap(); }
+TFileView::~TFileView() {
+    Unmap();
+}
 
 void TFileView::Unmap() noexcept {
     if (Map) ::munmap(Map, size_t(MapEnd - MapStart));
@@ -38,7 +40,8 @@ const uint8_t* TFileView::Get(int64_t offset, size_t count) {
     }
     const bool backwards = Last >= 0 && offset < Last;
     Last = offset;
-    if (Map && offset >= MapStart && offset + int64_t(count) <= MapEnd) return Map + (offset - MapStart);
+    if (Map && offset >= MapStart && offset + int64_t(count) <= MapEnd)
+        return Map + (offset - MapStart);
     Unmap();
     static const int64_t page = ::sysconf(_SC_PAGESIZE);
     // The window runs the way the reading goes, so that the next ranges fall inside it.
@@ -46,7 +49,8 @@ const uint8_t* TFileView::Get(int64_t offset, size_t count) {
     int64_t start = backwards ? offset + int64_t(count) - span : offset;
     start = std::max<int64_t>(0, std::min(start, offset)) / page * page;
     const int64_t end = std::min(Size, std::max(start + span, offset + int64_t(count)));
-    void* p = ::mmap(nullptr, size_t(end - start), PROT_READ, MAP_SHARED, File.Handle(), off_t(start));
+    void* p =
+        ::mmap(nullptr, size_t(end - start), PROT_READ, MAP_SHARED, File.Handle(), off_t(start));
     if (p == MAP_FAILED) RaiseLastIoError();
     Map = static_cast<uint8_t*>(p);
     MapStart = start;

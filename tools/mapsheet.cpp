@@ -183,7 +183,8 @@ struct TSheet {
     std::unique_ptr<TTiff> Map;
 
     // The sheet unpacks into scratchPath where one is given, else into a file of its own.
-    TSheet(const std::string& path, rt::TCanvasSurface* canvas, const std::string& scratchPath = {}) {
+    TSheet(const std::string& path, rt::TCanvasSurface* canvas,
+           const std::string& scratchPath = {}) {
         std::string sheet = path;
         if (path == "-") {
             Input = std::make_unique<TTempFile>();

@@ -8,9 +8,9 @@
 
 #include <cerrno>
 #include <cstring>
-#include <random>
 #include <functional>
 #include <gtest/gtest.h>
+#include <random>
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -245,9 +245,13 @@ TEST(FileView, RangesForwardBackwardAndPastTheEnd) {
     f.Assign(dir.File("v.bin"));
     f.Reset();
     rt::TFileView view(f, 5000);
-    auto same = [&](int64_t at, size_t n) { return std::memcmp(view.Get(at, n), bytes.data() + at, n) == 0; };
-    for (int64_t at = 0; at + 5000 <= int64_t(bytes.size()); at += 16000) EXPECT_TRUE(same(at, 5000)) << at;
-    for (int64_t at = int64_t(bytes.size()) - 5000; at >= 0; at -= 16001) EXPECT_TRUE(same(at, 5000)) << at;
+    auto same = [&](int64_t at, size_t n) {
+        return std::memcmp(view.Get(at, n), bytes.data() + at, n) == 0;
+    };
+    for (int64_t at = 0; at + 5000 <= int64_t(bytes.size()); at += 16000)
+        EXPECT_TRUE(same(at, 5000)) << at;
+    for (int64_t at = int64_t(bytes.size()) - 5000; at >= 0; at -= 16001)
+        EXPECT_TRUE(same(at, 5000)) << at;
     std::mt19937 random(5);
     for (int i = 0; i < 200; ++i) {
         const int64_t at = int64_t(random() % (bytes.size() - 4999));
