@@ -39,16 +39,20 @@ size_t TRowSink::EndStrip() {
 
 void TRowSink::Flush() {
     size_t rows = Filled / RowBytes;
+    const size_t skipped = size_t(std::min<int64_t>(Skip, int64_t(rows)));
+    Skip -= int64_t(skipped);
+    rows -= skipped;
+    const uint8_t* first = Buffer.data() + skipped * RowBytes;
     const int64_t left = MaxRows - Rows;
     if (int64_t(rows) >= left) {
         rows = size_t(left);
         Done = true;
     }
     if (rows > 0) {
-        File.Write(Buffer.data(), rows * RowBytes);
+        File.Write(first, rows * RowBytes);
         Rows += int64_t(rows);
     }
-    const size_t used = rows * RowBytes;
+    const size_t used = (skipped + rows) * RowBytes;
     if (Done) {
         Filled = 0;
         return;

@@ -23,6 +23,8 @@ public:
     void Advance(size_t n);
     // Copies bytes in (an uncompressed strip).
     void Put(const uint8_t* p, size_t n);
+    // The next n whole rows are dropped, not written: rows before a window.
+    void SkipRows(int64_t n) { Skip = n; }
     // The strip ended: answers how many bytes of an incomplete row it drops.
     size_t EndStrip();
     // Writes the whole rows gathered so far.
@@ -36,5 +38,6 @@ private:
     std::vector<uint8_t> Buffer;
     size_t Filled = 0;
     int64_t Rows = 0;
+    int64_t Skip = 0;
     bool Done = false;
 };

@@ -155,7 +155,13 @@ void TTiff::AcquireSharedScratch() {
     SharedDir.clear();
 }
 
-void TTiff::OpenFile(const std::string& sheetPath) {
+void TTiff::OpenFile(const std::string& sheetPath) { Open(sheetPath, 0, -1); }
+
+void TTiff::OpenRows(const std::string& sheetPath, int32_t firstRow, int32_t rowCount) {
+    Open(sheetPath, std::max(firstRow, 0), std::max(rowCount, 0));
+}
+
+void TTiff::Open(const std::string& sheetPath, int64_t firstRow, int64_t rowCount) {
     if (Opening) throw rt::TError("マップ画像を読み込み中です");
     Opening = true;
     StopRequested = false;
@@ -182,6 +188,7 @@ void TTiff::OpenFile(const std::string& sheetPath) {
     // Written over and cut to length at the end: emptying a large file first is slow.
     ScratchFile.Overwrite();
     RowsWritten = 0;
+    FirstRow = 0;
     DroppedBytes = 0;
     rt::TScopeExit closeScratch([this] {
         if (!ScratchFile.IsOpen()) return;
@@ -254,10 +261,13 @@ void TTiff::OpenFile(const std::string& sheetPath) {
 
     // Strip tables may point many times at the same packed bytes: a small file can stand
     // for a raster larger than the disk. The scratch file's old bytes are written over.
+    firstRow = std::min<int64_t>(firstRow, Height);
+    rowCount = rowCount < 0 ? Height - firstRow : std::min<int64_t>(rowCount, Height - firstRow);
+    FirstRow = static_cast<int32_t>(firstRow);
     if (StripCount > 0 &&
-        int64_t(Width) * Height > ScratchFile.SpaceAvailable() + ScratchFile.FileSize())
+        int64_t(Width) * rowCount > ScratchFile.SpaceAvailable() + ScratchFile.FileSize())
         throw rt::EInOutError(rt::kDiskFull);
-    if (StripCount > 0) UnpackStrips(compression);
+    if (StripCount > 0) UnpackStrips(compression, firstRow, rowCount);
 
     if (Gauge) Gauge->SetVisible(false);
     SourceFile.Close();
@@ -265,7 +275,7 @@ void TTiff::OpenFile(const std::string& sheetPath) {
     Loaded = true;
 }
 
-void TTiff::UnpackStrips(int32_t compression) {
+void TTiff::UnpackStrips(int32_t compression, int64_t firstRow, int64_t rowCount) {
     // The two tables lie directly behind the directory; check they are there before
     // taking memory for them.
     const int64_t tableBytes = int64_t(StripCount) * 4;
@@ -283,10 +293,11 @@ void TTiff::UnpackStrips(int32_t compression) {
 
     const bool packed = compression == kPackBits;
     std::unique_ptr<TRowSink> sink;
-    if (Width > 0 && Height > 0)
-        sink = std::make_unique<TRowSink>(ScratchFile, size_t(Width), Height);
+    if (Width > 0 && Height > 0) sink = std::make_unique<TRowSink>(ScratchFile, size_t(Width), rowCount);
+    // The rows go to their place: a window's rows behind a hole where the others would be.
+    ScratchFile.Seek(firstRow * Width);
     try {
-        UnpackEach(offsets, byteCounts, packed, sink.get());
+        UnpackEach(offsets, byteCounts, packed, sink.get(), firstRow, rowCount);
     } catch (...) {
         // Rows completed before the failure still reach the file where they can.
         if (sink) {
@@ -305,34 +316,66 @@ void TTiff::UnpackStrips(int32_t compression) {
 }
 
 void TTiff::UnpackEach(const std::vector<uint32_t>& offsets,
-                       const std::vector<uint32_t>& byteCounts, bool packed, TRowSink* sink) {
+                       const std::vector<uint32_t>& byteCounts, bool packed, TRowSink* sink,
+                       int64_t firstRow, int64_t rowCount) {
     std::vector<uint8_t> chunk(kChunkBytes);
+    const bool window = firstRow > 0 || rowCount < Height;
+    int64_t rowsBefore = 0; // rows the strips before this one hold, written or not
     for (int32_t s = 0; s < StripCount; ++s) {
         if (Gauge) Gauge->SetPosition(s);
         rt::ProcessMessages();
         if (StopRequested) throw rt::EAbort();
         if (!sink || sink->Full()) continue;
-
-        uint32_t left = byteCounts[static_cast<size_t>(s)];
-        SourceFile.Seek(offsets[static_cast<size_t>(s)]);
-        packbits::TState state;
-        while (left > 0 && !sink->Full()) {
-            const size_t n = std::min<size_t>(left, chunk.size());
-            SourceFile.Read(chunk.data(), n);
-            left -= static_cast<uint32_t>(n);
-            if (!packed) {
-                sink->Put(chunk.data(), n);
+        const uint32_t offset = offsets[size_t(s)], byteCount = byteCounts[size_t(s)];
+        if (window) {
+            // Each strip starts a row: its rows are known from its length alone.
+            const int64_t rows = int64_t(StripLength(offset, byteCount, packed, chunk) / uint64_t(Width));
+            if (rowsBefore + rows <= firstRow) {
+                rowsBefore += rows;
                 continue;
             }
-            const uint8_t* p = chunk.data();
-            const uint8_t* const end = p + n;
-            while (p < end && !sink->Full()) {
-                uint8_t* out = sink->Dest();
-                sink->Advance(size_t(packbits::Decode(p, end, out, sink->Limit(), state) - out));
-            }
+            sink->SkipRows(std::max<int64_t>(firstRow - rowsBefore, 0));
+            rowsBefore += rows;
         }
-        if (!sink->Full()) DroppedBytes += int64_t(sink->EndStrip() + packbits::Unfinished(state));
+        UnpackStrip(offset, byteCount, packed, *sink, chunk);
     }
+}
+
+uint64_t TTiff::StripLength(uint32_t offset, uint32_t byteCount, bool packed, std::vector<uint8_t>& chunk) {
+    if (!packed) return byteCount;
+    SourceFile.Seek(offset);
+    packbits::TState state;
+    uint64_t length = 0;
+    for (uint32_t left = byteCount; left > 0;) {
+        const size_t n = std::min<size_t>(left, chunk.size());
+        SourceFile.Read(chunk.data(), n);
+        left -= static_cast<uint32_t>(n);
+        length += packbits::Scan(chunk.data(), chunk.data() + n, state);
+    }
+    return length;
+}
+
+void TTiff::UnpackStrip(uint32_t offset, uint32_t byteCount, bool packed, TRowSink& sink,
+                        std::vector<uint8_t>& chunk) {
+    uint32_t left = byteCount;
+    SourceFile.Seek(offset);
+    packbits::TState state;
+    while (left > 0 && !sink.Full()) {
+        const size_t n = std::min<size_t>(left, chunk.size());
+        SourceFile.Read(chunk.data(), n);
+        left -= static_cast<uint32_t>(n);
+        if (!packed) {
+            sink.Put(chunk.data(), n);
+            continue;
+        }
+        const uint8_t* p = chunk.data();
+        const uint8_t* const end = p + n;
+        while (p < end && !sink.Full()) {
+            uint8_t* out = sink.Dest();
+            sink.Advance(size_t(packbits::Decode(p, end, out, sink.Limit(), state) - out));
+        }
+    }
+    if (!sink.Full()) DroppedBytes += int64_t(sink.EndStrip() + packbits::Unfinished(state));
 }
 
 void TTiff::ReadResolution(int32_t xOffset, int32_t yOffset) {
@@ -457,7 +500,8 @@ void TTiff::Draw(int32_t col, int32_t row, int32_t cols, int32_t rows, long doub
     WorkBitmap->SetHeight(static_cast<int>(picRows));
     for (int64_t y = 0; y < picRows; ++y) {
         const uint8_t* src;
-        if (w.Row + y * w.Step < RowsWritten) {
+        const int64_t sheetRow = w.Row + y * w.Step;
+        if (sheetRow >= FirstRow && sheetRow < int64_t(FirstRow) + RowsWritten) {
             src = sheetRows.Get(offset, readLen);
         } else {
             missing.resize(readLen);
@@ -574,8 +618,8 @@ void TTiff::SaveBitmap(int32_t col, int32_t row, int32_t cols, int32_t rows, lon
 }
 
 bool TTiff::HoldsRows(int32_t row, int32_t rows) const {
-    const int64_t last = std::min<int64_t>(int64_t(row) + rows, Height);
-    return last <= RowsWritten;
+    const int64_t end = std::min<int64_t>(int64_t(row) + rows, Height);
+    return end <= row || (row >= FirstRow && end <= int64_t(FirstRow) + RowsWritten);
 }
 
 bool TTiff::PixelAt(int32_t col, int32_t row, uint8_t& value) const {

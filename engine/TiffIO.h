@@ -43,6 +43,10 @@ public:
     TTiff& operator=(const TTiff&) = delete;
 
     void OpenFile(const std::string& sheetPath);
+    // Opens a sheet as OpenFile does but unpacks only the strips that hold rows firstRow
+    // to firstRow + rowCount - 1; only those rows are written, at their place in the scratch
+    // file. For a window of a large sheet, where the rest is never shown.
+    void OpenRows(const std::string& sheetPath, int32_t firstRow, int32_t rowCount);
     void ReadResolution(int32_t xOffset, int32_t yOffset);
     void Draw(int32_t col, int32_t row, int32_t cols, int32_t rows, long double rate);
     void SaveBitmap(int32_t col, int32_t row, int32_t cols, int32_t rows, long double rate,
@@ -79,6 +83,8 @@ public:
     std::string SheetName;
     int32_t StripCount = 0;
     int32_t RowsWritten = 0;
+    // The first row the scratch file holds: 0, but for OpenRows.
+    int32_t FirstRow = 0;
     // Bytes the last open unpacked but could not place: incomplete rows at the ends of
     // strips and count bytes whose value never came.
     int64_t DroppedBytes = 0;
@@ -96,9 +102,15 @@ public:
     std::array<TDirEntry, 15> DirEntries{}; // 1 to 14
 
 private:
-    void UnpackStrips(int32_t compression);
+    void Open(const std::string& sheetPath, int64_t firstRow, int64_t rowCount);
+    void UnpackStrips(int32_t compression, int64_t firstRow, int64_t rowCount);
+    // The length one strip unpacks to, read and scanned without writing anything.
+    uint64_t StripLength(uint32_t offset, uint32_t byteCount, bool packed, std::vector<uint8_t>& chunk);
+    // Unpacks one strip into the sink; false once the sink wants no more.
+    void UnpackStrip(uint32_t offset, uint32_t byteCount, bool packed, TRowSink& sink,
+                     std::vector<uint8_t>& chunk);
     void UnpackEach(const std::vector<uint32_t>& offsets, const std::vector<uint32_t>& byteCounts,
-                    bool packed, TRowSink* sink);
+                    bool packed, TRowSink* sink, int64_t firstRow, int64_t rowCount);
     void AcquireSharedScratch();
     std::array<uint8_t, 256> PlateIndexTable() const;
 

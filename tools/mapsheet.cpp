@@ -182,9 +182,10 @@ struct TSheet {
     TTermProgress Gauge;
     std::unique_ptr<TTiff> Map;
 
-    // The sheet unpacks into scratchPath where one is given, else into a file of its own.
-    TSheet(const std::string& path, rt::TCanvasSurface* canvas,
-           const std::string& scratchPath = {}) {
+    // The sheet unpacks into scratchPath where one is given, else into a file of its own;
+    // with a row count, only those rows from firstRow on are unpacked.
+    TSheet(const std::string& path, rt::TCanvasSurface* canvas, const std::string& scratchPath = {},
+           int32_t firstRow = 0, int32_t rowCount = -1) {
         std::string sheet = path;
         if (path == "-") {
             Input = std::make_unique<TTempFile>();
@@ -194,7 +195,10 @@ struct TSheet {
         if (scratchPath.empty()) Scratch = std::make_unique<TTempFile>();
         Map = std::make_unique<TTiff>(canvas, scratchPath.empty() ? Scratch->Name() : scratchPath);
         if (::isatty(STDERR_FILENO)) Map->Gauge = &Gauge;
-        Map->OpenFile(sheet);
+        if (rowCount < 0)
+            Map->OpenFile(sheet);
+        else
+            Map->OpenRows(sheet, firstRow, rowCount);
     }
 
     static void CopyAll(int fd, const std::string& to) {
@@ -284,7 +288,8 @@ int Export(const std::vector<std::string>& args) {
     if (window)
         Require(mapsheet::ParseInts(a.Get("--window"), 4, win), "bad window: " + a.Get("--window"));
     const TPlates shown = PlateOptions(a);
-    TSheet s(a.Positional[0], nullptr);
+    // A window needs only its rows unpacked.
+    TSheet s(a.Positional[0], nullptr, {}, window ? win[1] : 0, window ? win[3] : -1);
     TTiff& m = *s.Map;
     UsePlates(shown, m);
     if (!window) win = {0, 0, m.Width, m.Height};
@@ -309,10 +314,10 @@ int Render(const std::vector<std::string>& args) {
                 "bad zoom rate: " + a.Get("--rate"));
     const TPlates shown = PlateOptions(a);
     rt::TBitmapCanvas canvas(width, height);
-    TSheet s(a.Positional[0], &canvas);
+    const int32_t cols = int32_t(width / rate), rows = int32_t(height / rate);
+    TSheet s(a.Positional[0], &canvas, {}, at[1], rows); // only the rows the view shows
     UsePlates(shown, *s.Map);
     const TTiff& m = *s.Map;
-    const int32_t cols = int32_t(width / rate), rows = int32_t(height / rate);
     RequirePixel(m, at[0], at[1], cols, rows, rate);
     // A written picture must not show rows a damaged sheet did not give.
     if (!m.HoldsRows(at[1], rows)) throw rt::EInOutError(rt::kReadPastEnd);

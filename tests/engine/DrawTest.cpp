@@ -214,3 +214,46 @@ TEST_F(DrawTest, AScratchFileCutBehindItsBackFailsBeforeTouchingTheCanvas) {
     d.Draw(0, 0, 4, 2, 1);
     EXPECT_EQ(c.Transfers, 1);
 }
+
+TEST_F(DrawTest, ASheetOpenedForSomeRowsDrawsAndExportsThemAsAWholeOpenDoes) {
+    // Strips of a few rows each, literal runs among them, so that a window starts and ends
+    // inside strips.
+    Raster = sample::PaintSample(300, 260, 9);
+    sample::TSheetOptions o;
+    o.StripBytes = 900;
+    o.LiteralRuns = true;
+    const std::string sheet = PutSample("w.tif", Raster, o);
+    Map.OpenFile(sheet);
+    for (auto [first, count] : {std::pair{0, 260}, std::pair{37, 50}, std::pair{200, 500}, std::pair{259, 1}}) {
+        TCountingCanvas whole = Fresh(320, 120), part = Fresh(320, 120);
+        TTiff a(&whole, Dir.File("a.tmp")), b(&part, Dir.File("b.tmp"));
+        a.OpenFile(sheet);
+        b.OpenRows(sheet, first, count);
+        const int held = std::min(count, 260 - first);
+        EXPECT_EQ(b.FirstRow, first);
+        EXPECT_EQ(b.RowsWritten, held);
+        // The rows are at their place; nothing is written past them.
+        const auto bytes = testing_support::ReadAll(Dir.File("b.tmp"));
+        ASSERT_EQ(bytes.size(), size_t(first + held) * 300);
+        EXPECT_TRUE(std::equal(bytes.begin() + first * 300, bytes.end(), Raster.Pixels.begin() + first * 300));
+        for (TTiff* t : {&a, &b}) {
+            t->PlateVisible = AllVisible();
+            t->PlateColor = ViewerColours();
+        }
+        for (double rate : {1.0, 0.5, 2.0}) {
+            a.Draw(10, first, 300, int(held / rate), rate);
+            b.Draw(10, first, 300, int(held / rate), rate);
+            EXPECT_TRUE(Same(whole.Bitmap(), part.Bitmap())) << first << " " << rate;
+        }
+        a.SaveBitmap(5, first, 200, held, 0.5L, Dir.File("a.bmp"));
+        b.SaveBitmap(5, first, 200, held, 0.5L, Dir.File("b.bmp"));
+        EXPECT_EQ(testing_support::ReadAll(Dir.File("a.bmp")), testing_support::ReadAll(Dir.File("b.bmp")));
+        // Rows it did not unpack: the background in a view, a refusal in a file.
+        EXPECT_EQ(b.HoldsRows(first, held), true);
+        if (first > 0) {
+            EXPECT_FALSE(b.HoldsRows(first - 1, 2));
+            EXPECT_EQ(ErrorOf([&] { b.SaveBitmap(0, first - 1, 10, 2, 1, Dir.File("c.bmp")); }),
+                      "ファイルの末尾以降を読み込みました");
+        }
+    }
+}
