@@ -334,7 +334,8 @@ void TTiff::UnpackEach(const std::vector<uint32_t>& offsets,
                 rowsBefore += rows;
                 continue;
             }
-            sink->SkipRows(std::max<int64_t>(firstRow - rowsBefore, 0));
+            // The first strip of the window may begin before it; the buffer is empty then.
+            if (rowsBefore < firstRow) sink->SkipRows(firstRow - rowsBefore);
             rowsBefore += rows;
         }
         UnpackStrip(offset, byteCount, packed, *sink, chunk);

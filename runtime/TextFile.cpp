@@ -8,25 +8,23 @@ constexpr size_t kChunk = 64 * 1024;
 
 void TTextFile::Reset() {
     Out.clear();
-    Buf.clear();
-    BufPos = 0;
+    BufLen = BufPos = 0;
     File.Reset();
 }
 
 void TTextFile::Rewrite() {
     Out.clear();
-    Buf.clear();
-    BufPos = 0;
+    BufLen = BufPos = 0;
     File.Rewrite();
 }
 
 bool TTextFile::Fill() {
-    if (BufPos < Buf.size()) return true;
-    Buf.resize(kChunk);
-    size_t n = File.ReadSome(Buf.data(), Buf.size());
-    Buf.resize(n);
+    if (BufPos < BufLen) return true;
+    // Taken once, not cleared: only the bytes read are ever looked at.
+    if (!Buf) Buf = std::make_unique_for_overwrite<char[]>(kChunk);
+    BufLen = File.ReadSome(Buf.get(), kChunk);
     BufPos = 0;
-    return n > 0;
+    return BufLen > 0;
 }
 
 int TTextFile::Peek() {

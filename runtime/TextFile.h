@@ -3,6 +3,7 @@
 
 #include "runtime/BinaryFile.h"
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -33,8 +34,8 @@ private:
     void Flush();
 
     TBinaryFile File;
-    std::vector<char> Buf;
-    size_t BufPos = 0;
+    std::unique_ptr<char[]> Buf;
+    size_t BufLen = 0, BufPos = 0;
     std::string Out;
 };
 

@@ -241,8 +241,8 @@ TEST_F(DrawTest, ASheetOpenedForSomeRowsDrawsAndExportsThemAsAWholeOpenDoes) {
             t->PlateColor = ViewerColours();
         }
         for (double rate : {1.0, 0.5, 2.0}) {
-            a.Draw(10, first, 300, int(held / rate), rate);
-            b.Draw(10, first, 300, int(held / rate), rate);
+            a.Draw(10, first, 300, held, rate);
+            b.Draw(10, first, 300, held, rate);
             EXPECT_TRUE(Same(whole.Bitmap(), part.Bitmap())) << first << " " << rate;
         }
         a.SaveBitmap(5, first, 200, held, 0.5L, Dir.File("a.bmp"));
