@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <limits>
 
 namespace packbits {
 
@@ -57,13 +56,6 @@ struct TWriter {
     }
 };
 
-struct TCounter {
-    uint64_t Total = 0;
-    static size_t Room() { return std::numeric_limits<size_t>::max(); }
-    void Literal(const uint8_t*, size_t n) { Total += n; }
-    void Run(uint8_t, size_t n) { Total += n; }
-};
-
 } // namespace
 
 uint8_t* Decode(const uint8_t*& in, const uint8_t* inEnd, uint8_t* out, uint8_t* outEnd,
@@ -74,9 +66,51 @@ uint8_t* Decode(const uint8_t*& in, const uint8_t* inEnd, uint8_t* out, uint8_t*
 }
 
 uint64_t Scan(const uint8_t* in, const uint8_t* inEnd, TState& state) {
-    TCounter counter;
-    Walk(in, inEnd, state, counter);
-    return counter.Total;
+    // What the last chunk left open first, then whole units in one tight loop: a window's
+    // first rows are found by scanning every strip before it.
+    const uint8_t* p = in;
+    uint64_t total = 0;
+    if (state.Pending < 0) { // a run whose value byte opens this chunk
+        if (p == inEnd) return 0;
+        total += uint64_t(1 - state.Pending);
+        state.Pending = 0;
+        ++p;
+    }
+    if (state.LiteralLeft > 0) {
+        const size_t take = std::min(size_t(state.LiteralLeft), size_t(inEnd - p));
+        p += take;
+        total += take;
+        state.LiteralLeft -= static_cast<uint32_t>(take);
+        if (state.LiteralLeft > 0) return total;
+    }
+    while (inEnd - p >= 2) {
+        const int n = static_cast<int8_t>(p[0]);
+        if (n < 0) {
+            if (n == -128) {
+                ++p;
+                continue;
+            }
+            total += uint64_t(1 - n);
+            p += 2;
+            continue;
+        }
+        const size_t length = size_t(n) + 1, there = size_t(inEnd - p) - 1;
+        if (there < length) { // the literal goes on in the next chunk
+            total += there;
+            state.LiteralLeft = static_cast<uint32_t>(length - there);
+            return total;
+        }
+        total += length;
+        p += 1 + length;
+    }
+    if (p < inEnd) { // a count byte whose bytes are in the next chunk
+        const int n = static_cast<int8_t>(*p);
+        if (n >= 0)
+            state.LiteralLeft = uint32_t(n) + 1;
+        else if (n != -128)
+            state.Pending = n;
+    }
+    return total;
 }
 
 uint32_t Unfinished(const TState& state) {
