@@ -61,7 +61,38 @@ struct TWriter {
 uint8_t* Decode(const uint8_t*& in, const uint8_t* inEnd, uint8_t* out, uint8_t* outEnd,
                 TState& state) {
     TWriter writer{out, outEnd};
-    in = Walk(in, inEnd, state, writer);
+    const uint8_t* p = in;
+    // Whole units in a tight loop while the room takes any unit with a margin: a run is
+    // filled in 16-byte steps, which may write past its end but never past the room.
+    constexpr size_t kMargin = kMaxRun + 16;
+    if (state.Pending == 0 && state.LiteralLeft == 0) {
+        uint8_t* o = out;
+        while (inEnd - p >= 2 && size_t(outEnd - o) >= kMargin) {
+            const int n = static_cast<int8_t>(p[0]);
+            if (n < 0) {
+                if (n == -128) {
+                    ++p;
+                    continue;
+                }
+                const size_t count = size_t(1 - n);
+                const uint64_t pattern = 0x0101010101010101ull * p[1];
+                for (size_t k = 0; k < count; k += 16) {
+                    std::memcpy(o + k, &pattern, 8);
+                    std::memcpy(o + k + 8, &pattern, 8);
+                }
+                o += count;
+                p += 2;
+                continue;
+            }
+            const size_t length = size_t(n) + 1;
+            if (size_t(inEnd - p) - 1 < length) break; // the literal goes on in the next chunk
+            std::memcpy(o, p + 1, length);
+            o += length;
+            p += 1 + length;
+        }
+        writer.Out = o;
+    }
+    in = Walk(p, inEnd, state, writer);
     return writer.Out;
 }
 
