@@ -43,13 +43,11 @@ TOutputFile::TOutputFile(const std::string& path) : Target(path) {
     const std::string dir = ExtractFileDir(path);
     std::string leaf = ".";
     leaf += ExtractFileName(path);
-    leaf += ".XXXXXX";
-    std::string name = JoinPath(dir, leaf);
-    TSignalBlock block;
-    int fd = ::mkstemp(name.data());
-    if (fd < 0) RaiseIoErrorFor(path);
-    Temp = name;
-    Cleanup = std::make_unique<TCleanupEntry>(Temp);
+    leaf += ".";
+    TRegisteredFile made = CreateRegistered(JoinPath(dir, leaf));
+    const int fd = made.Fd;
+    Temp = made.Path;
+    Cleanup = std::move(made.Entry);
     // The replacement keeps the target's mode; a new file gets what creating it would.
     const mode_t mode = exists ? (st.st_mode & 07777) : (0666 & ~CurrentUmask());
     ::fchmod(fd, mode);

@@ -1,7 +1,11 @@
 #include "runtime/SignalCleanup.h"
 
+#include "runtime/BinaryFile.h"
+
 #include <atomic>
+#include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <unistd.h>
 
 namespace rt {
@@ -29,12 +33,6 @@ void OnSignal(int sig) {
 
 } // namespace
 
-TSignalBlock::TSignalBlock() {
-    ::pthread_sigmask(SIG_BLOCK, &gSignals, &Old);
-}
-TSignalBlock::~TSignalBlock() {
-    ::pthread_sigmask(SIG_SETMASK, &Old, nullptr);
-}
 
 void RemoveFilesOnSignals(std::initializer_list<int> signals) {
     sigemptyset(&gSignals);
@@ -63,6 +61,18 @@ TCleanupEntry::TCleanupEntry(const std::string& path) {
 
 TCleanupEntry::~TCleanupEntry() {
     if (Slot >= 0) gSlots[Slot].State.store(0);
+}
+
+TRegisteredFile CreateRegistered(const std::string& prefix) {
+    static std::atomic<unsigned> count{0};
+    for (;;) {
+        TRegisteredFile f;
+        f.Path = prefix + std::to_string(::getpid()) + "-" + std::to_string(count++);
+        f.Entry = std::make_unique<TCleanupEntry>(f.Path);
+        f.Fd = ::open(f.Path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (f.Fd >= 0) return f;
+        if (errno != EEXIST) RaiseIoErrorFor(prefix); // left by a process of the same number
+    }
 }
 
 } // namespace rt

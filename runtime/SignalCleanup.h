@@ -1,31 +1,20 @@
 #pragma once
 // Files that must not outlive the process when a signal ends it: a fatal signal removes
-// every registered file of this process, then ends the process by the same signal. Names
-// are registered with the signals blocked, so the handler only ever sees a complete name.
+// every registered file of this process, then ends the process by the same signal. A slot
+// is marked complete only once its name is whole, so the handler only ever sees whole names.
 
 #include <csignal>
 #include <initializer_list>
+#include <memory>
 #include <string>
 
 namespace rt {
 
-// Blocks the cleanup signals in this thread while it lives.
-class TSignalBlock {
-public:
-    TSignalBlock();
-    ~TSignalBlock();
-    TSignalBlock(const TSignalBlock&) = delete;
-    TSignalBlock& operator=(const TSignalBlock&) = delete;
-
-private:
-    sigset_t Old;
-};
-
 // Installs the handler for these signals (e.g. SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE).
 void RemoveFilesOnSignals(std::initializer_list<int> signals);
 
-// A registered file; the registration ends with the object (the file stays). Call it with
-// the signals blocked (TSignalBlock) from the moment the file is made.
+// A registered file; the registration ends with the object (the file stays). A name is
+// registered before its file is made (see CreateRegistered).
 class TCleanupEntry {
 public:
     TCleanupEntry() = default;
@@ -37,5 +26,16 @@ public:
 private:
     int Slot = -1;
 };
+
+// Creates a new file (mode 0600, opened for reading and writing) named prefix followed by
+// this process's number and a count, registered before it exists, so that a signal in any
+// thread finds it or finds no file at all; a name of this process's is no other's. Answers
+// the descriptor; a failure raises EInOutError for the prefix.
+struct TRegisteredFile {
+    int Fd = -1;
+    std::string Path;
+    std::unique_ptr<TCleanupEntry> Entry;
+};
+TRegisteredFile CreateRegistered(const std::string& prefix);
 
 } // namespace rt

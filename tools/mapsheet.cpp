@@ -5,20 +5,26 @@
 #include "runtime/BinaryFile.h"
 #include "runtime/BitmapFile.h"
 #include "runtime/Errors.h"
+#include "runtime/FileSys.h"
 #include "runtime/OutputFile.h"
 #include "runtime/SignalCleanup.h"
 #include "tools/MapSheetArgs.h"
 #include "tools/SampleSheet.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
+#include <set>
 #include <string>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -39,9 +45,15 @@ const char* const kMainUsage =
 
 const std::map<std::string, std::string> kUsage = {
     {"info", "usage: mapsheet info SHEET\n"},
-    {"raster", "usage: mapsheet raster SHEET OUT\n"},
+    {"raster", "usage: mapsheet raster SHEET OUT\n"
+               "       mapsheet raster --out-dir DIR [--jobs N] SHEET...\n"
+               "  --out-dir DIR   one output per sheet, DIR/NAME.raw after the sheet's name\n"
+               "  --jobs N        sheets converted at once (default: the number of cores)\n"},
     {"export", "usage: mapsheet export SHEET OUT.bmp [--rate R] [--window COL,ROW,COLS,ROWS]\n"
                "                        [--hide PLATES] [--color K=RRGGBB]...\n"
+               "       mapsheet export --out-dir DIR [--jobs N] [options] SHEET...\n"
+               "  --out-dir DIR   one bitmap per sheet, DIR/NAME.bmp after the sheet's name\n"
+               "  --jobs N        sheets converted at once (default: the number of cores)\n"
                "  --rate R        1, 1/2, 1/4 ... 1/64, or the same as a decimal: 0.5, 0.25 ...\n"
                "                  (default 1)\n"
                "  --window ...    the part of the sheet to write (default the whole sheet)\n"
@@ -74,13 +86,11 @@ class TTempFile {
 public:
     TTempFile() {
         const char* tmp = std::getenv("TMPDIR");
-        Path = std::string(tmp && *tmp ? tmp : "/tmp") + "/mapsheet-XXXXXX";
-        const std::string pattern = Path;
-        rt::TSignalBlock block;
-        int fd = ::mkstemp(Path.data());
-        if (fd < 0) rt::RaiseIoErrorFor(pattern);
-        ::close(fd);
-        Cleanup = std::make_unique<rt::TCleanupEntry>(Path);
+        rt::TRegisteredFile made =
+            rt::CreateRegistered(std::string(tmp && *tmp ? tmp : "/tmp") + "/mapsheet-");
+        ::close(made.Fd);
+        Path = made.Path;
+        Cleanup = std::move(made.Entry);
     }
     ~TTempFile() { ::unlink(Path.c_str()); }
     TTempFile(const TTempFile&) = delete;
@@ -184,8 +194,8 @@ struct TSheet {
 
     // The sheet unpacks into scratchPath where one is given, else into a file of its own;
     // with a row count, only those rows from firstRow on are unpacked.
-    TSheet(const std::string& path, rt::TCanvasSurface* canvas, const std::string& scratchPath = {},
-           int32_t firstRow = 0, int32_t rowCount = -1) {
+    TSheet(const std::string& path, rt::TCanvasSurface* canvas, bool progress,
+           const std::string& scratchPath = {}, int32_t firstRow = 0, int32_t rowCount = -1) {
         std::string sheet = path;
         if (path == "-") {
             Input = std::make_unique<TTempFile>();
@@ -194,7 +204,7 @@ struct TSheet {
         }
         if (scratchPath.empty()) Scratch = std::make_unique<TTempFile>();
         Map = std::make_unique<TTiff>(canvas, scratchPath.empty() ? Scratch->Name() : scratchPath);
-        if (::isatty(STDERR_FILENO)) Map->Gauge = &Gauge;
+        if (progress && ::isatty(STDERR_FILENO)) Map->Gauge = &Gauge;
         if (rowCount < 0)
             Map->OpenFile(sheet);
         else
@@ -246,7 +256,7 @@ void UsePlates(const TPlates& p, TTiff& map) {
 int Info(const std::vector<std::string>& args) {
     TArgs a = ParseArgs(args, {}, {});
     Require(a.Positional.size() == 1, "info takes one sheet");
-    TSheet s(a.Positional[0], nullptr);
+    TSheet s(a.Positional[0], nullptr, true);
     const TTiff& m = *s.Map;
     std::printf("name: %s\nwidth: %d\nheight: %d\nxdpi: %d\nydpi: %d\nstrips: %d\nrows: %d\n",
                 m.SheetName.c_str(), m.Width, m.Height, m.XDpi, m.YDpi, m.StripCount,
@@ -256,17 +266,94 @@ int Info(const std::vector<std::string>& args) {
     return 0;
 }
 
-int Raster(const std::vector<std::string>& args) {
-    TArgs a = ParseArgs(args, {}, {});
-    Require(a.Positional.size() == 2, "raster takes a sheet and an output file");
-    rt::TOutputFile out(a.Positional[1]);
+// The name of a sheet's output in a directory: its file name up to the first ".", or the
+// whole file name where it has none.
+std::string OutputName(const std::string& sheet, const char* ext) {
+    std::string name = rt::ExtractFileName(sheet);
+    if (auto dot = name.find('.'); dot != 0 && dot != std::string::npos) name.resize(dot);
+    return name + ext;
+}
+
+// Converts many sheets, each into DIR/NAME.ext, jobs at a time, each with a scratch file of
+// its own. A failure is told for its sheet and the others go on; on a terminal one line
+// counts the sheets done.
+int RunBatch(const std::vector<std::string>& sheets, const std::string& outDir, const char* ext,
+             int jobs, const std::function<void(const std::string&, const std::string&)>& one) {
+    std::set<std::string> names;
+    for (const auto& sheet : sheets) {
+        Require(sheet != "-", "standard input is one sheet, not one of many");
+        Require(names.insert(OutputName(sheet, ext)).second,
+                "two sheets would write " + OutputName(sheet, ext));
+    }
+    if (!rt::ForceDirectories(outDir)) rt::RaiseIoErrorFor(rt::JoinPath(outDir, "x"));
+    const bool terminal = ::isatty(STDERR_FILENO);
+    std::atomic<size_t> next{0};
+    size_t done = 0, failed = 0;
+    std::mutex report;
+    auto work = [&] {
+        for (size_t i; (i = next++) < sheets.size();) {
+            std::string error;
+            try {
+                one(sheets[i], rt::JoinPath(outDir, OutputName(sheets[i], ext)));
+            } catch (const std::exception& e) {
+                error = e.what();
+            }
+            std::lock_guard<std::mutex> lock(report);
+            ++done;
+            if (!error.empty()) {
+                ++failed;
+                if (terminal) std::fputs("\r\033[K", stderr);
+                std::fprintf(stderr, "mapsheet: %s: %s\n", sheets[i].c_str(), error.c_str());
+            }
+            if (terminal) std::fprintf(stderr, "\rsheets done: %zu/%zu", done, sheets.size());
+        }
+    };
+    std::vector<std::thread> threads;
+    for (int t = 1; t < std::min<int>(jobs, int(sheets.size())); ++t) threads.emplace_back(work);
+    work();
+    for (auto& t : threads) t.join();
+    if (terminal && !sheets.empty()) std::fputc('\n', stderr);
+    return failed ? 1 : 0;
+}
+
+// The sheets and where their outputs go: "SHEET OUT", or "--out-dir DIR SHEET..." with
+// --jobs N at a time.
+struct TTargets {
+    std::vector<std::string> Sheets;
+    std::string Out, OutDir;
+    int Jobs = 1;
+};
+
+TTargets Targets(const TArgs& a, const char* command) {
+    TTargets t;
+    if (!a.Has("--out-dir")) {
+        Require(a.Positional.size() == 2,
+                std::string(command) + " takes a sheet and an output file");
+        Require(!a.Has("--jobs"), "--jobs goes with --out-dir");
+        t.Sheets = {a.Positional[0]};
+        t.Out = a.Positional[1];
+        return t;
+    }
+    Require(!a.Positional.empty(), std::string(command) + " --out-dir takes one or more sheets");
+    t.Sheets = a.Positional;
+    t.OutDir = a.Get("--out-dir");
+    int64_t jobs = std::max(1u, std::thread::hardware_concurrency());
+    if (a.Has("--jobs"))
+        Require(mapsheet::ParseInt(a.Get("--jobs"), 1, 256, jobs),
+                "bad job count: " + a.Get("--jobs"));
+    t.Jobs = int(jobs);
+    return t;
+}
+
+void RasterOne(const std::string& sheet, const std::string& outPath, bool progress) {
+    rt::TOutputFile out(outPath);
     if (!out.TempPath().empty()) {
         // The raster is the scratch file: unpacked straight into the output, no second pass.
-        TSheet s(a.Positional[0], nullptr, out.TempPath());
+        TSheet s(sheet, nullptr, progress, out.TempPath());
         out.Commit();
-        return 0;
+        return;
     }
-    TSheet s(a.Positional[0], nullptr);
+    TSheet s(sheet, nullptr, progress);
     rt::TBinaryFile in;
     in.Assign(s.Map->ScratchPath);
     in.Reset();
@@ -274,28 +361,59 @@ int Raster(const std::vector<std::string>& args) {
     while (size_t n = in.ReadSome(buf.data(), buf.size())) out.Write(buf.data(), n);
     in.Close();
     out.Commit();
-    return 0;
+}
+
+int Raster(const std::vector<std::string>& args) {
+    TArgs a = ParseArgs(args, {"--out-dir", "--jobs"}, {});
+    const TTargets t = Targets(a, "raster");
+    if (t.OutDir.empty()) {
+        RasterOne(t.Sheets[0], t.Out, true);
+        return 0;
+    }
+    return RunBatch(
+        t.Sheets, t.OutDir, ".raw", t.Jobs,
+        [](const std::string& sheet, const std::string& out) { RasterOne(sheet, out, false); });
+}
+
+struct TExportOptions {
+    long double Rate = 1;
+    bool Window = false;
+    std::array<int32_t, 4> Win{};
+    TPlates Shown;
+};
+
+void ExportOne(const std::string& sheet, const std::string& out, const TExportOptions& o,
+               bool progress) {
+    // A window needs only its rows unpacked.
+    TSheet s(sheet, nullptr, progress, {}, o.Window ? o.Win[1] : 0, o.Window ? o.Win[3] : -1);
+    TTiff& m = *s.Map;
+    UsePlates(o.Shown, m);
+    const std::array<int32_t, 4> win =
+        o.Window ? o.Win : std::array<int32_t, 4>{0, 0, m.Width, m.Height};
+    RequirePixel(m, win[0], win[1], win[2], win[3], o.Rate);
+    m.SaveBitmap(win[0], win[1], win[2], win[3], o.Rate, out);
 }
 
 int Export(const std::vector<std::string>& args) {
-    TArgs a = ParseArgs(args, {"--rate", "--window", "--hide", "--color"}, {});
-    Require(a.Positional.size() == 2, "export takes a sheet and an output file");
-    long double rate = 1;
+    TArgs a =
+        ParseArgs(args, {"--rate", "--window", "--hide", "--color", "--out-dir", "--jobs"}, {});
+    const TTargets t = Targets(a, "export");
+    TExportOptions o;
     if (a.Has("--rate"))
-        Require(mapsheet::ParseRate(a.Get("--rate"), rate), "bad rate: " + a.Get("--rate"));
-    std::array<int32_t, 4> win{};
-    bool window = a.Has("--window");
-    if (window)
-        Require(mapsheet::ParseInts(a.Get("--window"), 4, win), "bad window: " + a.Get("--window"));
-    const TPlates shown = PlateOptions(a);
-    // A window needs only its rows unpacked.
-    TSheet s(a.Positional[0], nullptr, {}, window ? win[1] : 0, window ? win[3] : -1);
-    TTiff& m = *s.Map;
-    UsePlates(shown, m);
-    if (!window) win = {0, 0, m.Width, m.Height};
-    RequirePixel(m, win[0], win[1], win[2], win[3], rate);
-    m.SaveBitmap(win[0], win[1], win[2], win[3], rate, a.Positional[1]);
-    return 0;
+        Require(mapsheet::ParseRate(a.Get("--rate"), o.Rate), "bad rate: " + a.Get("--rate"));
+    o.Window = a.Has("--window");
+    if (o.Window)
+        Require(mapsheet::ParseInts(a.Get("--window"), 4, o.Win),
+                "bad window: " + a.Get("--window"));
+    o.Shown = PlateOptions(a);
+    if (t.OutDir.empty()) {
+        ExportOne(t.Sheets[0], t.Out, o, true);
+        return 0;
+    }
+    return RunBatch(t.Sheets, t.OutDir, ".bmp", t.Jobs,
+                    [&o](const std::string& sheet, const std::string& out) {
+                        ExportOne(sheet, out, o, false);
+                    });
 }
 
 int Render(const std::vector<std::string>& args) {
@@ -315,7 +433,7 @@ int Render(const std::vector<std::string>& args) {
     const TPlates shown = PlateOptions(a);
     rt::TBitmapCanvas canvas(width, height);
     const int32_t cols = int32_t(width / rate), rows = int32_t(height / rate);
-    TSheet s(a.Positional[0], &canvas, {}, at[1], rows); // only the rows the view shows
+    TSheet s(a.Positional[0], &canvas, true, {}, at[1], rows); // only the rows the view shows
     UsePlates(shown, *s.Map);
     const TTiff& m = *s.Map;
     RequirePixel(m, at[0], at[1], cols, rows, rate);

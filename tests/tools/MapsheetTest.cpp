@@ -322,3 +322,39 @@ TEST(MapsheetArgs, Rates) {
     EXPECT_EQ(c[5], 0x00FF0000u);
     EXPECT_FALSE(mapsheet::ParseColor("5=00FF", c));
 }
+
+TEST_F(MapsheetTest, AWholeDiscAtOnce) {
+    // Three good sheets, a missing one and one that ends early: every good one converted as
+    // alone, every failure told for its sheet, and the status 1.
+    for (int k = 1; k <= 3; ++k)
+        Sheet("C" + std::to_string(k) + ".tif", 300 + 40 * k, 200, uint32_t(k));
+    sample::TSheetOptions damaged;
+    damaged.StatedHeight = 90;
+    sample::WriteSheet(Dir.File("D.tif"), sample::PaintSample(50, 40, 4), damaged);
+    TRun r = Run(
+        "export --out-dir out --jobs 2 --rate 1/2 --hide 3 C1.tif C2.tif missing.tif C3.tif D.tif");
+    EXPECT_EQ(r.Code, 1);
+    EXPECT_NE(r.Err.find("mapsheet: missing.tif: ファイルが見つかりません\n"), std::string::npos)
+        << r.Err;
+    EXPECT_NE(r.Err.find("mapsheet: D.tif: ファイルの末尾以降を読み込みました\n"),
+              std::string::npos)
+        << r.Err;
+    for (int k = 1; k <= 3; ++k) {
+        const std::string name = "C" + std::to_string(k);
+        EXPECT_EQ(Run("export " + name + ".tif one.bmp --rate 0.5 --hide 3").Code, 0);
+        EXPECT_EQ(ReadAll(Dir.File("out/" + name + ".bmp")), ReadAll(Dir.File("one.bmp"))) << name;
+    }
+    EXPECT_FALSE(std::filesystem::exists(Dir.File("out/missing.bmp")));
+    EXPECT_FALSE(std::filesystem::exists(Dir.File("out/D.bmp")));
+    r = Run("raster --out-dir raw --jobs 3 C1.tif C2.tif C3.tif");
+    EXPECT_EQ(r.Code, 0) << r.Err;
+    EXPECT_EQ(r.Err, "");
+    EXPECT_TRUE(ReadAll(Dir.File("raw/C3.raw")) == Raster.Pixels);
+    // Two sheets that would write one file, or standard input among many, are refused.
+    std::filesystem::create_directories(Dir.File("other"));
+    std::filesystem::copy_file(Dir.File("C1.tif"), Dir.File("other/C1.tif"));
+    EXPECT_EQ(Run("export --out-dir out C1.tif other/C1.tif").Code, 2);
+    EXPECT_EQ(Run("raster --out-dir out - C1.tif").Code, 2);
+    EXPECT_EQ(Run("raster C1.tif o.raw --jobs 2").Code, 2);
+    EXPECT_EQ(LeftOver(), 0);
+}
