@@ -1,0 +1,169 @@
+// Whole processes: mapsheet against tiffcp and against itself, and its peak memory.
+//   bench_process MAPSHEET [--quick]
+// Each comparison runs its commands in turn, again and again, and takes the fastest run of
+// each, so that both sides meet the same load. --quick uses small sheets and few runs: it
+// shows the program works, not the figures.
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+struct TResult {
+    double Seconds = 0;
+    long PeakKiB = 0;
+    bool Ok = false;
+};
+
+// Runs argv with stdout and stderr to /dev/null.
+TResult RunOnce(const std::vector<std::string>& argv) {
+    const auto start = std::chrono::steady_clock::now();
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        int null = ::open("/dev/null", O_WRONLY);
+        ::dup2(null, STDOUT_FILENO);
+        ::dup2(null, STDERR_FILENO);
+        std::vector<char*> args;
+        for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+        args.push_back(nullptr);
+        ::execvp(args[0], args.data());
+        ::_exit(127);
+    }
+    int status = 0;
+    rusage usage{};
+    TResult r;
+    if (::wait4(pid, &status, 0, &usage) < 0) return r;
+    r.Seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    r.PeakKiB = usage.ru_maxrss;
+    r.Ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    return r;
+}
+
+// The fastest of runs interleaved with the others of the same comparison.
+std::vector<double> Fastest(const std::vector<std::vector<std::string>>& commands, int runs) {
+    std::vector<double> best(commands.size(), 1e9);
+    for (int i = 0; i < runs; ++i)
+        for (size_t c = 0; c < commands.size(); ++c) {
+            TResult r = RunOnce(commands[c]);
+            if (!r.Ok) {
+                std::fprintf(stderr, "bench_process: %s failed\n", commands[c][0].c_str());
+                std::exit(1);
+            }
+            best[c] = std::min(best[c], r.Seconds);
+        }
+    return best;
+}
+
+int gFailed = 0;
+bool gQuick = false;
+
+void Verdict(const std::string& what, double value, double target, bool below = true,
+             const char* unit = "") {
+    const bool holds = below ? value <= target : value >= target;
+    gFailed += !holds;
+    std::printf("ratio %-52s %7.3f%s  target %s %.2f  %s\n", what.c_str(), value, unit,
+                below ? "<=" : ">=", target, holds ? "holds" : "FAILS");
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: bench_process MAPSHEET [--quick]\n");
+        return 2;
+    }
+    const std::string mapsheet = argv[1];
+    gQuick = argc > 2 && std::strcmp(argv[2], "--quick") == 0;
+    std::string dir = (std::filesystem::current_path() / "bench-process-XXXXXX").string();
+    if (!::mkdtemp(dir.data())) return 1;
+    auto at = [&](const std::string& name) { return dir + "/" + name; };
+    auto sheet = [&](int w, int h, int seed = 1) {
+        std::string p =
+            at(std::to_string(w) + "x" + std::to_string(h) + "-" + std::to_string(seed) + ".tif");
+        RunOnce({mapsheet, "sample", p, "--width", std::to_string(w), "--height", std::to_string(h),
+                 "--seed", std::to_string(seed)});
+        return p;
+    };
+    const int runs = gQuick ? 1 : 7;
+    const std::pair<int, int> small = gQuick ? std::pair{200, 150} : std::pair{2000, 1500};
+    const std::vector<std::pair<int, int>> large =
+        gQuick ? std::vector<std::pair<int, int>>{{800, 600}, {1600, 1200}}
+               : std::vector<std::pair<int, int>>{{8000, 6000}, {16000, 12000}};
+    const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+    std::printf("%u cores, load %s\n", cores, [] {
+        double l[3] = {};
+        static char text[64];
+        std::snprintf(text, sizeof text, "%.2f", ::getloadavg(l, 3) > 0 ? l[0] : -1.0);
+        return text;
+    }());
+
+    // Unpacking to a file: mapsheet raster against tiffcp writing an uncompressed TIFF.
+    std::map<std::pair<int, int>, std::string> sheets;
+    for (auto size : large) sheets[size] = sheet(size.first, size.second);
+    for (auto size : large) {
+        const std::string s = sheets[size],
+                          name = std::to_string(size.first) + "x" + std::to_string(size.second);
+        auto t = Fastest(
+            {{mapsheet, "raster", s, at("out.raw")}, {"tiffcp", "-c", "none", s, at("out.tif")}},
+            runs);
+        Verdict("raster / tiffcp -c none, " + name, t[0] / t[1], 0.9);
+    }
+    // A view of a large sheet against unpacking it whole.
+    {
+        const auto size = large.back();
+        const std::string s = sheets[size];
+        const std::string view = gQuick ? "160x100" : "1600x1000";
+        const std::string where =
+            std::to_string(size.first / 4) + "," + std::to_string(size.second / 4);
+        auto t = Fastest({{mapsheet, "render", s, at("v.bmp"), "--view", view, "--at", where},
+                          {mapsheet, "info", s}},
+                         runs);
+        Verdict("render " + view + " at 1 / info, " + std::to_string(size.first) + "x" +
+                    std::to_string(size.second),
+                t[0] / t[1], 0.25);
+    }
+    // A disc at once: two jobs against one.
+    {
+        std::vector<std::string> disc;
+        const auto size = large.front();
+        const int count = gQuick ? 4 : 16;
+        for (int i = 0; i < count; ++i) disc.push_back(sheet(size.first, size.second, 100 + i));
+        std::vector<std::string> one = {mapsheet, "export", "--out-dir", at("disc"), "--jobs", "1"};
+        std::vector<std::string> two = {mapsheet, "export", "--out-dir", at("disc"), "--jobs", "2"};
+        one.insert(one.end(), disc.begin(), disc.end());
+        two.insert(two.end(), disc.begin(), disc.end());
+        auto t = Fastest({two, one}, gQuick ? 1 : 3);
+        Verdict("export of " + std::to_string(count) + " sheets, --jobs 2 / --jobs 1", t[0] / t[1],
+                cores >= 2 ? 0.65 : 1.1);
+        for (const auto& p : disc) std::filesystem::remove(p);
+    }
+    // Memory stays flat: peak resident memory of the largest sheet against the smallest.
+    {
+        const std::string tiny = sheet(small.first, small.second), big = sheets[large.back()];
+        auto peak = [&](std::vector<std::string> argv) { return RunOnce(argv).PeakKiB; };
+        for (const char* cmd : {"raster", "export", "render"}) {
+            auto with = [&](const std::string& s) {
+                if (std::strcmp(cmd, "render") == 0)
+                    return peak({mapsheet, "render", s, at("m.bmp"), "--view", "1600x1000"});
+                return peak(
+                    {mapsheet, cmd, s, at(std::strcmp(cmd, "raster") == 0 ? "m.raw" : "m.bmp")});
+            };
+            const long a = with(tiny), b = with(big);
+            std::printf("peak RSS of mapsheet %s: %ld KiB, then %ld KiB\n", cmd, a, b);
+            Verdict(std::string("memory growth of ") + cmd + " (MiB)", (b - a) / 1024.0, 2.0);
+        }
+    }
+    std::filesystem::remove_all(dir);
+    return gQuick ? 0 : (gFailed ? 1 : 0);
+}
