@@ -10,8 +10,8 @@ namespace {
 constexpr size_t kBatchBytes = 256 * 1024;
 } // namespace
 
-TRowSink::TRowSink(rt::TBinaryFile& file, size_t rowBytes, int64_t maxRows)
-    : File(file), RowBytes(std::max<size_t>(rowBytes, 1)),
+TRowSink::TRowSink(TWrite write, size_t rowBytes, int64_t maxRows)
+    : Write(std::move(write)), RowBytes(std::max<size_t>(rowBytes, 1)),
       Capacity(std::max<size_t>(1, kBatchBytes / RowBytes) * RowBytes), MaxRows(maxRows),
       Buffer(Capacity + packbits::kMaxRun), Done(maxRows <= 0) {}
 
@@ -49,7 +49,7 @@ void TRowSink::Flush() {
         Done = true;
     }
     if (rows > 0) {
-        File.Write(first, rows * RowBytes);
+        Write(first, rows * RowBytes);
         Rows += int64_t(rows);
     }
     const size_t used = (skipped + rows) * RowBytes;

@@ -1,16 +1,16 @@
 #pragma once
-// Gathers unpacked bytes into rows and appends whole rows to a file, many rows per write. A
-// run that crosses the end of a row goes on in the next row; at the end of a strip an
-// incomplete row is dropped. No more than a given number of rows is ever written.
-
-#include "runtime/BinaryFile.h"
+// Gathers unpacked bytes into rows and hands whole rows on, many rows at a time. A run that
+// crosses the end of a row goes on in the next row; at the end of a strip an incomplete
+// row is dropped. No more than a given number of rows is ever handed on.
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 class TRowSink {
 public:
-    TRowSink(rt::TBinaryFile& file, size_t rowBytes, int64_t maxRows);
+    using TWrite = std::function<void(const uint8_t* rows, size_t bytes)>;
+    TRowSink(TWrite write, size_t rowBytes, int64_t maxRows);
 
     // All the rows wanted are written: the rest of the sheet need not be unpacked.
     bool Full() const { return Done; }
@@ -31,7 +31,7 @@ public:
     void Flush();
 
 private:
-    rt::TBinaryFile& File;
+    TWrite Write;
     size_t RowBytes;
     size_t Capacity;
     int64_t MaxRows;

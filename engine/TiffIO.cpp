@@ -2,6 +2,7 @@
 
 #include "engine/PackBits.h"
 #include "engine/RowSink.h"
+#include "engine/StripDecoder.h"
 #include "runtime/BitmapFile.h"
 #include "runtime/Errors.h"
 #include "runtime/FileSys.h"
@@ -155,7 +156,9 @@ void TTiff::AcquireSharedScratch() {
     SharedDir.clear();
 }
 
-void TTiff::OpenFile(const std::string& sheetPath) { Open(sheetPath, 0, -1); }
+void TTiff::OpenFile(const std::string& sheetPath) {
+    Open(sheetPath, 0, -1);
+}
 
 void TTiff::OpenRows(const std::string& sheetPath, int32_t firstRow, int32_t rowCount) {
     Open(sheetPath, std::max(firstRow, 0), std::max(rowCount, 0));
@@ -292,10 +295,28 @@ void TTiff::UnpackStrips(int32_t compression, int64_t firstRow, int64_t rowCount
     RowsWritten = 0;
 
     const bool packed = compression == kPackBits;
-    std::unique_ptr<TRowSink> sink;
-    if (Width > 0 && Height > 0) sink = std::make_unique<TRowSink>(ScratchFile, size_t(Width), rowCount);
     // The rows go to their place: a window's rows behind a hole where the others would be.
     ScratchFile.Seek(firstRow * Width);
+    int64_t written = 0;
+    rt::TScopeExit counted(
+        [&] { RowsWritten = Width > 0 ? static_cast<int32_t>(written / Width) : 0; });
+    auto write = [&](const uint8_t* rows, size_t bytes) {
+        ScratchFile.Write(rows, bytes);
+        written += int64_t(bytes);
+    };
+    if (Width > 0 && Height > 0 && firstRow == 0 && rowCount == Height) {
+        // The whole sheet: strips are unpacked on a second core while this one writes.
+        TStripDecoder decoder(SourceFile, offsets, byteCounts, packed, size_t(Width), rowCount);
+        for (int32_t s = 0; s < StripCount; ++s) {
+            if (Gauge) Gauge->SetPosition(s);
+            rt::ProcessMessages();
+            if (StopRequested) throw rt::EAbort();
+            if (!decoder.Done()) DroppedBytes += decoder.TakeStrip(write);
+        }
+        return;
+    }
+    std::unique_ptr<TRowSink> sink;
+    if (Width > 0 && Height > 0) sink = std::make_unique<TRowSink>(write, size_t(Width), rowCount);
     try {
         UnpackEach(offsets, byteCounts, packed, sink.get(), firstRow, rowCount);
     } catch (...) {
@@ -305,14 +326,10 @@ void TTiff::UnpackStrips(int32_t compression, int64_t firstRow, int64_t rowCount
                 sink->Flush();
             } catch (...) {
             }
-            RowsWritten = static_cast<int32_t>(sink->RowsWritten());
         }
         throw;
     }
-    if (sink) {
-        sink->Flush();
-        RowsWritten = static_cast<int32_t>(sink->RowsWritten());
-    }
+    if (sink) sink->Flush();
 }
 
 void TTiff::UnpackEach(const std::vector<uint32_t>& offsets,
@@ -329,7 +346,8 @@ void TTiff::UnpackEach(const std::vector<uint32_t>& offsets,
         const uint32_t offset = offsets[size_t(s)], byteCount = byteCounts[size_t(s)];
         if (window) {
             // Each strip starts a row: its rows are known from its length alone.
-            const int64_t rows = int64_t(StripLength(offset, byteCount, packed, chunk) / uint64_t(Width));
+            const int64_t rows =
+                int64_t(StripLength(offset, byteCount, packed, chunk) / uint64_t(Width));
             if (rowsBefore + rows <= firstRow) {
                 rowsBefore += rows;
                 continue;
@@ -342,7 +360,8 @@ void TTiff::UnpackEach(const std::vector<uint32_t>& offsets,
     }
 }
 
-uint64_t TTiff::StripLength(uint32_t offset, uint32_t byteCount, bool packed, std::vector<uint8_t>& chunk) {
+uint64_t TTiff::StripLength(uint32_t offset, uint32_t byteCount, bool packed,
+                            std::vector<uint8_t>& chunk) {
     if (!packed) return byteCount;
     SourceFile.Seek(offset);
     packbits::TState state;

@@ -105,7 +105,8 @@ private:
     void Open(const std::string& sheetPath, int64_t firstRow, int64_t rowCount);
     void UnpackStrips(int32_t compression, int64_t firstRow, int64_t rowCount);
     // The length one strip unpacks to, read and scanned without writing anything.
-    uint64_t StripLength(uint32_t offset, uint32_t byteCount, bool packed, std::vector<uint8_t>& chunk);
+    uint64_t StripLength(uint32_t offset, uint32_t byteCount, bool packed,
+                         std::vector<uint8_t>& chunk);
     // Unpacks one strip into the sink; false once the sink wants no more.
     void UnpackStrip(uint32_t offset, uint32_t byteCount, bool packed, TRowSink& sink,
                      std::vector<uint8_t>& chunk);
