@@ -97,6 +97,12 @@ int64_t TBinaryFile::FileSize() const {
     return static_cast<int64_t>(st.st_size);
 }
 
+bool TBinaryFile::Reserve(int64_t bytes) {
+    if (!IsOpen()) throw EInOutError(kFileNotOpen);
+    if (bytes <= 0 || Sequential) return false;
+    return ::fallocate(Fd, FALLOC_FL_KEEP_SIZE, 0, off_t(bytes)) == 0;
+}
+
 int64_t TBinaryFile::SpaceAvailable() const {
     if (!IsOpen()) throw EInOutError(kFileNotOpen);
     struct statvfs vs {};
