@@ -271,7 +271,7 @@ void TTiff::Open(const std::string& sheetPath, int64_t firstRow, int64_t rowCoun
         int64_t(Width) * rowCount > ScratchFile.SpaceAvailable() + ScratchFile.FileSize())
         throw rt::EInOutError(rt::kDiskFull);
     // Taken at once, the space costs nothing row by row; where it cannot be, rows take it.
-    if (StripCount > 0) ScratchFile.Reserve((firstRow + rowCount) * Width);
+    if (StripCount > 0) ScratchFile.Reserve(firstRow * Width, rowCount * Width);
     if (StripCount > 0) UnpackStrips(compression, firstRow, rowCount);
 
     if (Gauge) Gauge->SetVisible(false);

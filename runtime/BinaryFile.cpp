@@ -97,10 +97,10 @@ int64_t TBinaryFile::FileSize() const {
     return static_cast<int64_t>(st.st_size);
 }
 
-bool TBinaryFile::Reserve(int64_t bytes) {
+bool TBinaryFile::Reserve(int64_t offset, int64_t bytes) {
     if (!IsOpen()) throw EInOutError(kFileNotOpen);
-    if (bytes <= 0 || Sequential) return false;
-    return ::fallocate(Fd, FALLOC_FL_KEEP_SIZE, 0, off_t(bytes)) == 0;
+    if (bytes <= 0 || offset < 0 || Sequential) return false;
+    return ::fallocate(Fd, FALLOC_FL_KEEP_SIZE, off_t(offset), off_t(bytes)) == 0;
 }
 
 int64_t TBinaryFile::SpaceAvailable() const {

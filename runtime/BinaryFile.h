@@ -41,9 +41,9 @@ public:
     int64_t FileSize() const;
     // Bytes that can still be written on the file's file system.
     int64_t SpaceAvailable() const;
-    // Takes the disk space for the first bytes of the file now, without changing its size,
+    // Takes the disk space for bytes from offset on now, without changing the file's size,
     // so that writing them later finds it ready; false where the file system cannot.
-    bool Reserve(int64_t bytes);
+    bool Reserve(int64_t offset, int64_t bytes);
 
     // Reads exactly count bytes; fewer is the short-read error (100).
     void Read(void* buffer, size_t count);
