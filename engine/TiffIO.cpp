@@ -9,6 +9,7 @@
 #include "runtime/FileView.h"
 #include "runtime/Hooks.h"
 #include "runtime/OutputFile.h"
+#include "runtime/PngFile.h"
 #include "runtime/ScopeExit.h"
 
 #include <algorithm>
@@ -637,6 +638,31 @@ void TTiff::SaveBitmap(int32_t col, int32_t row, int32_t cols, int32_t rows, lon
     if (pending > 0) out.Write(rowsOut.data(), pending * rowStride);
     ScratchFile.Close();
     out.Commit();
+}
+
+void TTiff::SavePng(int32_t col, int32_t row, int32_t cols, int32_t rows, long double rate,
+                    const std::string& fileName) {
+    if (!Loaded || rate > 1) return;
+    const TWindow w = ClipWindow(Width, Height, col, row, cols, rows, rate);
+    if (w.Empty()) return;
+    if (!HoldsRows(int32_t(w.Row), int32_t(w.Rows))) throw rt::EInOutError(rt::kReadPastEnd);
+    const size_t readLen = static_cast<size_t>(std::min(w.OutCols * w.Step, w.Cols));
+    rt::TScopeExit closeScratch([this] { ScratchFile.CloseQuietly(); });
+    ScratchFile.Assign(ScratchPath);
+    ScratchFile.Reset();
+    rt::TFileView sheetRows(ScratchFile, readLen);
+    std::vector<rt::TColor> palette(PlateColor.begin(), PlateColor.end());
+    palette.resize(16, rt::kWhite);
+    const std::array<uint8_t, 256> index = PlateIndexTable();
+    // The bitmap's grid, which starts at the window's bottom row, from its top row down.
+    rt::SavePng8(fileName, uint32_t(w.OutCols), uint32_t(w.OutRows), palette, PixelsPerMetre(XDpi),
+                 PixelsPerMetre(YDpi), [&](uint32_t y, uint8_t* out) {
+                     const int64_t sheetRow =
+                         w.Row + w.Rows - 1 - (w.OutRows - 1 - int64_t(y)) * w.Step;
+                     const uint8_t* src = sheetRows.Get(sheetRow * Width + w.Col, readLen);
+                     for (int64_t x = 0; x < w.OutCols; ++x) out[x] = index[src[x * w.Step]];
+                 });
+    ScratchFile.Close();
 }
 
 bool TTiff::HoldsRows(int32_t row, int32_t rows) const {

@@ -51,6 +51,9 @@ public:
     void Draw(int32_t col, int32_t row, int32_t cols, int32_t rows, long double rate);
     void SaveBitmap(int32_t col, int32_t row, int32_t cols, int32_t rows, long double rate,
                     const std::string& fileName);
+    // The picture SaveBitmap writes, as an 8-bit PNG with the same 16 colours.
+    void SavePng(int32_t col, int32_t row, int32_t cols, int32_t rows, long double rate,
+                 const std::string& fileName);
     void InitPalette();
 
     // The pixel byte at a sheet position, from the scratch file; false where there is none.

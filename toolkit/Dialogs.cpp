@@ -29,7 +29,17 @@ std::optional<std::string> RunFileDialog(const TFileRequest& r) {
     d.setFileMode(QFileDialog::AnyFile);
     d.setOption(QFileDialog::HideNameFilterDetails, r.Save);
     d.setNameFilters(QString::fromStdString(QtFilters(r.Filter)).split(";;"));
-    if (!r.DefaultExt.empty()) d.setDefaultSuffix(QString::fromStdString(r.DefaultExt));
+    if (!r.DefaultExt.empty()) {
+        d.setDefaultSuffix(QString::fromStdString(r.DefaultExt));
+        // A name typed without an extension takes the one of the type chosen in the list.
+        QObject::connect(&d, &QFileDialog::filterSelected, &d, [&d](const QString& filter) {
+            const qsizetype at = filter.indexOf("*.");
+            if (at < 0) return;
+            qsizetype end = at + 2;
+            while (end < filter.size() && filter[end].isLetterOrNumber()) ++end;
+            if (end > at + 2) d.setDefaultSuffix(filter.mid(at + 2, end - at - 2).toLower());
+        });
+    }
     if (d.exec() != QDialog::Accepted || d.selectedFiles().isEmpty()) return std::nullopt;
     return d.selectedFiles().first().toStdString();
 }

@@ -7,6 +7,7 @@
 #include "runtime/Errors.h"
 #include "runtime/FileSys.h"
 #include "runtime/OutputFile.h"
+#include "runtime/PngFile.h"
 #include "runtime/SignalCleanup.h"
 #include "tools/MapSheetArgs.h"
 #include "tools/SampleSheet.h"
@@ -37,7 +38,8 @@ const char* const kMainUsage =
     "  info SHEET              the sheet's name, size, resolution, strips and rows\n"
     "  raster SHEET OUT        the unpacked raster, rows of WIDTH bytes, top row first\n"
     "  export SHEET OUT.bmp    a 16-colour bitmap of the sheet, as the save command writes\n"
-    "  render SHEET OUT.bmp    a 24-bit bitmap of what a view of the viewer shows\n"
+    "                          (OUT.png: the same picture as an 8-bit PNG)\n"
+    "  render SHEET OUT.bmp    a 24-bit bitmap of what a view of the viewer shows (or OUT.png)\n"
     "  sample OUT.tif          a synthetic sheet\n"
     "\n"
     "SHEET - reads the sheet from standard input, OUT - writes to standard output.\n"
@@ -391,7 +393,10 @@ void ExportOne(const std::string& sheet, const std::string& out, const TExportOp
     const std::array<int32_t, 4> win =
         o.Window ? o.Win : std::array<int32_t, 4>{0, 0, m.Width, m.Height};
     RequirePixel(m, win[0], win[1], win[2], win[3], o.Rate);
-    m.SaveBitmap(win[0], win[1], win[2], win[3], o.Rate, out);
+    if (rt::IsPngName(out))
+        m.SavePng(win[0], win[1], win[2], win[3], o.Rate, out);
+    else
+        m.SaveBitmap(win[0], win[1], win[2], win[3], o.Rate, out);
 }
 
 int Export(const std::vector<std::string>& args) {
@@ -441,7 +446,10 @@ int Render(const std::vector<std::string>& args) {
     if (!m.HoldsRows(at[1], rows)) throw rt::EInOutError(rt::kReadPastEnd);
     canvas.FillRect({0, 0, width, height}, rt::kWhite);
     s.Map->Draw(at[0], at[1], cols, rows, rate);
-    rt::SaveBitmap24(canvas.Bitmap(), a.Positional[1]);
+    if (rt::IsPngName(a.Positional[1]))
+        rt::SavePng24(canvas.Bitmap(), a.Positional[1]);
+    else
+        rt::SaveBitmap24(canvas.Bitmap(), a.Positional[1]);
     return 0;
 }
 

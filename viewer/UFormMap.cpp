@@ -5,6 +5,7 @@
 #include "manage/UInit.h"
 #include "runtime/Errors.h"
 #include "runtime/FileSys.h"
+#include "runtime/PngFile.h"
 #include "runtime/ScopeExit.h"
 #include "toolkit/Application.h"
 #include "toolkit/Guard.h"
@@ -34,7 +35,7 @@ TFormMap::TFormMap(QWidget* parent, const std::string& scratchPath, const std::s
     resize(720, 455);
     OpenDialog.Filter = "Tiff (*.tif)|*.tif";
     SaveDialog.DefaultExt = "bmp";
-    SaveDialog.Filter = "Bitmap|*.Bmp";
+    SaveDialog.Filter = "Bitmap|*.Bmp|PNG|*.png";
     PlateChecks = {nullptr, chk1, chk2, chk3, chk4, chk5, chk6, chk7, chk8};
     PlateSwatches = {nullptr, col1, col2, col3, col4, col5, col6, col7, col8};
     for (int k = 1; k <= 8; ++k) {
@@ -303,8 +304,13 @@ void TFormMap::Button2Click() {
 void TFormMap::btnBmpSaveClick() {
     if (Busy()) return;
     if (!SaveDialog.Execute()) return;
-    MapImage->SaveBitmap(0, 0, MapImage->Width, MapImage->Height, static_cast<long double>(Rate),
-                         SaveDialog.FileName);
+    // The same picture as PNG where the user asks for it.
+    if (rt::IsPngName(SaveDialog.FileName))
+        MapImage->SavePng(0, 0, MapImage->Width, MapImage->Height, static_cast<long double>(Rate),
+                          SaveDialog.FileName);
+    else
+        MapImage->SaveBitmap(0, 0, MapImage->Width, MapImage->Height,
+                             static_cast<long double>(Rate), SaveDialog.FileName);
 }
 
 void TFormMap::Button1Click() {

@@ -1,5 +1,6 @@
 #include "runtime/Errors.h"
 #include "runtime/FileSys.h"
+#include "tests/PngRead.h"
 #include "tests/engine/EngineFixture.h"
 
 using namespace enginetest;
@@ -212,4 +213,30 @@ TEST_F(SaveTest, AnExportThatFailsLeavesTheFileItWouldReplace) {
     });
     if (rc == testing_support::kNoTmpfs) GTEST_SKIP() << "no tmpfs can be mounted here";
     EXPECT_EQ(rc, 0);
+}
+
+TEST_F(SaveTest, APngHoldsTheBitmapsPicture) {
+    // Windows, rates and plates as the bitmap has them: decoded by libpng, pixel for pixel
+    // the bitmap's, with the same 16 colours.
+    Open(sample::PaintSample(333, 250, 19), 400);
+    Map.PlateVisible[6] = false;
+    Map.PlateColor[8] = rt::RGB(1, 2, 3);
+    for (auto [col, row, cols, rows, rate] :
+         {std::tuple{0, 0, 333, 250, 1.0L}, std::tuple{7, 11, 300, 201, 0.25L},
+          std::tuple{100, 90, 500, 500, 1.0L / 8}, std::tuple{1, 2, 5, 3, 1.0L}}) {
+        Map.SaveBitmap(col, row, cols, rows, rate, Dir.File("p.bmp"));
+        Map.SavePng(col, row, cols, rows, rate, Dir.File("p.PNG"));
+        const auto bmp = testing_support::ReadBmp(testing_support::ReadAll(Dir.File("p.bmp")));
+        const auto png = testing_support::ReadPng(Dir.File("p.PNG"));
+        EXPECT_TRUE(png.Palette);
+        EXPECT_EQ(png.Colours, 16u);
+        EXPECT_EQ(png.Width, bmp.Width);
+        EXPECT_EQ(png.Height, bmp.Height);
+        EXPECT_TRUE(png.Rgb == bmp.Rgb) << col << "," << row << " at " << double(rate);
+    }
+    // Refused as the bitmap is, and a failure leaves no file.
+    Map.SavePng(0, 0, 333, 250, 2, Dir.File("none.png"));
+    EXPECT_FALSE(rt::FileExists(Dir.File("none.png")));
+    EXPECT_EQ(ErrorOf([&] { Map.SavePng(0, 0, 333, 250, 1, Dir.File("no/dir/x.png")); }),
+              "不正なファイル名です");
 }

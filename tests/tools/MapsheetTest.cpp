@@ -4,6 +4,7 @@
 #include "engine/Plates.h"
 #include "engine/TiffIO.h"
 #include "runtime/BitmapFile.h"
+#include "tests/PngRead.h"
 #include "tests/TestSupport.h"
 #include "tests/engine/EngineFixture.h"
 #include "tools/MapSheetArgs.h"
@@ -356,5 +357,24 @@ TEST_F(MapsheetTest, AWholeDiscAtOnce) {
     EXPECT_EQ(Run("export --out-dir out C1.tif other/C1.tif").Code, 2);
     EXPECT_EQ(Run("raster --out-dir out - C1.tif").Code, 2);
     EXPECT_EQ(Run("raster C1.tif o.raw --jobs 2").Code, 2);
+    EXPECT_EQ(LeftOver(), 0);
+}
+
+TEST_F(MapsheetTest, PngOutMeansTheSamePictures) {
+    // export and render write PNG for a name ending in .png, in any case: decoded, the
+    // pictures of the bitmaps of the same requests.
+    Sheet("s.tif", 700, 500, 12);
+    for (const char* args :
+         {"export s.tif X --rate 1/4 --hide 2", "export s.tif X --window 10,20,300,200",
+          "render s.tif X --view 320x200 --at 100,50 --rate 2 --color 0=102030"}) {
+        std::string cmd = args;
+        const size_t at = cmd.find(" X");
+        ASSERT_EQ(Run(cmd.replace(at, 2, " o.bmp")).Code, 0) << args;
+        cmd = args;
+        ASSERT_EQ(Run(cmd.replace(at, 2, " o.PnG")).Code, 0) << args;
+        const auto png = testing_support::ReadPng(Dir.File("o.PnG"));
+        EXPECT_EQ(png.Palette, cmd.rfind("export", 0) == 0) << args;
+        EXPECT_TRUE(png.Rgb == testing_support::ReadBmp(ReadAll(Dir.File("o.bmp"))).Rgb) << args;
+    }
     EXPECT_EQ(LeftOver(), 0);
 }

@@ -1,4 +1,5 @@
 #include "tests/LayoutCheck.h"
+#include "tests/PngRead.h"
 #include "tests/viewer/FormFixture.h"
 
 #include <QApplication>
@@ -202,7 +203,13 @@ TEST_F(FormMapTest, SaveWritesWhatTheEngineWrites) {
     t.SaveBitmap(0, 0, 900, 700, 0.25L, Dir.File("want.bmp"));
     EXPECT_TRUE(ReadAll(Dir.File("quarter.bmp")) == ReadAll(Dir.File("want.bmp")));
     EXPECT_EQ(Requests.back().DefaultExt, "bmp");
-    EXPECT_EQ(Requests.back().Filter, "Bitmap|*.Bmp");
+    EXPECT_EQ(Requests.back().Filter, "Bitmap|*.Bmp|PNG|*.png");
+    // The same picture as PNG: decoded, pixel for pixel the bitmap's.
+    Answers.push_back(Dir.File("quarter.png"));
+    Form->btnBmpSave->click();
+    const auto png = testing_support::ReadPng(Dir.File("quarter.png"));
+    EXPECT_TRUE(png.Palette);
+    EXPECT_TRUE(png.Rgb == testing_support::ReadBmp(ReadAll(Dir.File("want.bmp"))).Rgb);
 
     for (int i = 0; i < 3; ++i) Form->spnRate->UpButton()->click(); // x 2
     Answers.push_back(Dir.File("double.bmp"));

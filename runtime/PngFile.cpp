@@ -1,0 +1,106 @@
+#include "runtime/PngFile.h"
+
+#include "runtime/Errors.h"
+#include "runtime/OutputFile.h"
+#include "runtime/ScopeExit.h"
+
+#include <csetjmp>
+#include <png.h>
+#include <strings.h>
+
+namespace rt {
+
+namespace {
+
+// What libpng's callbacks share with the writer. libpng is C: an error leaves it by a jump
+// back to the writer, never by an exception through its frames.
+struct TPngSink {
+    TOutputFile* Out = nullptr;
+    std::exception_ptr Failure; // the output's own error, raised once libpng has let go
+};
+
+void WriteBytes(png_structp png, png_bytep data, png_size_t n) {
+    auto* sink = static_cast<TPngSink*>(png_get_io_ptr(png));
+    try {
+        sink->Out->Write(data, n);
+    } catch (...) {
+        sink->Failure = std::current_exception();
+        png_error(png, "write failed");
+    }
+}
+
+void Flush(png_structp) {}
+
+void OnError(png_structp png, png_const_charp) {
+    png_longjmp(png, 1);
+}
+void OnWarning(png_structp, png_const_charp) {}
+
+// Runs the whole write inside libpng's jump buffer; false when libpng gave up. No object
+// with a destructor lives between the setjmp and the calls that may jump back to it.
+bool WriteImage(png_structp png, png_infop info, uint32_t height,
+                const std::function<void(uint32_t, uint8_t*)>& fill, uint8_t* row) {
+    if (setjmp(png_jmpbuf(png))) return false;
+    png_write_info(png, info);
+    for (uint32_t y = 0; y < height; ++y) {
+        fill(y, row);
+        png_write_row(png, row);
+    }
+    png_write_end(png, info);
+    return true;
+}
+
+void Save(const std::string& path, uint32_t width, uint32_t height, bool palette,
+          const std::vector<TColor>& colours, int32_t xPpm, int32_t yPpm,
+          const std::function<void(uint32_t, uint8_t*)>& fill) {
+    TOutputFile out(path);
+    TPngSink sink{&out, nullptr};
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, OnError, OnWarning);
+    png_infop info = png ? png_create_info_struct(png) : nullptr;
+    // Whatever ends the write, a row that failed to be read included.
+    TScopeExit destroy([&] { png_destroy_write_struct(&png, &info); });
+    if (!info) throw TError("PNG を書き出せません");
+    std::vector<uint8_t> row(size_t(width) * (palette ? 1 : 3));
+    std::vector<png_color> entries;
+    for (TColor c : colours) entries.push_back({RedOf(c), GreenOf(c), BlueOf(c)});
+    bool ok = !setjmp(png_jmpbuf(png));
+    if (ok) {
+        png_set_write_fn(png, &sink, WriteBytes, Flush);
+        png_set_IHDR(png, info, width, height, 8,
+                     palette ? PNG_COLOR_TYPE_PALETTE : PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
+                     PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+        if (palette) png_set_PLTE(png, info, entries.data(), int(entries.size()));
+        if (xPpm > 0 && yPpm > 0)
+            png_set_pHYs(png, info, png_uint_32(xPpm), png_uint_32(yPpm), PNG_RESOLUTION_METER);
+        ok = WriteImage(png, info, height, fill, row.data());
+    }
+    if (sink.Failure) std::rethrow_exception(sink.Failure);
+    if (!ok) throw TError("PNG を書き出せません");
+    out.Commit();
+}
+
+} // namespace
+
+void SavePng8(const std::string& path, uint32_t width, uint32_t height,
+              const std::vector<TColor>& palette, int32_t xPixelsPerMetre, int32_t yPixelsPerMetre,
+              const std::function<void(uint32_t y, uint8_t* out)>& row) {
+    Save(path, width, height, true, palette, xPixelsPerMetre, yPixelsPerMetre, row);
+}
+
+void SavePng24(const TBitmap& bitmap, const std::string& path) {
+    Save(path, uint32_t(bitmap.Width()), uint32_t(bitmap.Height()), false, {}, 0, 0,
+         [&](uint32_t y, uint8_t* out) {
+             const uint8_t* s = bitmap.ScanLine(int(y));
+             for (int x = 0; x < bitmap.Width(); ++x, s += 3, out += 3) {
+                 out[0] = s[2];
+                 out[1] = s[1];
+                 out[2] = s[0];
+             }
+         });
+}
+
+bool IsPngName(const std::string& path) {
+    return path.size() >= 4 && ::strcasecmp(path.c_str() + path.size() - 4, ".png") == 0;
+}
+
+} // namespace rt

@@ -1,0 +1,27 @@
+#pragma once
+// PNG files through libpng, written whole or not at all (see TOutputFile): an 8-bit palette
+// picture whose rows are handed over one by one from the top, and a 24-bit bitmap as RGB.
+
+#include "runtime/Bitmap.h"
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace rt {
+
+// Writes a width x height palette picture: row(y, out) fills out (width palette indices)
+// with picture row y, y going from 0 (the top) down. The palette's colours are written in
+// its order; the resolution, when above 0, in pixels per metre.
+void SavePng8(const std::string& path, uint32_t width, uint32_t height,
+              const std::vector<TColor>& palette, int32_t xPixelsPerMetre, int32_t yPixelsPerMetre,
+              const std::function<void(uint32_t y, uint8_t* out)>& row);
+
+// Writes the bitmap as an RGB picture.
+void SavePng24(const TBitmap& bitmap, const std::string& path);
+
+// Whether a file name asks for PNG: it ends in ".png", in any case.
+bool IsPngName(const std::string& path);
+
+} // namespace rt
