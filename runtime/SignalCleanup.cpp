@@ -33,7 +33,6 @@ void OnSignal(int sig) {
 
 } // namespace
 
-
 void RemoveFilesOnSignals(std::initializer_list<int> signals) {
     sigemptyset(&gSignals);
     for (int sig : signals) sigaddset(&gSignals, sig);

@@ -10,4 +10,8 @@ namespace rt {
 // "" gives one empty part.
 std::vector<std::string> Split(const std::string& text, char sep);
 
+// Natural order without regard to ASCII case: runs of digits compare as numbers, so that
+// C2 comes before c3 and c3 before C10.
+bool NaturalLess(const std::string& a, const std::string& b);
+
 } // namespace rt

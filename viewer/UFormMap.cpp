@@ -7,13 +7,16 @@
 #include "runtime/FileSys.h"
 #include "runtime/PngFile.h"
 #include "runtime/ScopeExit.h"
+#include "runtime/Strings.h"
 #include "toolkit/Application.h"
 #include "toolkit/Guard.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QPainter>
+#include <algorithm>
 #include <cmath>
+#include <strings.h>
 
 std::unique_ptr<TTiff> MapImage;
 TFormMap* FormMap = nullptr;
@@ -186,21 +189,56 @@ void TFormMap::btnOpenClick() {
     OpenSheet(OpenDialog.FileName);
 }
 
-void TFormMap::OpenSheet(const std::string& path) {
+void TFormMap::OpenSheet(const std::string& path, bool keepPosition) {
     if (Busy()) return;
     rt::TScopeExit closeLater([this] {
         if (CloseAfterOpen) QMetaObject::invokeMethod(this, "close", Qt::QueuedConnection);
     });
+    const int col = scrH->Position(), row = scrV->Position();
     ++SheetsOpened;
+    // Taken before the open, so that leafing goes on past a sheet that cannot be read.
+    SheetPath = path;
+    ListSiblings();
     MapImage->OpenFile(path);
-    scrH->SetPosition(0);
-    scrV->SetPosition(0);
+    if (keepPosition) {
+        UpdateScrollRanges(); // the bars take the new sheet's ranges, then clamp
+        scrH->SetPosition(col);
+        scrV->SetPosition(row);
+    } else {
+        scrH->SetPosition(0);
+        scrV->SetPosition(0);
+    }
     RedrawView();
     Ready = true;
     btnBmpSave->setEnabled(true);
     btnCopy->setEnabled(true);
     // A damaged sheet is shown as far as it goes; the user hears once that it ends early.
     if (MapImage->RowsWritten < MapImage->Height) throw rt::EInOutError(rt::kReadPastEnd);
+}
+
+void TFormMap::ListSiblings() {
+    std::string dir = rt::ExtractFileDir(SheetPath), name = rt::ExtractFileName(SheetPath);
+    Sheets.clear();
+    for (std::string& entry : rt::ListDirectory(dir.empty() ? "." : dir))
+        if (entry.size() > 4 && ::strcasecmp(entry.c_str() + entry.size() - 4, ".tif") == 0 &&
+            rt::FileExists(rt::JoinPath(dir, entry)))
+            Sheets.push_back(std::move(entry));
+    std::sort(Sheets.begin(), Sheets.end(), rt::NaturalLess);
+    auto at = std::find(Sheets.begin(), Sheets.end(), name);
+    if (at == Sheets.end()) { // a sheet of another name: it is still the one shown
+        Sheets.clear();
+        return;
+    }
+    SheetIndex = size_t(at - Sheets.begin());
+}
+
+void TFormMap::LeafThrough(int direction) {
+    if (Busy() || SheetPath.empty()) return;
+    ListSiblings(); // the directory as it is now: a disc may have been changed meanwhile
+    if (Sheets.empty()) return;
+    const int64_t next = int64_t(SheetIndex) + direction;
+    if (next < 0 || next >= int64_t(Sheets.size())) return;
+    OpenSheet(rt::JoinPath(rt::ExtractFileDir(SheetPath), Sheets[size_t(next)]), true);
 }
 
 void TFormMap::btnMapMgrClick() {

@@ -58,7 +58,11 @@ public:
     void Button3Click();
 
     // The open command after its dialog: also used for the sheet named on the command line.
-    void OpenSheet(const std::string& path);
+    // Leafing through a disc keeps the scroll positions where the new sheet allows.
+    void OpenSheet(const std::string& path, bool keepPosition = false);
+    // Opens the next (or the previous) .tif file of the open sheet's directory in natural
+    // name order; at either end nothing happens.
+    void LeafThrough(int direction);
     // The manager window's ShowMgr, once that window exists.
     std::function<void()> ShowMgr;
     // Called when the window has closed.
@@ -128,6 +132,10 @@ private:
     TRedrawState CurrentRedrawState() const;
     std::optional<std::pair<TRedrawState, std::string>> LastRedrawFailure;
     int SheetsOpened = 0;
+    std::string SheetPath;           // the sheet last opened
+    std::vector<std::string> Sheets; // the .tif files of its directory, in natural order
+    size_t SheetIndex = 0;           // its place among them
+    void ListSiblings();
 
     bool Shown = false;
     bool CloseAfterOpen = false;

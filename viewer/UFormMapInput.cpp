@@ -209,6 +209,12 @@ bool TFormMap::ViewKeyDown(QKeyEvent* e) {
     case Qt::Key_1:
         ZoomAbout(1.0, cx, cy);
         return true;
+    case Qt::Key_Space:
+        LeafThrough(+1);
+        return true;
+    case Qt::Key_Backspace:
+        LeafThrough(-1);
+        return true;
     case Qt::Key_F:
         ZoomAbout(FitRate(), 0, 0);
         scrH->SetPosition(0);
@@ -273,6 +279,7 @@ void TFormMap::UpdateStatus() {
                         .arg(QString::fromStdString(MapImage->SheetName))
                         .arg(MapImage->Width)
                         .arg(MapImage->Height);
+    if (Sheets.size() > 1) sheet += QString("  (%1/%2)").arg(SheetIndex + 1).arg(Sheets.size());
     if (MapImage->RowsWritten < MapImage->Height)
         sheet += QString("  (%1 rows read)").arg(MapImage->RowsWritten);
     lblStatusSheet->setText(sheet);

@@ -1,12 +1,15 @@
 // Panning, the wheel, keys, shortcuts, drops and the status bar on the main window.
 
+#include "runtime/Strings.h"
 #include "tests/viewer/FormFixture.h"
 
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QTest>
 #include <QUrl>
+#include <algorithm>
 #include <cmath>
+#include <filesystem>
 
 namespace {
 
@@ -252,4 +255,67 @@ TEST_F(InputTest, StatusBarNamesTheSheetTheScaleAndThePlatesUnderThePointer) {
     EXPECT_EQ(Form->StatusScale().toStdString(), "x 2");
     QTest::mouseMove(Form->Image1, QPoint(11, 15));
     EXPECT_EQ(Form->StatusPointer().toStdString(), "5, 7  注記版 墨版 褐ﾏｽｸ版");
+}
+
+TEST_F(InputTest, SpaceAndBackspaceLeafThroughTheDisc) {
+    // Sheets of a disc directory in natural order, whatever the case of their names; other
+    // files are not sheets.
+    std::filesystem::create_directories(Dir.File("disc"));
+    const std::vector<std::pair<std::string, std::pair<int, int>>> disc = {
+        {"disc/C2.tif", {1200, 900}}, {"disc/c3.TIF", {800, 600}}, {"disc/C10.tif", {1500, 1000}}};
+    for (auto& [name, size] : disc) MakeSheet(name, size.first, size.second);
+    testing_support::WriteAll(Dir.File("disc/notes.txt"), {'x'});
+    LastOpened = Dir.File("disc/C2.tif");
+    Open(LastOpened);
+    SetRate(0.5);
+    Form->chk6->click();
+    Form->scrH->SetPosition(700);
+    Form->scrV->SetPosition(400);
+    EXPECT_EQ(Form->StatusSheet().toStdString(), "C2  1200 x 900  (1/3)");
+
+    Key(Qt::Key_Space);
+    EXPECT_EQ(MapImage->SheetName, "c3");
+    EXPECT_EQ(Form->StatusSheet().toStdString(), "c3  800 x 600  (2/3)");
+    // The rate and the plates stay; the positions are clamped to the smaller sheet.
+    EXPECT_EQ(Form->Rate, 0.5);
+    EXPECT_FALSE(Form->chk6->isChecked());
+    EXPECT_EQ(Form->scrH->Position(), Form->scrH->Max());
+    EXPECT_EQ(Form->scrV->Position(), Form->scrV->Max());
+    LastOpened = Dir.File("disc/c3.TIF");
+    EXPECT_TRUE(ViewIsRight());
+
+    Key(Qt::Key_Space);
+    EXPECT_EQ(MapImage->SheetName, "C10");
+    Key(Qt::Key_Space); // the last: no wrap
+    EXPECT_EQ(MapImage->SheetName, "C10");
+    Key(Qt::Key_Backspace);
+    Key(Qt::Key_Backspace);
+    EXPECT_EQ(MapImage->SheetName, "C2");
+    Key(Qt::Key_Backspace); // the first: nothing before it
+    EXPECT_EQ(MapImage->SheetName, "C2");
+    EXPECT_TRUE(Errors.empty());
+
+    // A damaged sheet among them is opened as the open command opens it: one message.
+    sample::TSheetOptions damaged;
+    damaged.StatedHeight = 300;
+    sample::WriteSheet(Dir.File("disc/C2a.tif"), sample::PaintSample(50, 40, 1), damaged);
+    Key(Qt::Key_Space);
+    EXPECT_EQ(MapImage->SheetName, "C2a");
+    EXPECT_EQ(Errors, std::vector<std::string>{"ファイルの末尾以降を読み込みました"});
+    // One that cannot be read at all is its message too, and the next key goes past it.
+    testing_support::WriteAll(Dir.File("disc/C2b.tif"), {'M', 'M', 0, 42});
+    Key(Qt::Key_Space);
+    EXPECT_FALSE(MapImage->Loaded);
+    EXPECT_EQ(Errors.size(), 2u);
+    Key(Qt::Key_Space);
+    EXPECT_EQ(MapImage->SheetName, "c3");
+    EXPECT_TRUE(MapImage->Loaded);
+}
+
+TEST(NaturalOrder, NumbersByValueLettersWithoutCase) {
+    std::vector<std::string> names = {"C10.tif", "c3.TIF",  "C2.tif",  "C02.tif",
+                                      "b.tif",   "C2a.tif", "C100.tif"};
+    std::sort(names.begin(), names.end(), rt::NaturalLess);
+    EXPECT_EQ(names, (std::vector<std::string>{"b.tif", "C02.tif", "C2.tif", "C2a.tif", "c3.TIF",
+                                               "C10.tif", "C100.tif"}));
 }
