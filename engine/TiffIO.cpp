@@ -19,6 +19,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -471,6 +472,56 @@ TWindow ClipWindow(int32_t width, int32_t height, int32_t col, int32_t row, int3
 
 } // namespace
 
+namespace {
+
+// Where the rows of a smooth reduction come from: the scratch file's rows, the background
+// for rows a damaged or windowed sheet does not hold.
+struct TSmoothSource {
+    rt::TBinaryFile& File;
+    int64_t Width, Height, FirstHeld, EndHeld;
+};
+
+// Fills rows y0 to y1 - 1 of a reduced picture: each pixel the average, channel by
+// channel, of the composed colours of the sheet pixels of its Step x Step block (a block
+// cut by the sheet's edge averages what it holds). packed[v] holds the colour of pixel byte
+// v as blue, green and red in 21-bit lanes, so that one addition sums all three.
+void AverageBlocks(const TSmoothSource& src, int64_t col, int64_t row, int64_t step,
+                   int64_t outCols, const uint64_t* packed, rt::TBitmap& picture, int64_t y0,
+                   int64_t y1) {
+    const int64_t span = std::min(outCols * step, src.Width - col);
+    rt::TFileView view(src.File, size_t(span));
+    std::vector<uint8_t> background(size_t(span), 0);
+    std::vector<uint64_t> sums(static_cast<size_t>(outCols));
+    constexpr uint64_t kLane = (1u << 21) - 1;
+    for (int64_t y = y0; y < y1; ++y) {
+        std::fill(sums.begin(), sums.end(), 0);
+        const int64_t top = row + y * step, bottom = std::min(top + step, src.Height);
+        for (int64_t r = top; r < bottom; ++r) {
+            const uint8_t* p = r >= src.FirstHeld && r < src.EndHeld
+                                   ? view.Get(r * src.Width + col, size_t(span))
+                                   : background.data();
+            int64_t x = 0;
+            for (; (x + 1) * step <= span; ++x, p += step) {
+                uint64_t s = 0;
+                for (int64_t k = 0; k < step; ++k) s += packed[p[k]];
+                sums[size_t(x)] += s;
+            }
+            for (int64_t k = x * step; x < outCols && k < span; ++k)
+                sums[size_t(x)] += packed[*p++];
+        }
+        uint8_t* d = picture.ScanLine(int(y));
+        for (int64_t x = 0; x < outCols; ++x, d += 3) {
+            const uint64_t n = uint64_t(bottom - top) * uint64_t(std::min(step, span - x * step));
+            const uint64_t s = sums[size_t(x)];
+            d[0] = uint8_t(((s & kLane) + n / 2) / n);
+            d[1] = uint8_t((((s >> 21) & kLane) + n / 2) / n);
+            d[2] = uint8_t(((s >> 42) + n / 2) / n);
+        }
+    }
+}
+
+} // namespace
+
 void TTiff::Draw(int32_t col, int32_t row, int32_t cols, int32_t rows, long double rate) {
     if (!Loaded || !TargetCanvas) return;
     TWindow w = ClipWindow(Width, Height, col, row, cols, rows, rate);
@@ -521,7 +572,36 @@ void TTiff::Draw(int32_t col, int32_t row, int32_t cols, int32_t rows, long doub
     const int64_t rowAdvance = int64_t(Width) * w.Step;
     WorkBitmap->SetWidth(static_cast<int>(picCols));
     WorkBitmap->SetHeight(static_cast<int>(picRows));
-    for (int64_t y = 0; y < picRows; ++y) {
+    const bool smooth = Smooth && !enlarge && w.Step > 1;
+    if (smooth) {
+        uint64_t packed[256];
+        for (int v = 0; v < 256; ++v)
+            packed[v] = uint64_t(colours[v] & 0xFF) | uint64_t((colours[v] >> 8) & 0xFF) << 21 |
+                        uint64_t((colours[v] >> 16) & 0xFF) << 42;
+        const TSmoothSource source{ScratchFile, Width, Height, FirstRow,
+                                   int64_t(FirstRow) + RowsWritten};
+        // Every pixel of the window is read: the lower half of the picture on a second core.
+        const int64_t half = picRows >= 64 ? picRows / 2 : picRows;
+        std::exception_ptr failed;
+        std::thread second;
+        if (half < picRows)
+            second = std::thread([&] {
+                try {
+                    AverageBlocks(source, w.Col, w.Row, w.Step, picCols, packed, *WorkBitmap, half,
+                                  picRows);
+                } catch (...) {
+                    failed = std::current_exception();
+                }
+            });
+        rt::TScopeExit join([&] {
+            if (second.joinable()) second.join();
+        });
+        AverageBlocks(source, w.Col, w.Row, w.Step, picCols, packed, *WorkBitmap, 0, half);
+        join.Dismiss();
+        if (second.joinable()) second.join();
+        if (failed) std::rethrow_exception(failed);
+    }
+    for (int64_t y = 0; y < picRows && !smooth; ++y) {
         const uint8_t* src;
         const int64_t sheetRow = w.Row + y * w.Step;
         if (sheetRow >= FirstRow && sheetRow < int64_t(FirstRow) + RowsWritten) {
@@ -651,9 +731,30 @@ void TTiff::SavePng(int32_t col, int32_t row, int32_t cols, int32_t rows, long d
     ScratchFile.Assign(ScratchPath);
     ScratchFile.Reset();
     rt::TFileView sheetRows(ScratchFile, readLen);
+    const std::array<uint8_t, 256> index = PlateIndexTable();
+    if (Smooth && w.Step > 1) {
+        uint64_t packed[256];
+        for (int v = 0; v < 256; ++v) {
+            const rt::TColor c = PlateColor[index[size_t(v)]];
+            packed[v] = uint64_t(rt::RedOf(c)) | uint64_t(rt::GreenOf(c)) << 21 |
+                        uint64_t(rt::BlueOf(c)) << 42;
+        }
+        const TSmoothSource source{ScratchFile, Width, Height, FirstRow,
+                                   int64_t(FirstRow) + RowsWritten};
+        const int64_t top = w.Row + w.Rows - w.OutRows * w.Step; // the export's grid, from its top
+        rt::TBitmap line;
+        line.SetSize(int(w.OutCols), 1);
+        rt::SavePngRgb(fileName, uint32_t(w.OutCols), uint32_t(w.OutRows),
+                       [&](uint32_t y, uint8_t* out) {
+                           AverageBlocks(source, w.Col, top + int64_t(y) * w.Step, w.Step,
+                                         w.OutCols, packed, line, 0, 1);
+                           std::memcpy(out, line.ScanLine(0), size_t(w.OutCols) * 3);
+                       });
+        ScratchFile.Close();
+        return;
+    }
     std::vector<rt::TColor> palette(PlateColor.begin(), PlateColor.end());
     palette.resize(16, rt::kWhite);
-    const std::array<uint8_t, 256> index = PlateIndexTable();
     // The bitmap's grid, which starts at the window's bottom row, from its top row down.
     rt::SavePng8(fileName, uint32_t(w.OutCols), uint32_t(w.OutRows), palette, PixelsPerMetre(XDpi),
                  PixelsPerMetre(YDpi), [&](uint32_t y, uint8_t* out) {

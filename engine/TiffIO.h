@@ -51,7 +51,9 @@ public:
     void Draw(int32_t col, int32_t row, int32_t cols, int32_t rows, long double rate);
     void SaveBitmap(int32_t col, int32_t row, int32_t cols, int32_t rows, long double rate,
                     const std::string& fileName);
-    // The picture SaveBitmap writes, as an 8-bit PNG with the same 16 colours.
+    // The picture SaveBitmap writes, as an 8-bit PNG with the same 16 colours; with Smooth
+    // below rate 1, an RGB PNG of each block's average colour, the blocks ending on the rows
+    // SaveBitmap samples.
     void SavePng(int32_t col, int32_t row, int32_t cols, int32_t rows, long double rate,
                  const std::string& fileName);
     void InitPalette();
@@ -100,6 +102,8 @@ public:
     rt::TCanvasSurface* TargetCanvas = nullptr;
     std::array<bool, 9> PlateVisible{};     // 1 to 8
     std::array<rt::TColor, 9> PlateColor{}; // 0 (background) to 8
+    // Below rate 1, Draw shows each block's average colour instead of its top-left pixel.
+    bool Smooth = false;
     rt::TProgressBar* Gauge = nullptr;
     std::array<uint8_t, 8> Header{};
     std::array<TDirEntry, 15> DirEntries{}; // 1 to 14

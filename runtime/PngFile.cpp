@@ -87,6 +87,11 @@ void SavePng8(const std::string& path, uint32_t width, uint32_t height,
     Save(path, width, height, true, palette, xPixelsPerMetre, yPixelsPerMetre, row);
 }
 
+void SavePngRgb(const std::string& path, uint32_t width, uint32_t height,
+                const std::function<void(uint32_t y, uint8_t* out)>& row) {
+    Save(path, width, height, false, {}, 0, 0, row);
+}
+
 void SavePng24(const TBitmap& bitmap, const std::string& path) {
     Save(path, uint32_t(bitmap.Width()), uint32_t(bitmap.Height()), false, {}, 0, 0,
          [&](uint32_t y, uint8_t* out) {

@@ -20,6 +20,10 @@ void SavePng8(const std::string& path, uint32_t width, uint32_t height,
 
 // Writes the bitmap as an RGB picture.
 void SavePng24(const TBitmap& bitmap, const std::string& path);
+// Writes a width x height RGB picture whose rows row(y, out) fills, three bytes a pixel in
+// the order red, green, blue, y going from 0 (the top) down.
+void SavePngRgb(const std::string& path, uint32_t width, uint32_t height,
+                const std::function<void(uint32_t y, uint8_t* out)>& row);
 
 // Whether a file name asks for PNG: it ends in ".png", in any case.
 bool IsPngName(const std::string& path);

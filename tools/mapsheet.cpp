@@ -60,13 +60,16 @@ const std::map<std::string, std::string> kUsage = {
                "                  (default 1)\n"
                "  --window ...    the part of the sheet to write (default the whole sheet)\n"
                "  --hide PLATES   comma-separated plate numbers 1 to 8 to leave out\n"
-               "  --color K=RRGGBB  colour of plate K (1 to 8) or of the background (0)\n"},
+               "  --color K=RRGGBB  colour of plate K (1 to 8) or of the background (0)\n"
+               "  --smooth        below rate 1, each pixel the average colour of its block\n"
+               "                  (to a .png output only)\n"},
     {"render",
      "usage: mapsheet render SHEET OUT.bmp --view WIDTHxHEIGHT [--at COL,ROW] [--rate R]\n"
      "                        [--hide PLATES] [--color K=RRGGBB]...\n"
      "  --view WxH      size of the view in screen pixels\n"
      "  --at COL,ROW    sheet pixel at the view's top-left corner (default 0,0)\n"
      "  --rate R        zoom rate: 1/64, 1/32 ... 1/2, 1, 2, 4 or 8 (default 1)\n"
+     "  --smooth        below rate 1, each pixel the average colour of its block\n"
      "  --hide, --color as for export\n"},
     {"sample",
      "usage: mapsheet sample OUT.tif [--width W] [--height H] [--seed N] [--dpi N]\n"
@@ -382,6 +385,7 @@ struct TExportOptions {
     bool Window = false;
     std::array<int32_t, 4> Win{};
     TPlates Shown;
+    bool Smooth = false;
 };
 
 void ExportOne(const std::string& sheet, const std::string& out, const TExportOptions& o,
@@ -390,6 +394,7 @@ void ExportOne(const std::string& sheet, const std::string& out, const TExportOp
     TSheet s(sheet, nullptr, progress, {}, o.Window ? o.Win[1] : 0, o.Window ? o.Win[3] : -1);
     TTiff& m = *s.Map;
     UsePlates(o.Shown, m);
+    m.Smooth = o.Smooth;
     const std::array<int32_t, 4> win =
         o.Window ? o.Win : std::array<int32_t, 4>{0, 0, m.Width, m.Height};
     RequirePixel(m, win[0], win[1], win[2], win[3], o.Rate);
@@ -400,9 +405,12 @@ void ExportOne(const std::string& sheet, const std::string& out, const TExportOp
 }
 
 int Export(const std::vector<std::string>& args) {
-    TArgs a =
-        ParseArgs(args, {"--rate", "--window", "--hide", "--color", "--out-dir", "--jobs"}, {});
+    TArgs a = ParseArgs(args, {"--rate", "--window", "--hide", "--color", "--out-dir", "--jobs"},
+                        {"--smooth"});
     const TTargets t = Targets(a, "export");
+    // Averages are no colours of sixteen: a smooth export is a PNG.
+    Require(!a.Has("--smooth") || (t.OutDir.empty() && rt::IsPngName(t.Out)),
+            "--smooth writes PNG: give an output ending in .png");
     TExportOptions o;
     if (a.Has("--rate"))
         Require(mapsheet::ParseRate(a.Get("--rate"), o.Rate), "bad rate: " + a.Get("--rate"));
@@ -411,6 +419,7 @@ int Export(const std::vector<std::string>& args) {
         Require(mapsheet::ParseInts(a.Get("--window"), 4, o.Win),
                 "bad window: " + a.Get("--window"));
     o.Shown = PlateOptions(a);
+    o.Smooth = a.Has("--smooth");
     if (t.OutDir.empty()) {
         ExportOne(t.Sheets[0], t.Out, o, true);
         return 0;
@@ -422,7 +431,7 @@ int Export(const std::vector<std::string>& args) {
 }
 
 int Render(const std::vector<std::string>& args) {
-    TArgs a = ParseArgs(args, {"--view", "--at", "--rate", "--hide", "--color"}, {});
+    TArgs a = ParseArgs(args, {"--view", "--at", "--rate", "--hide", "--color"}, {"--smooth"});
     Require(a.Positional.size() == 2, "render takes a sheet and an output file");
     int width = 0, height = 0;
     Require(a.Has("--view"), "render needs --view WIDTHxHEIGHT");
@@ -440,6 +449,7 @@ int Render(const std::vector<std::string>& args) {
     const int32_t cols = int32_t(width / rate), rows = int32_t(height / rate);
     TSheet s(a.Positional[0], &canvas, true, {}, at[1], rows); // only the rows the view shows
     UsePlates(shown, *s.Map);
+    s.Map->Smooth = a.Has("--smooth");
     const TTiff& m = *s.Map;
     RequirePixel(m, at[0], at[1], cols, rows, rate);
     // A written picture must not show rows a damaged sheet did not give.

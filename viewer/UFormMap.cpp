@@ -160,6 +160,7 @@ void TFormMap::RedrawView() {
     rt::TScopeExit unlock([this] { Image1->Unlock(); });
     for (int k = 1; k <= 8; ++k)
         MapImage->PlateVisible[size_t(k)] = PlateChecks[size_t(k)]->isChecked();
+    MapImage->Smooth = SmoothView();
     Image1->FillRect({0, 0, Image1->width(), Image1->height()}, rt::RGB(255, 255, 255));
     if (MapImage->Loaded) {
         const TRedrawState state = CurrentRedrawState();
@@ -179,8 +180,8 @@ void TFormMap::RedrawView() {
 }
 
 TFormMap::TRedrawState TFormMap::CurrentRedrawState() const {
-    return {SheetsOpened, scrH->Position(),       scrV->Position(),    ViewCols, ViewRows,
-            Rate,         MapImage->PlateVisible, MapImage->PlateColor};
+    return {SheetsOpened, scrH->Position(),       scrV->Position(),     ViewCols,        ViewRows,
+            Rate,         MapImage->PlateVisible, MapImage->PlateColor, MapImage->Smooth};
 }
 
 void TFormMap::btnOpenClick() {

@@ -6,7 +6,9 @@
 #include "toolkit/Dialogs.h"
 #include "ui_UFormMap.h"
 
+#include <QAction>
 #include <QLabel>
+#include <QMenu>
 #include <QMimeData>
 #include <QTimer>
 #include <QWidget>
@@ -83,6 +85,11 @@ public:
     // The largest zoom rate at which the whole sheet fits the view.
     double FitRate() const;
     void UpdateStatus();
+    // Smooth reduction: below rate 1 each view pixel shows its block's average colour.
+    bool SmoothView() const { return actSmooth->isChecked(); }
+    void SetSmoothView(bool on);
+    QMenu* ViewMenu = nullptr; // the view's context menu
+    QAction* actSmooth = nullptr;
     QString StatusSheet() const { return lblStatusSheet->text(); }
     QString StatusScale() const { return lblStatusScale->text(); }
     QString StatusPointer() const { return lblStatusPointer->text(); }
@@ -127,6 +134,7 @@ private:
         double Rate;
         std::array<bool, 9> Visible;
         std::array<rt::TColor, 9> Colors;
+        bool Smooth;
         bool operator==(const TRedrawState&) const = default;
     };
     TRedrawState CurrentRedrawState() const;

@@ -78,6 +78,14 @@ void TFormMap::SetupInput() {
         if (btnCopy->isEnabled()) Button2Click();
     });
     shortcut("Ctrl+Q", [this] { close(); });
+
+    ViewMenu = new QMenu(this);
+    actSmooth = ViewMenu->addAction(QStringLiteral("滑らかに縮小"));
+    actSmooth->setCheckable(true);
+    connect(actSmooth, &QAction::toggled, this, tk::Guard([this](bool on) { SetSmoothView(on); }));
+    Image1->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(Image1, &QWidget::customContextMenuRequested, this,
+            tk::Guard([this](const QPoint& at) { ViewMenu->popup(Image1->mapToGlobal(at)); }));
     setAcceptDrops(true);
 }
 
@@ -212,6 +220,10 @@ bool TFormMap::ViewKeyDown(QKeyEvent* e) {
     case Qt::Key_Space:
         LeafThrough(+1);
         return true;
+    case Qt::Key_S:
+        if (ctrl) return false;
+        actSmooth->toggle();
+        return true;
     case Qt::Key_Backspace:
         LeafThrough(-1);
         return true;
@@ -266,6 +278,12 @@ void TFormMap::ShowPointer(QPoint at) {
     UpdateStatus();
 }
 
+void TFormMap::SetSmoothView(bool on) {
+    if (actSmooth->isChecked() != on) actSmooth->setChecked(on); // comes back here
+    if (Ready) RedrawView();
+    UpdateStatus();
+}
+
 void TFormMap::UpdateStatus() {
     if (!lblStatusSheet) return;
     if (!MapImage || !MapImage->Loaded) {
@@ -283,7 +301,8 @@ void TFormMap::UpdateStatus() {
     if (MapImage->RowsWritten < MapImage->Height)
         sheet += QString("  (%1 rows read)").arg(MapImage->RowsWritten);
     lblStatusSheet->setText(sheet);
-    lblStatusScale->setText(lblMScale->text());
+    lblStatusScale->setText(SmoothView() ? lblMScale->text() + QStringLiteral("  滑らか")
+                                         : lblMScale->text());
     // The pointer is over the sheet where the picture was drawn.
     const int64_t cols = std::min<int64_t>(ViewCols, int64_t(MapImage->Width) - scrH->Position());
     const int64_t rows = std::min<int64_t>(ViewRows, int64_t(MapImage->Height) - scrV->Position());

@@ -261,3 +261,52 @@ TEST_F(DrawTest, ASheetOpenedForSomeRowsDrawsAndExportsThemAsAWholeOpenDoes) {
         }
     }
 }
+
+TEST_F(DrawTest, SmoothReductionAveragesEveryBlock) {
+    // Each picture pixel is the rounded average, channel by channel, of the composed colours
+    // of its Step x Step block, worked out here pixel by pixel; rows a damaged sheet lacks
+    // count as the background.
+    Raster = sample::PaintSample(403, 301, 11);
+    sample::TSheetOptions damaged;
+    damaged.StatedHeight = 330;
+    const std::string sheet = PutSample("d.tif", Raster, damaged); // where On() looks
+    Map.OpenFile(sheet);
+    Map.PlateVisible[3] = false;
+    Map.PlateColor[0] = rt::RGB(250, 240, 230);
+    for (auto [col, row, rate] : {std::tuple{0, 0, 0.5}, std::tuple{17, 9, 0.125},
+                                  std::tuple{1, 260, 1.0 / 64}, std::tuple{50, 20, 0.25}}) {
+        TCountingCanvas c = Fresh(120, 90);
+        auto t = On(c);
+        t->Smooth = true;
+        t->Draw(col, row, int(120 / rate), int(90 / rate), rate);
+        const int step = int(1 / rate);
+        const int outCols = std::min(120, (403 - col) / step),
+                  outRows = std::min(90, (330 - row) / step);
+        for (int y = 0; y < 90; ++y)
+            for (int x = 0; x < 120; ++x) {
+                rt::TColor want = kPaper;
+                if (x < outCols && y < outRows) {
+                    long sum[3] = {0, 0, 0}, n = 0;
+                    for (int sy = row + y * step; sy < std::min(row + (y + 1) * step, 330); ++sy)
+                        for (int sx = col + x * step; sx < std::min(col + (x + 1) * step, 403);
+                             ++sx, ++n) {
+                            const uint8_t v = sy < 301 ? Raster.Row(sy)[sx] : 0;
+                            const rt::TColor k =
+                                Map.PlateColor[size_t(PlateOf(v, Map.PlateVisible))];
+                            sum[0] += rt::RedOf(k), sum[1] += rt::GreenOf(k),
+                                sum[2] += rt::BlueOf(k);
+                        }
+                    want = rt::RGB(uint8_t((sum[0] + n / 2) / n), uint8_t((sum[1] + n / 2) / n),
+                                   uint8_t((sum[2] + n / 2) / n));
+                }
+                ASSERT_EQ(c.Bitmap().Pixel(x, y), want) << x << "," << y << " at 1/" << step;
+            }
+    }
+    // At rate 1 and above there is nothing to average: the picture is the sampled one.
+    TCountingCanvas a = Fresh(50, 40), b = Fresh(50, 40);
+    auto plain = On(a), smooth = On(b);
+    smooth->Smooth = true;
+    plain->Draw(3, 4, 25, 20, 2);
+    smooth->Draw(3, 4, 25, 20, 2);
+    EXPECT_TRUE(Same(a.Bitmap(), b.Bitmap()));
+}

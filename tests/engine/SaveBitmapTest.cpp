@@ -240,3 +240,29 @@ TEST_F(SaveTest, APngHoldsTheBitmapsPicture) {
     EXPECT_EQ(ErrorOf([&] { Map.SavePng(0, 0, 333, 250, 1, Dir.File("no/dir/x.png")); }),
               "不正なファイル名です");
 }
+
+TEST_F(SaveTest, ASmoothPngAveragesTheBlocksOfTheExportsGrid) {
+    // The export's grid ends on the window's bottom row: each block ends on a row the bitmap
+    // samples, and each pixel is the rounded average of its block's composed colours.
+    Open(sample::PaintSample(203, 150, 20));
+    Map.Smooth = true;
+    const int col = 3, row = 5, cols = 190, rows = 141, step = 4;
+    Map.SavePng(col, row, cols, rows, 0.25L, Dir.File("s.png"));
+    const auto png = testing_support::ReadPng(Dir.File("s.png"));
+    ASSERT_FALSE(png.Palette);
+    ASSERT_EQ(png.Width, uint32_t(cols / step));
+    ASSERT_EQ(png.Height, uint32_t(rows / step));
+    for (uint32_t y = 0; y < png.Height; ++y)
+        for (uint32_t x = 0; x < png.Width; ++x) {
+            const int bottom = row + rows - 1 - int(png.Height - 1 - y) * step;
+            long sum[3] = {0, 0, 0};
+            for (int sy = bottom - step + 1; sy <= bottom; ++sy)
+                for (int sx = col + int(x) * step; sx < col + int(x + 1) * step; ++sx) {
+                    const rt::TColor k =
+                        Map.PlateColor[size_t(PlateOf(Raster.Row(sy)[sx], Map.PlateVisible))];
+                    sum[0] += rt::RedOf(k), sum[1] += rt::GreenOf(k), sum[2] += rt::BlueOf(k);
+                }
+            const uint8_t* got = png.Rgb.data() + (size_t(y) * png.Width + x) * 3;
+            for (int ch = 0; ch < 3; ++ch) ASSERT_EQ(got[ch], (sum[ch] + 8) / 16) << x << "," << y;
+        }
+}

@@ -378,3 +378,31 @@ TEST_F(MapsheetTest, PngOutMeansTheSamePictures) {
     }
     EXPECT_EQ(LeftOver(), 0);
 }
+
+TEST_F(MapsheetTest, SmoothReductionInTheTool) {
+    Sheet("s.tif", 900, 700, 13);
+    TTiff t(nullptr, Dir.File("own.tmp"));
+    t.OpenFile(Dir.File("s.tif"));
+    Prepare(t);
+    t.Smooth = true;
+    t.SavePng(0, 0, 900, 700, 0.125L, Dir.File("want.png"));
+    EXPECT_EQ(Run("export s.tif got.png --rate 1/8 --smooth").Code, 0);
+    EXPECT_TRUE(testing_support::ReadPng(Dir.File("got.png")).Rgb ==
+                testing_support::ReadPng(Dir.File("want.png")).Rgb);
+    // A bitmap of sixteen colours cannot hold averages.
+    TRun r = Run("export s.tif got.bmp --rate 1/8 --smooth");
+    EXPECT_EQ(r.Code, 2);
+    EXPECT_NE(r.Err.find("--smooth writes PNG"), std::string::npos);
+    // render: the engine's smooth picture on white, as a bitmap or a PNG.
+    rt::TBitmapCanvas canvas(100, 80);
+    canvas.FillRect({0, 0, 100, 80}, rt::kWhite);
+    TTiff v(&canvas, Dir.File("view.tmp"));
+    v.OpenFile(Dir.File("s.tif"));
+    Prepare(v);
+    v.Smooth = true;
+    v.Draw(40, 30, 800, 640, 0.125L);
+    rt::SaveBitmap24(canvas.Bitmap(), Dir.File("want.bmp"));
+    EXPECT_EQ(Run("render s.tif got.bmp --view 100x80 --at 40,30 --rate 1/8 --smooth").Code, 0);
+    EXPECT_TRUE(ReadAll(Dir.File("got.bmp")) == ReadAll(Dir.File("want.bmp")));
+    EXPECT_EQ(LeftOver(), 0);
+}

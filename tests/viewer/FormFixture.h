@@ -82,6 +82,7 @@ protected:
             for (int k = 1; k <= 8; ++k)
                 t.PlateVisible[size_t(k)] = Form->PlateChecks[size_t(k)]->isChecked();
             for (int k = 0; k <= 8; ++k) t.PlateColor[size_t(k)] = MapImage->PlateColor[size_t(k)];
+            t.Smooth = Form->SmoothView();
             t.Draw(Form->scrH->Position(), Form->scrV->Position(), Form->ViewCols, Form->ViewRows,
                    static_cast<long double>(Form->Rate));
         }

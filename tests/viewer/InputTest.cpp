@@ -3,6 +3,8 @@
 #include "runtime/Strings.h"
 #include "tests/viewer/FormFixture.h"
 
+#include <QContextMenuEvent>
+#include <QMenu>
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QTest>
@@ -318,4 +320,37 @@ TEST(NaturalOrder, NumbersByValueLettersWithoutCase) {
     std::sort(names.begin(), names.end(), rt::NaturalLess);
     EXPECT_EQ(names, (std::vector<std::string>{"b.tif", "C02.tif", "C2.tif", "C2a.tif", "c3.TIF",
                                                "C10.tif", "C100.tif"}));
+}
+
+TEST_F(InputTest, SmoothReductionFromTheViewsMenuAndTheKey) {
+    OpenSample(2000, 1500);
+    SetRate(0.125);
+    EXPECT_FALSE(Form->SmoothView());
+    // A right-click on the view (the context-menu event the platform makes of it) opens its
+    // menu; its check item turns smoothing on.
+    QContextMenuEvent click(QContextMenuEvent::Mouse, QPoint(40, 30),
+                            Form->Image1->mapToGlobal(QPoint(40, 30)));
+    QApplication::sendEvent(Form->Image1, &click);
+    Settle();
+    auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+    ASSERT_NE(menu, nullptr);
+    ASSERT_EQ(menu->actions().size(), 1);
+    QAction* item = menu->actions().front();
+    EXPECT_EQ(item->text().toStdString(), "滑らかに縮小");
+    EXPECT_TRUE(item->isCheckable());
+    item->trigger();
+    menu->close();
+    Settle();
+    EXPECT_TRUE(Form->SmoothView());
+    EXPECT_EQ(Form->StatusScale().toStdString(), "1/8  滑らか");
+    EXPECT_TRUE(ViewIsRight());
+    const rt::TBitmap smooth = Form->Image1->Bitmap();
+    // S on the view turns it off again: the sampled picture, and the status says so.
+    Key(Qt::Key_S);
+    EXPECT_FALSE(Form->SmoothView());
+    EXPECT_EQ(Form->StatusScale().toStdString(), "1/8");
+    EXPECT_TRUE(ViewIsRight());
+    EXPECT_FALSE(Same(smooth, Form->Image1->Bitmap()));
+    Key(Qt::Key_S);
+    EXPECT_TRUE(Form->SmoothView());
 }
