@@ -72,11 +72,12 @@ void Libtiff(benchmark::State& state, const TSheetFile* s) {
 
 constexpr int kViewW = 1600, kViewH = 1000;
 
-void Draw(benchmark::State& state, const TSheetFile* s, double rate) {
+void Draw(benchmark::State& state, const TSheetFile* s, double rate, bool smooth = false) {
     rt::TBitmapCanvas canvas(kViewW, kViewH);
     TTiff t(&canvas, gDir + "/draw.tmp");
     t.OpenFile(s->Path);
     Prepare(t);
+    t.Smooth = smooth;
     int cols = int(kViewW / rate), rows = int(kViewH / rate);
     int col = std::max(0, std::min(s->Width - cols, s->Width / 4));
     int row = std::max(0, std::min(s->Height - rows, s->Height / 4));
@@ -187,6 +188,8 @@ int Verdicts() {
                           "OpenFile/fresh/" + s.Name, 1.1});
         ratios.push_back({"Draw 1600x1000 at 1 / mapped reference, " + s.Name, "Draw/1/" + s.Name,
                           "DrawReference/" + s.Name, 1.3});
+        ratios.push_back({"smooth view at 1/8 / sampled view, " + s.Name,
+                          "DrawSmooth/1/8/" + s.Name, "Draw/1/8/" + s.Name, 4.0});
         ratios.push_back({"SaveBitmap at 1 / reference, " + s.Name, "SaveBitmap/1/" + s.Name,
                           "SaveReference/" + s.Name, 1.5});
     }
@@ -256,6 +259,7 @@ int main(int argc, char** argv) {
             reg(std::string("Draw/") + label + "/" + s.Name,
                 [p, rate](benchmark::State& st) { Draw(st, p, rate); });
         reg("DrawReference/" + s.Name, [p](benchmark::State& st) { DrawReference(st, p); });
+        reg("DrawSmooth/1/8/" + s.Name, [p](benchmark::State& st) { Draw(st, p, 1.0 / 8, true); });
         for (auto [rate, label] : {std::pair{1.0, "1"}, {0.25, "1/4"}, {1.0 / 32, "1/32"}})
             reg(std::string("SaveBitmap/") + label + "/" + s.Name,
                 [p, rate](benchmark::State& st) { Save(st, p, rate); });

@@ -489,7 +489,7 @@ void AverageBlocks(const TSmoothSource& src, int64_t col, int64_t row, int64_t s
                    int64_t outCols, const uint64_t* packed, rt::TBitmap& picture, int64_t y0,
                    int64_t y1) {
     const int64_t span = std::min(outCols * step, src.Width - col);
-    rt::TFileView view(src.File, size_t(span));
+    rt::TFileView view(src.File, size_t(span), rt::TFileView::kMapWhole);
     std::vector<uint8_t> background(size_t(span), 0);
     std::vector<uint64_t> sums(static_cast<size_t>(outCols));
     constexpr uint64_t kLane = (1u << 21) - 1;
@@ -553,7 +553,8 @@ void TTiff::Draw(int32_t col, int32_t row, int32_t cols, int32_t rows, long doub
     rt::TScopeExit closeScratch([this] { ScratchFile.CloseQuietly(); });
     ScratchFile.Assign(ScratchPath);
     ScratchFile.Reset();
-    rt::TFileView sheetRows(ScratchFile, readLen);
+    rt::TFileView sheetRows(ScratchFile, readLen,
+                            w.Step == 1 ? rt::TFileView::kMap : rt::TFileView::kRead);
     std::vector<uint8_t> missing; // the background, for rows a damaged sheet did not give
     int64_t offset = w.Row * Width + w.Col;
 
@@ -655,7 +656,8 @@ void TTiff::SaveBitmap(int32_t col, int32_t row, int32_t cols, int32_t rows, lon
     rt::TScopeExit closeScratch([this] { ScratchFile.CloseQuietly(); });
     ScratchFile.Assign(ScratchPath);
     ScratchFile.Reset();
-    rt::TFileView sheetRows(ScratchFile, readLen);
+    rt::TFileView sheetRows(ScratchFile, readLen,
+                            w.Step == 1 ? rt::TFileView::kMap : rt::TFileView::kRead);
     rt::TOutputFile out(fileName);
 
     uint8_t head[rt::kBmpHeaderBytes + 64] = {};
@@ -730,7 +732,8 @@ void TTiff::SavePng(int32_t col, int32_t row, int32_t cols, int32_t rows, long d
     rt::TScopeExit closeScratch([this] { ScratchFile.CloseQuietly(); });
     ScratchFile.Assign(ScratchPath);
     ScratchFile.Reset();
-    rt::TFileView sheetRows(ScratchFile, readLen);
+    rt::TFileView sheetRows(ScratchFile, readLen,
+                            w.Step == 1 ? rt::TFileView::kMap : rt::TFileView::kRead);
     const std::array<uint8_t, 256> index = PlateIndexTable();
     if (Smooth && w.Step > 1) {
         uint64_t packed[256];

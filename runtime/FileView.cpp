@@ -15,9 +15,11 @@ namespace {
 constexpr int64_t kWindowBytes = 1 << 20;
 } // namespace
 
-TFileView::TFileView(TBinaryFile& file, size_t maxRange) : File(file), Size(file.FileSize()) {
+TFileView::TFileView(TBinaryFile& file, size_t maxRange, TAccess access)
+    : File(file), Size(file.FileSize()), Whole(access == kMapWhole) {
     struct stat st {};
-    Mappable = ::fstat(File.Handle(), &st) == 0 && S_ISREG(st.st_mode) && Size > 0;
+    Mappable =
+        access != kRead && ::fstat(File.Handle(), &st) == 0 && S_ISREG(st.st_mode) && Size > 0;
     if (!Mappable) Buffer.resize(maxRange);
 }
 
@@ -49,8 +51,8 @@ const uint8_t* TFileView::Get(int64_t offset, size_t count) {
     int64_t start = backwards ? offset + int64_t(count) - span : offset;
     start = std::max<int64_t>(0, std::min(start, offset)) / page * page;
     const int64_t end = std::min(Size, std::max(start + span, offset + int64_t(count)));
-    void* p =
-        ::mmap(nullptr, size_t(end - start), PROT_READ, MAP_SHARED, File.Handle(), off_t(start));
+    void* p = ::mmap(nullptr, size_t(end - start), PROT_READ,
+                     MAP_SHARED | (Whole ? MAP_POPULATE : 0), File.Handle(), off_t(start));
     if (p == MAP_FAILED) RaiseLastIoError();
     Map = static_cast<uint8_t*>(p);
     MapStart = start;

@@ -13,8 +13,12 @@ namespace rt {
 
 class TFileView {
 public:
+    // How the file is read: ranges far apart (the rows of a reduction) cost less as reads
+    // than as windows mapped for a row or two; a window read whole is best mapped with its
+    // pages at once.
+    enum TAccess { kRead, kMap, kMapWhole };
     // maxRange is the largest range Get will be asked for.
-    TFileView(TBinaryFile& file, size_t maxRange);
+    TFileView(TBinaryFile& file, size_t maxRange, TAccess access = kMap);
     ~TFileView();
     TFileView(const TFileView&) = delete;
     TFileView& operator=(const TFileView&) = delete;
@@ -29,6 +33,7 @@ private:
     TBinaryFile& File;
     int64_t Size;
     bool Mappable;
+    bool Whole;
     std::vector<uint8_t> Buffer;
     uint8_t* Map = nullptr;
     int64_t MapStart = 0, MapEnd = 0; // the file bytes the window holds
