@@ -16,7 +16,7 @@
 namespace tk {
 
 void PrepareEnvironment() {
-    qputenv("QT_ENABLE_HIGHDPI_SCALING", "0");
+    // Layouts are in logical pixels at 96 dpi; a desktop's scale factor enlarges them all.
     qputenv("QT_FONT_DPI", "96");
 }
 

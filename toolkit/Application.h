@@ -10,7 +10,8 @@
 
 namespace tk {
 
-// Call before the QApplication exists: pixels are not scaled with the screen's resolution.
+// Call before the QApplication exists: layouts are in logical pixels at 96 dpi, and the
+// desktop's scale factor (QT_SCALE_FACTOR, or the screen's) enlarges the whole interface.
 void PrepareEnvironment();
 
 // Catches what a handler let through, as the last safety net.

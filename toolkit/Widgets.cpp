@@ -122,9 +122,12 @@ void TPaintBox::paintEvent(QPaintEvent*) {
     Fresh = false;
     if (Image.Width() == 0 || Image.Height() == 0) return;
     QPainter p(this);
+    // The picture is in logical pixels: on a scaled screen each becomes a block of device
+    // pixels, never smoothed, so that sheet pixels stay sharp.
+    p.setRenderHint(QPainter::SmoothPixmapTransform, false);
     QImage shown(Image.ScanLine(0), Image.Width(), Image.Height(), qsizetype(Image.Stride()),
                  QImage::Format_BGR888);
-    p.drawImage(0, 0, shown);
+    p.drawImage(QRect(0, 0, Image.Width(), Image.Height()), shown);
 }
 
 void TPaintBox::mousePressEvent(QMouseEvent* e) {
