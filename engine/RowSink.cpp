@@ -37,6 +37,29 @@ size_t TRowSink::EndStrip() {
     return partial;
 }
 
+int64_t UnpackStrip(rt::TBinaryFile& source, uint32_t offset, uint32_t byteCount, bool packed,
+                    TRowSink& sink, std::vector<uint8_t>& chunk) {
+    uint32_t left = byteCount;
+    source.Seek(offset);
+    packbits::TState state;
+    while (left > 0 && !sink.Full()) {
+        const size_t n = std::min<size_t>(left, chunk.size());
+        source.Read(chunk.data(), n);
+        left -= static_cast<uint32_t>(n);
+        if (!packed) {
+            sink.Put(chunk.data(), n);
+            continue;
+        }
+        const uint8_t* p = chunk.data();
+        const uint8_t* const end = p + n;
+        while (p < end && !sink.Full()) {
+            uint8_t* out = sink.Dest();
+            sink.Advance(size_t(packbits::Decode(p, end, out, sink.Limit(), state) - out));
+        }
+    }
+    return sink.Full() ? 0 : int64_t(sink.EndStrip() + packbits::Unfinished(state));
+}
+
 void TRowSink::Flush() {
     size_t rows = Filled / RowBytes;
     const size_t skipped = size_t(std::min<int64_t>(Skip, int64_t(rows)));

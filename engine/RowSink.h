@@ -3,6 +3,8 @@
 // crosses the end of a row goes on in the next row; at the end of a strip an incomplete
 // row is dropped. No more than a given number of rows is ever handed on.
 
+#include "runtime/BinaryFile.h"
+
 #include <cstdint>
 #include <functional>
 #include <vector>
@@ -41,3 +43,8 @@ private:
     int64_t Skip = 0;
     bool Done = false;
 };
+
+// Reads one strip of byteCount bytes at offset, in chunks, and unpacks it into the sink
+// (PackBits, or copied as it is); answers the bytes the strip's end dropped.
+int64_t UnpackStrip(rt::TBinaryFile& source, uint32_t offset, uint32_t byteCount, bool packed,
+                    TRowSink& sink, std::vector<uint8_t>& chunk);

@@ -1,7 +1,5 @@
 #include "engine/StripDecoder.h"
 
-#include "engine/PackBits.h"
-
 #include <algorithm>
 
 namespace {
@@ -63,27 +61,8 @@ void TStripDecoder::Run() {
     std::vector<uint8_t> chunk(kChunkBytes);
     for (size_t s = 0; s < Offsets.size() && !sink.Full(); ++s) {
         if (stopping()) return;
-        packbits::TState state;
         try {
-            uint32_t left = ByteCounts[s];
-            Source.Seek(Offsets[s]);
-            while (left > 0 && !sink.Full()) {
-                const size_t n = std::min<size_t>(left, chunk.size());
-                Source.Read(chunk.data(), n);
-                left -= static_cast<uint32_t>(n);
-                if (!Packed) {
-                    sink.Put(chunk.data(), n);
-                    continue;
-                }
-                const uint8_t* p = chunk.data();
-                const uint8_t* const end = p + n;
-                while (p < end && !sink.Full()) {
-                    uint8_t* out = sink.Dest();
-                    sink.Advance(size_t(packbits::Decode(p, end, out, sink.Limit(), state) - out));
-                }
-            }
-            if (!sink.Full())
-                Filling.Dropped = int64_t(sink.EndStrip() + packbits::Unfinished(state));
+            Filling.Dropped = UnpackStrip(Source, Offsets[s], ByteCounts[s], Packed, sink, chunk);
             sink.Flush();
         } catch (...) {
             Filling.Error = std::current_exception();

@@ -308,7 +308,7 @@ void TTiff::UnpackStrips(int32_t compression, int64_t firstRow, int64_t rowCount
         ScratchFile.Write(rows, bytes);
         written += int64_t(bytes);
     };
-    if (Width > 0 && Height > 0 && firstRow == 0 && rowCount == Height) {
+    if (DecodeAhead && Width > 0 && Height > 0 && firstRow == 0 && rowCount == Height) {
         // The whole sheet: strips are unpacked on a second core while this one writes.
         TStripDecoder decoder(SourceFile, offsets, byteCounts, packed, size_t(Width), rowCount);
         for (int32_t s = 0; s < StripCount; ++s) {
@@ -360,7 +360,7 @@ void TTiff::UnpackEach(const std::vector<uint32_t>& offsets,
             if (rowsBefore < firstRow) sink->SkipRows(firstRow - rowsBefore);
             rowsBefore += rows;
         }
-        UnpackStrip(offset, byteCount, packed, *sink, chunk);
+        DroppedBytes += UnpackStrip(SourceFile, offset, byteCount, packed, *sink, chunk);
     }
 }
 
@@ -377,29 +377,6 @@ uint64_t TTiff::StripLength(uint32_t offset, uint32_t byteCount, bool packed,
         length += packbits::Scan(chunk.data(), chunk.data() + n, state);
     }
     return length;
-}
-
-void TTiff::UnpackStrip(uint32_t offset, uint32_t byteCount, bool packed, TRowSink& sink,
-                        std::vector<uint8_t>& chunk) {
-    uint32_t left = byteCount;
-    SourceFile.Seek(offset);
-    packbits::TState state;
-    while (left > 0 && !sink.Full()) {
-        const size_t n = std::min<size_t>(left, chunk.size());
-        SourceFile.Read(chunk.data(), n);
-        left -= static_cast<uint32_t>(n);
-        if (!packed) {
-            sink.Put(chunk.data(), n);
-            continue;
-        }
-        const uint8_t* p = chunk.data();
-        const uint8_t* const end = p + n;
-        while (p < end && !sink.Full()) {
-            uint8_t* out = sink.Dest();
-            sink.Advance(size_t(packbits::Decode(p, end, out, sink.Limit(), state) - out));
-        }
-    }
-    if (!sink.Full()) DroppedBytes += int64_t(sink.EndStrip() + packbits::Unfinished(state));
 }
 
 void TTiff::ReadResolution(int32_t xOffset, int32_t yOffset) {
@@ -614,7 +591,10 @@ void TTiff::Draw(int32_t col, int32_t row, int32_t cols, int32_t rows, long doub
         uint8_t* d = WorkBitmap->ScanLine(static_cast<int>(y));
         const int64_t step = w.Step;
         int64_t x = 0;
-        for (; x + 1 < picCols; ++x, d += 3) std::memcpy(d, &colours[src[x * step]], 4);
+        if (step == 1) // the common case, without the multiplication in its way
+            for (; x + 1 < picCols; ++x, d += 3) std::memcpy(d, &colours[src[x]], 4);
+        else
+            for (; x + 1 < picCols; ++x, d += 3) std::memcpy(d, &colours[src[x * step]], 4);
         if (x < picCols) { // the last pixel of the row may not spill
             const uint32_t c = colours[src[x * step]];
             d[0] = uint8_t(c);

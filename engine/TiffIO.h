@@ -104,6 +104,9 @@ public:
     std::array<rt::TColor, 9> PlateColor{}; // 0 (background) to 8
     // Below rate 1, Draw shows each block's average colour instead of its top-left pixel.
     bool Smooth = false;
+    // OpenFile unpacks on a second thread while this one writes; off where sheets are
+    // already opened one per core.
+    bool DecodeAhead = true;
     rt::TProgressBar* Gauge = nullptr;
     std::array<uint8_t, 8> Header{};
     std::array<TDirEntry, 15> DirEntries{}; // 1 to 14
@@ -114,9 +117,6 @@ private:
     // The length one strip unpacks to, read and scanned without writing anything.
     uint64_t StripLength(uint32_t offset, uint32_t byteCount, bool packed,
                          std::vector<uint8_t>& chunk);
-    // Unpacks one strip into the sink; false once the sink wants no more.
-    void UnpackStrip(uint32_t offset, uint32_t byteCount, bool packed, TRowSink& sink,
-                     std::vector<uint8_t>& chunk);
     void UnpackEach(const std::vector<uint32_t>& offsets, const std::vector<uint32_t>& byteCounts,
                     bool packed, TRowSink* sink, int64_t firstRow, int64_t rowCount);
     void AcquireSharedScratch();

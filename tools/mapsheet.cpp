@@ -85,6 +85,9 @@ struct TUsageError {
 constexpr int kMaxView = 16384;
 const char* const kNoPixel = "the window holds no pixel of the sheet at this rate";
 
+// Set while many sheets are converted at once: each then keeps to one thread.
+bool gSheetPerCore = false;
+
 // A temporary file of ours in $TMPDIR (or /tmp), removed by a signal that ends the process
 // as by the destructor; it is registered before a signal could find it half made.
 class TTempFile {
@@ -210,6 +213,7 @@ struct TSheet {
         if (scratchPath.empty()) Scratch = std::make_unique<TTempFile>();
         Map = std::make_unique<TTiff>(canvas, scratchPath.empty() ? Scratch->Name() : scratchPath);
         if (progress && ::isatty(STDERR_FILENO)) Map->Gauge = &Gauge;
+        Map->DecodeAhead = !gSheetPerCore;
         if (rowCount < 0)
             Map->OpenFile(sheet);
         else
@@ -280,8 +284,8 @@ std::string OutputName(const std::string& sheet, const char* ext) {
 }
 
 // Converts many sheets, each into DIR/NAME.ext, jobs at a time, each with a scratch file of
-// its own. A failure is told for its sheet and the others go on; on a terminal one line
-// counts the sheets done.
+// its own and on one core. A failure is told for its sheet and the others go on; on a
+// terminal one line counts the sheets done.
 int RunBatch(const std::vector<std::string>& sheets, const std::string& outDir, const char* ext,
              int jobs, const std::function<void(const std::string&, const std::string&)>& one) {
     std::set<std::string> names;
@@ -292,6 +296,7 @@ int RunBatch(const std::vector<std::string>& sheets, const std::string& outDir, 
     }
     if (!rt::ForceDirectories(outDir)) rt::RaiseIoErrorFor(rt::JoinPath(outDir, "x"));
     const bool terminal = ::isatty(STDERR_FILENO);
+    gSheetPerCore = true; // the jobs share the cores: no sheet takes a second one
     std::atomic<size_t> next{0};
     size_t done = 0, failed = 0;
     std::mutex report;
