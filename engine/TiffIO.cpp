@@ -458,6 +458,11 @@ struct TSmoothSource {
     int64_t Width, Height, FirstHeld, EndHeld;
 };
 
+// Three channels in the 21-bit lanes AverageBlocks sums, in the order they are written.
+constexpr uint64_t Lanes(uint8_t first, uint8_t second, uint8_t third) {
+    return uint64_t(first) | uint64_t(second) << 21 | uint64_t(third) << 42;
+}
+
 // Fills rows y0 to y1 - 1 of a reduced picture: each pixel the average, channel by
 // channel, of the composed colours of the sheet pixels of its Step x Step block (a block
 // cut by the sheet's edge averages what it holds). packed[v] holds the colour of pixel byte
@@ -554,8 +559,8 @@ void TTiff::Draw(int32_t col, int32_t row, int32_t cols, int32_t rows, long doub
     if (smooth) {
         uint64_t packed[256];
         for (int v = 0; v < 256; ++v)
-            packed[v] = uint64_t(colours[v] & 0xFF) | uint64_t((colours[v] >> 8) & 0xFF) << 21 |
-                        uint64_t((colours[v] >> 16) & 0xFF) << 42;
+            packed[v] =
+                Lanes(uint8_t(colours[v]), uint8_t(colours[v] >> 8), uint8_t(colours[v] >> 16));
         const TSmoothSource source{ScratchFile, Width, Height, FirstRow,
                                    int64_t(FirstRow) + RowsWritten};
         // Every pixel of the window is read: the lower half of the picture on a second core.
@@ -719,8 +724,7 @@ void TTiff::SavePng(int32_t col, int32_t row, int32_t cols, int32_t rows, long d
         uint64_t packed[256];
         for (int v = 0; v < 256; ++v) {
             const rt::TColor c = PlateColor[index[size_t(v)]];
-            packed[v] = uint64_t(rt::RedOf(c)) | uint64_t(rt::GreenOf(c)) << 21 |
-                        uint64_t(rt::BlueOf(c)) << 42;
+            packed[v] = Lanes(rt::RedOf(c), rt::GreenOf(c), rt::BlueOf(c));
         }
         const TSmoothSource source{ScratchFile, Width, Height, FirstRow,
                                    int64_t(FirstRow) + RowsWritten};
