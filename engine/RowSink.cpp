@@ -37,14 +37,22 @@ size_t TRowSink::EndStrip() {
     return partial;
 }
 
-int64_t UnpackStrip(rt::TBinaryFile& source, uint32_t offset, uint32_t byteCount, bool packed,
-                    TRowSink& sink, std::vector<uint8_t>& chunk) {
+TStripResult UnpackStrip(rt::TBinaryFile& source, uint32_t offset, uint32_t byteCount, bool packed,
+                         TRowSink& sink, std::vector<uint8_t>& chunk) {
+    TStripResult result;
     uint32_t left = byteCount;
     source.Seek(offset);
     packbits::TState state;
-    while (left > 0 && !sink.Full()) {
-        const size_t n = std::min<size_t>(left, chunk.size());
-        source.Read(chunk.data(), n);
+    while (left > 0 && !sink.Full() && !result.Cut) {
+        const size_t wanted = std::min<size_t>(left, chunk.size());
+        size_t n = 0;
+        try {
+            n = source.ReadSome(chunk.data(), wanted);
+        } catch (const rt::EInOutError& e) {
+            result.Cut = e;
+            break;
+        }
+        if (n < wanted) result.Cut = rt::EInOutError(rt::kReadPastEnd);
         left -= static_cast<uint32_t>(n);
         if (!packed) {
             sink.Put(chunk.data(), n);
@@ -57,7 +65,8 @@ int64_t UnpackStrip(rt::TBinaryFile& source, uint32_t offset, uint32_t byteCount
             sink.Advance(size_t(packbits::Decode(p, end, out, sink.Limit(), state) - out));
         }
     }
-    return sink.Full() ? 0 : int64_t(sink.EndStrip() + packbits::Unfinished(state));
+    if (!sink.Full()) result.Dropped = int64_t(sink.EndStrip() + packbits::Unfinished(state));
+    return result;
 }
 
 void TRowSink::Flush() {

@@ -5,8 +5,11 @@
 
 #include "runtime/BinaryFile.h"
 
+#include "runtime/Errors.h"
+
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <vector>
 
 class TRowSink {
@@ -44,7 +47,14 @@ private:
     bool Done = false;
 };
 
+// What one strip gave: the bytes its end dropped and, where it could not be read whole (the
+// file ends inside it, a read error), the error that cut it short.
+struct TStripResult {
+    int64_t Dropped = 0;
+    std::optional<rt::EInOutError> Cut;
+};
+
 // Reads one strip of byteCount bytes at offset, in chunks, and unpacks it into the sink
-// (PackBits, or copied as it is); answers the bytes the strip's end dropped.
-int64_t UnpackStrip(rt::TBinaryFile& source, uint32_t offset, uint32_t byteCount, bool packed,
-                    TRowSink& sink, std::vector<uint8_t>& chunk);
+// (PackBits, or copied as it is). A strip cut short gives the whole rows its bytes hold.
+TStripResult UnpackStrip(rt::TBinaryFile& source, uint32_t offset, uint32_t byteCount, bool packed,
+                         TRowSink& sink, std::vector<uint8_t>& chunk);

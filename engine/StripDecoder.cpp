@@ -62,7 +62,7 @@ void TStripDecoder::Run() {
     for (size_t s = 0; s < Offsets.size() && !sink.Full(); ++s) {
         if (stopping()) return;
         try {
-            Filling.Dropped = UnpackStrip(Source, Offsets[s], ByteCounts[s], Packed, sink, chunk);
+            Filling.Result = UnpackStrip(Source, Offsets[s], ByteCounts[s], Packed, sink, chunk);
             sink.Flush();
         } catch (...) {
             Filling.Error = std::current_exception();
@@ -72,7 +72,8 @@ void TStripDecoder::Run() {
             }
         }
         Filling.EndOfStrip = true;
-        Filling.Last = sink.Full() || s + 1 == Offsets.size() || Filling.Error;
+        Filling.Last =
+            sink.Full() || s + 1 == Offsets.size() || Filling.Error || Filling.Result.Cut;
         const bool last = Filling.Last;
         Push(std::move(Filling));
         Filling = TPiece{};
@@ -83,7 +84,7 @@ void TStripDecoder::Run() {
     Push(std::move(Filling));
 }
 
-int64_t TStripDecoder::TakeStrip(const std::function<void(const uint8_t*, size_t)>& write) {
+TStripResult TStripDecoder::TakeStrip(const std::function<void(const uint8_t*, size_t)>& write) {
     for (;;) {
         TPiece piece;
         {
@@ -100,6 +101,6 @@ int64_t TStripDecoder::TakeStrip(const std::function<void(const uint8_t*, size_t
             Free.push_back(std::move(piece.Rows));
         }
         if (piece.Error) std::rethrow_exception(piece.Error);
-        if (piece.EndOfStrip) return piece.Dropped;
+        if (piece.EndOfStrip) return piece.Result;
     }
 }

@@ -2,7 +2,8 @@
 // Reads and unpacks a sheet's strips on a thread of its own, a few strips ahead of the one
 // that writes the rows: an open then costs about what the slower of the two does, on two
 // cores. The rows come in strip order, whole, each strip's with the bytes it dropped; a
-// failure while a strip is read comes with it, after the rows it completed.
+// strip cut short ends the walk after the rows it completed, and a failure while a strip is
+// unpacked comes with it, after the rows it completed.
 
 #include "engine/RowSink.h"
 #include "runtime/BinaryFile.h"
@@ -27,9 +28,9 @@ public:
     TStripDecoder(const TStripDecoder&) = delete;
     TStripDecoder& operator=(const TStripDecoder&) = delete;
 
-    // Hands the rows of the next strip to write and answers the bytes it dropped; raises
+    // Hands the rows of the next strip to write and answers what the strip gave; raises
     // what failed in it once its rows are written.
-    int64_t TakeStrip(const std::function<void(const uint8_t*, size_t)>& write);
+    TStripResult TakeStrip(const std::function<void(const uint8_t*, size_t)>& write);
     // Every row wanted has been taken: the strips left need not be read.
     bool Done() const { return Finished; }
 
@@ -38,7 +39,7 @@ private:
         std::vector<uint8_t> Rows;
         bool EndOfStrip = false;
         bool Last = false; // no strip follows: every row wanted is there, or all strips read
-        int64_t Dropped = 0;
+        TStripResult Result;
         std::exception_ptr Error;
     };
     void Run();

@@ -195,6 +195,7 @@ void TTiff::Open(const std::string& sheetPath, int64_t firstRow, int64_t rowCoun
     RowsWritten = 0;
     FirstRow = 0;
     DroppedBytes = 0;
+    Damage.reset();
     rt::TScopeExit closeScratch([this] {
         if (!ScratchFile.IsOpen()) return;
         // Whatever ended the open, the file holds exactly the rows written.
@@ -257,6 +258,10 @@ void TTiff::Open(const std::string& sheetPath, int64_t firstRow, int64_t rowCoun
     if (compression != kNoCompression && compression != kPackBits)
         throw rt::TError(rt::Format("対応していない圧縮形式です (%d)", compression));
 
+    // However the open ends, the gauge does not stay over the view.
+    rt::TScopeExit hideGauge([this] {
+        if (Gauge) Gauge->SetVisible(false);
+    });
     if (Gauge) {
         Gauge->SetVisible(true);
         Gauge->SetMax(static_cast<int32_t>(static_cast<uint32_t>(StripCount) - 1u));
@@ -276,7 +281,6 @@ void TTiff::Open(const std::string& sheetPath, int64_t firstRow, int64_t rowCoun
     if (StripCount > 0) ScratchFile.Reserve(firstRow * Width, rowCount * Width);
     if (StripCount > 0) UnpackStrips(compression, firstRow, rowCount);
 
-    if (Gauge) Gauge->SetVisible(false);
     SourceFile.Close();
     ScratchFile.CloseCut();
     Loaded = true;
@@ -315,7 +319,7 @@ void TTiff::UnpackStrips(int32_t compression, int64_t firstRow, int64_t rowCount
             if (Gauge) Gauge->SetPosition(s);
             rt::ProcessMessages();
             if (StopRequested) throw rt::EAbort();
-            if (!decoder.Done()) DroppedBytes += decoder.TakeStrip(write);
+            if (!decoder.Done() && !TakeResult(decoder.TakeStrip(write))) return;
         }
         return;
     }
@@ -350,8 +354,14 @@ void TTiff::UnpackEach(const std::vector<uint32_t>& offsets,
         const uint32_t offset = offsets[size_t(s)], byteCount = byteCounts[size_t(s)];
         if (window) {
             // Each strip starts a row: its rows are known from its length alone.
-            const int64_t rows =
-                int64_t(StripLength(offset, byteCount, packed, chunk) / uint64_t(Width));
+            uint64_t length = 0;
+            try {
+                length = StripLength(offset, byteCount, packed, chunk);
+            } catch (const rt::EInOutError& e) {
+                Damage = e; // the rows after it cannot be placed
+                return;
+            }
+            const int64_t rows = int64_t(length / uint64_t(Width));
             if (rowsBefore + rows <= firstRow) {
                 rowsBefore += rows;
                 continue;
@@ -360,8 +370,15 @@ void TTiff::UnpackEach(const std::vector<uint32_t>& offsets,
             if (rowsBefore < firstRow) sink->SkipRows(firstRow - rowsBefore);
             rowsBefore += rows;
         }
-        DroppedBytes += UnpackStrip(SourceFile, offset, byteCount, packed, *sink, chunk);
+        if (!TakeResult(UnpackStrip(SourceFile, offset, byteCount, packed, *sink, chunk))) return;
     }
+}
+
+bool TTiff::TakeResult(const TStripResult& result) {
+    DroppedBytes += result.Dropped;
+    if (!result.Cut) return true;
+    Damage = result.Cut;
+    return false;
 }
 
 uint64_t TTiff::StripLength(uint32_t offset, uint32_t byteCount, bool packed,

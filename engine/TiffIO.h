@@ -6,16 +6,19 @@
 #include "runtime/BinaryFile.h"
 #include "runtime/Bitmap.h"
 #include "runtime/Canvas.h"
+#include "runtime/Errors.h"
 #include "runtime/FileLock.h"
 #include "runtime/Progress.h"
 
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 class TRowSink;
+struct TStripResult;
 
 // One TIFF directory entry after conversion to the machine's byte order.
 struct TDirEntry {
@@ -93,6 +96,10 @@ public:
     // Bytes the last open unpacked but could not place: incomplete rows at the ends of
     // strips and count bytes whose value never came.
     int64_t DroppedBytes = 0;
+    // Set when the last open met a strip it could not read whole (a copy cut short, a read
+    // error of a scratched disc): the unpacking ended there, and the rows before the fault
+    // are the sheet's rows that RowsWritten counts.
+    std::optional<rt::EInOutError> Damage;
     int32_t Width = 0;
     int32_t Height = 0;
     int32_t XDpi = 0;
@@ -119,6 +126,8 @@ private:
                          std::vector<uint8_t>& chunk);
     void UnpackEach(const std::vector<uint32_t>& offsets, const std::vector<uint32_t>& byteCounts,
                     bool packed, TRowSink* sink, int64_t firstRow, int64_t rowCount);
+    // Takes in what one strip gave; false when it ends the unpacking.
+    bool TakeResult(const TStripResult& result);
     void AcquireSharedScratch();
     std::array<uint8_t, 256> PlateIndexTable() const;
 

@@ -17,6 +17,8 @@ std::string IoErrorMessage(int code) {
         return "オープンしたファイルが多すぎます";
     case kAccessDenied:
         return "ファイルへのアクセスが拒否されました";
+    case kDataError:
+        return "データ エラー (巡回冗長検査 (CRC) エラー) です";
     case kReadPastEnd:
         return "ファイルの末尾以降を読み込みました";
     case kDiskFull:
@@ -47,6 +49,8 @@ int ErrnoToIoCode(int err) {
     case EROFS:
     case ETXTBSY:
         return kAccessDenied;
+    case EIO: // its number is the access error's
+        return kDataError;
     case ENOSPC:
     case EDQUOT:
     case EFBIG:

@@ -39,6 +39,8 @@ constexpr int kFileNotFound = 2;
 constexpr int kPathNotFound = 3;
 constexpr int kTooManyOpenFiles = 4;
 constexpr int kAccessDenied = 5;
+// A medium that cannot be read where it should (EIO: a scratched disc, a bad sector).
+constexpr int kDataError = 23;
 constexpr int kReadPastEnd = 100;
 constexpr int kDiskFull = 101;
 constexpr int kNotANumber = 106;

@@ -3,6 +3,7 @@
 #include "runtime/Hooks.h"
 
 #include <cstdlib>
+#include <dlfcn.h>
 #include <fstream>
 #include <iterator>
 #include <sched.h>
@@ -70,6 +71,33 @@ std::vector<uint8_t> ReadAll(const std::string& path) {
 void WriteAll(const std::string& path, const std::vector<uint8_t>& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+}
+
+uint32_t StripOffset(const std::vector<uint8_t>& f, size_t n) {
+    auto be32 = [&](size_t at) {
+        return uint32_t(f.at(at)) << 24 | uint32_t(f.at(at + 1)) << 16 |
+               uint32_t(f.at(at + 2)) << 8 | f.at(at + 3);
+    };
+    const uint32_t dir = be32(4);
+    const size_t entries = size_t(f.at(dir)) << 8 | f.at(dir + 1);
+    for (size_t i = 0; i < entries; ++i) {
+        const size_t at = dir + 2 + 12 * i;
+        if ((f.at(at) << 8 | f.at(at + 1)) != 273) continue;
+        return be32(at + 4) == 1 ? be32(at + 8) : be32(be32(at + 8) + 4 * n);
+    }
+    return 0;
+}
+
+TReadFault::TReadFault(const std::string& path, uint64_t offset) {
+    ::setenv("MAPVIEW_READ_FAULT", (std::to_string(offset) + ":" + path).c_str(), 1);
+}
+
+TReadFault::~TReadFault() {
+    ::unsetenv("MAPVIEW_READ_FAULT");
+}
+
+bool TReadFault::Loaded() {
+    return ::dlsym(RTLD_DEFAULT, "mapview_read_fault_loaded") != nullptr;
 }
 
 int OpenDescriptorCount() {

@@ -47,4 +47,19 @@ void WriteAll(const std::string& path, const std::vector<uint8_t>& bytes);
 // Number of open file descriptors of this process.
 int OpenDescriptorCount();
 
+// Where strip n of a sheet's bytes begins, read from its strip table.
+uint32_t StripOffset(const std::vector<uint8_t>& sheet, size_t n);
+
+// Makes every read of path that reaches offset fail with EIO, as a bad sector does, in this
+// process and the ones it starts, while the object lives; needs the fault library
+// preloaded. Loaded() tells whether it is.
+class TReadFault {
+public:
+    TReadFault(const std::string& path, uint64_t offset);
+    ~TReadFault();
+    TReadFault(const TReadFault&) = delete;
+    TReadFault& operator=(const TReadFault&) = delete;
+    static bool Loaded();
+};
+
 } // namespace testing_support

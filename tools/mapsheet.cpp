@@ -218,6 +218,8 @@ struct TSheet {
             Map->OpenFile(sheet);
         else
             Map->OpenRows(sheet, firstRow, rowCount);
+        // A script must not take a copy cut short for a good sheet.
+        if (Map->Damage) throw *Map->Damage;
     }
 
     static void CopyAll(int fd, const std::string& to) {

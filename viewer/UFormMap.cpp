@@ -200,7 +200,14 @@ void TFormMap::OpenSheet(const std::string& path, bool keepPosition) {
     // Taken before the open, so that leafing goes on past a sheet that cannot be read.
     SheetPath = path;
     ListSiblings();
-    MapImage->OpenFile(path);
+    try {
+        MapImage->OpenFile(path);
+    } catch (...) {
+        // Nothing of the sheet is shown, and the window says so rather than keep the last
+        // picture or an empty status bar.
+        RedrawView();
+        throw;
+    }
     if (keepPosition) {
         UpdateScrollRanges(); // the bars take the new sheet's ranges, then clamp
         scrH->SetPosition(col);
@@ -214,6 +221,7 @@ void TFormMap::OpenSheet(const std::string& path, bool keepPosition) {
     btnBmpSave->setEnabled(true);
     btnCopy->setEnabled(true);
     // A damaged sheet is shown as far as it goes; the user hears once that it ends early.
+    if (MapImage->Damage) throw *MapImage->Damage;
     if (MapImage->RowsWritten < MapImage->Height) throw rt::EInOutError(rt::kReadPastEnd);
 }
 

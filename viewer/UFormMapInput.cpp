@@ -3,6 +3,7 @@
 // the window's own state (Rate, the scroll positions, UpdateScale, RedrawView).
 
 #include "engine/ZoomRates.h"
+#include "runtime/FileSys.h"
 #include "toolkit/Guard.h"
 #include "viewer/UFormMap.h"
 
@@ -288,6 +289,9 @@ void TFormMap::UpdateStatus() {
     if (!lblStatusSheet) return;
     if (!MapImage || !MapImage->Loaded) {
         lblStatusSheet->clear();
+        if (MapImage && !SheetPath.empty())
+            lblStatusSheet->setText(QString::fromStdString(rt::ExtractFileName(SheetPath)) +
+                                    QStringLiteral("  (not opened)"));
         lblStatusScale->clear();
         lblStatusPointer->clear();
         if (!DragOn) Image1->unsetCursor();

@@ -94,7 +94,7 @@ TEST_F(EngineTest, EmptyDirectoryWithAndWithoutGauge) {
     EXPECT_EQ(ErrorOf([&] { t.OpenFile(Dir.File("e.tif")); }),
               "1 から 2147483647 の間の値でなければなりません");
     EXPECT_FALSE(t.Loaded);
-    EXPECT_TRUE(gauge.Visible());
+    EXPECT_FALSE(gauge.Visible()); // a failed open leaves no gauge over the view
 }
 
 TEST_F(EngineTest, GaugeFollowsTheStrips) {
@@ -126,22 +126,27 @@ TEST_F(EngineTest, FailuresReportTheirMessagesAndLeaveNothingOpen) {
     EXPECT_EQ(ErrorOf([&] { t.OpenFile(Put("le.tif", little.Build())); }),
               "ファイルの末尾以降を読み込みました");
 
-    for (size_t cut : {size_t(4), size_t(12), size_t(40), good.size() - 1}) {
+    for (size_t cut : {size_t(4), size_t(12), size_t(40)}) {
         std::vector<uint8_t> part(good.begin(), good.begin() + long(cut));
         EXPECT_EQ(ErrorOf([&] { t.OpenFile(Put("cut.tif", part)); }),
                   "ファイルの末尾以降を読み込みました")
             << cut;
         EXPECT_FALSE(t.Loaded);
     }
-    // Rows before a strip that runs past the end are in the file; the rest is cut away.
+    // A strip that runs past the end ends the unpacking without failing the open: the rows
+    // before it are the sheet's, the rest is cut away, and the damage is told.
     std::vector<std::vector<uint8_t>> strips = {RowsStrip(4, 1, 1), RowsStrip(4, 1, 2)};
     TSheetBuilder noRes = TSheetBuilder::Basic(4, 2, strips);
     noRes.Entries.resize(4);
     noRes.Rationals.clear();
     auto bytes = noRes.Build();
     t.OpenFile(Put("full.tif", bytes)); // leaves a longer scratch file behind
+    EXPECT_FALSE(t.Damage);
     bytes.resize(bytes.size() - 1);
-    EXPECT_NE(ErrorOf([&] { t.OpenFile(Put("short.tif", bytes)); }), "");
+    EXPECT_EQ(ErrorOf([&] { t.OpenFile(Put("short.tif", bytes)); }), "");
+    EXPECT_TRUE(t.Loaded);
+    ASSERT_TRUE(t.Damage);
+    EXPECT_EQ(t.Damage->ErrorCode(), rt::kReadPastEnd);
     EXPECT_EQ(t.RowsWritten, 1);
     EXPECT_EQ(Scratch(), std::vector<uint8_t>(4, 1));
     EXPECT_EQ(testing_support::OpenDescriptorCount(), fds);
@@ -150,6 +155,40 @@ TEST_F(EngineTest, FailuresReportTheirMessagesAndLeaveNothingOpen) {
     TTiff lost(nullptr, Dir.File("none/scratch.tmp"));
     EXPECT_EQ(ErrorOf([&] { lost.OpenFile(Dir.File("full.tif")); }), "不正なファイル名です");
     EXPECT_EQ(testing_support::OpenDescriptorCount(), fds);
+}
+
+TEST_F(EngineTest, ASheetCutShortKeepsTheWholeRowsItsBytesHold) {
+    // Rows of 4 bytes, the first two by runs; the last strip is cut where a copy stopped.
+    const std::vector<uint8_t> first = {0xFD, 1, 0xFD, 2};
+    struct {
+        const char* Where;
+        std::vector<uint8_t> Last;
+        size_t Cut; // bytes missing at the file's end
+        int32_t Rows;
+    } cases[] = {
+        {"inside a literal", {0x07, 3, 3, 3, 3, 4, 4, 4, 4}, 3, 3},
+        {"before a run's value", {0xFD, 3, 0xFD, 4}, 1, 3},
+        {"before the strip", {0xFD, 3, 0xFD, 4}, 4, 2},
+    };
+    TTiff t(nullptr, ScratchPath());
+    for (const auto& c : cases) {
+        TSheetBuilder b = TSheetBuilder::Basic(4, 4, {first, c.Last});
+        b.Entries.resize(4); // no resolution: the last strip ends the file
+        b.Rationals.clear();
+        auto bytes = b.Build();
+        bytes.resize(bytes.size() - c.Cut);
+        EXPECT_EQ(ErrorOf([&] { t.OpenFile(Put("cut.tif", bytes)); }), "") << c.Where;
+        EXPECT_TRUE(t.Loaded) << c.Where;
+        ASSERT_TRUE(t.Damage) << c.Where;
+        EXPECT_EQ(t.Damage->ErrorCode(), rt::kReadPastEnd) << c.Where;
+        EXPECT_EQ(t.RowsWritten, c.Rows) << c.Where;
+        std::vector<uint8_t> rows(size_t(c.Rows) * 4, 3);
+        std::fill_n(rows.begin(), 4, 1);
+        std::fill_n(rows.begin() + 4, 4, 2);
+        EXPECT_EQ(Scratch(), rows) << c.Where;
+        EXPECT_TRUE(t.HoldsRows(0, c.Rows)) << c.Where;
+        EXPECT_FALSE(t.HoldsRows(0, 4)) << c.Where;
+    }
 }
 
 TEST_F(EngineTest, UnsupportedSizesAndCompressionsAreRefusedBeforeUnpacking) {

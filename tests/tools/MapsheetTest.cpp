@@ -36,10 +36,11 @@ std::string Slurp(const std::string& path) {
 
 class MapsheetTest : public ::testing::Test {
 protected:
-    TRun Run(const std::string& args) {
+    // env: more VAR=VALUE words for the tool's environment.
+    TRun Run(const std::string& args, const std::string& env = {}) {
         // In a subshell, so that args may go on with a pipe or a second command.
-        std::string cmd = "cd '" + Dir.Path() + "' && (TMPDIR='" + Dir.Path() +
-                          "' '" MAPSHEET_PATH "' " + args + ") > out.txt 2> err.txt";
+        std::string cmd = "cd '" + Dir.Path() + "' && (TMPDIR='" + Dir.Path() + "' " + env +
+                          " '" MAPSHEET_PATH "' " + args + ") > out.txt 2> err.txt";
         int status = std::system(cmd.c_str());
         return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, Slurp(Dir.File("out.txt")),
                 Slurp(Dir.File("err.txt"))};
@@ -257,6 +258,54 @@ TEST_F(MapsheetTest, ProgressOnATerminalOnlyShows) {
     EXPECT_NE(out.find("%\r\nmapsheet: ファイルの末尾以降を読み込みました"), std::string::npos)
         << out;
     EXPECT_EQ(LeftOver(), 0);
+}
+
+TEST_F(MapsheetTest, ACopyCutShortOrUnreadableFailsAndWritesNothing) {
+    using enginetest::TSheetBuilder;
+    sample::TSheetOptions o;
+    o.StripBytes = 1024;
+    o.LiteralRuns = true;
+    const auto bytes = sample::BuildSheet(sample::PaintSample(300, 200, 5), o);
+    // Rows of 4 bytes whose last strip is cut inside a literal or before a run's value.
+    auto cutIn = [](std::vector<uint8_t> last, size_t cut) {
+        TSheetBuilder b = TSheetBuilder::Basic(4, 4, {{0xFD, 1, 0xFD, 2}, std::move(last)});
+        b.Entries.resize(4);
+        b.Rationals.clear();
+        auto f = b.Build();
+        f.resize(f.size() - cut);
+        return f;
+    };
+    const std::string pastEnd = "ファイルの末尾以降を読み込みました";
+    struct {
+        const char* What;
+        std::vector<uint8_t> Bytes;
+        std::string Env, Message;
+    } cases[] = {
+        {"60 %", {bytes.begin(), bytes.begin() + long(bytes.size()) * 6 / 10}, "", pastEnd},
+        {"literal", cutIn({0x07, 3, 3, 3, 3, 4, 4, 4, 4}, 3), "", pastEnd},
+        {"run", cutIn({0xFD, 3, 0xFD, 4}, 1), "", pastEnd},
+        {"bad sector", bytes,
+         "LD_PRELOAD='" READFAULT_PATH "' MAPVIEW_READ_FAULT=" +
+             std::to_string(testing_support::StripOffset(bytes, 3)) + ":'" + Dir.File("d.tif") +
+             "'",
+         "データ エラー (巡回冗長検査 (CRC) エラー) です"},
+    };
+    for (const auto& c : cases) {
+        testing_support::WriteAll(Dir.File("d.tif"), c.Bytes);
+        for (const char* cmd :
+             {"info d.tif", "raster d.tif o.raw", "export d.tif o.bmp",
+              "export d.tif o.png --rate 1/2", "render d.tif o.bmp --view 300x200"}) {
+            const TRun r = Run(cmd, c.Env);
+            EXPECT_EQ(r.Code, 1) << c.What << ": " << cmd;
+            EXPECT_EQ(r.Out, "") << c.What << ": " << cmd;
+            EXPECT_EQ(r.Err, "mapsheet: " + c.Message + "\n") << c.What << ": " << cmd;
+        }
+        for (const char* out : {"o.raw", "o.bmp", "o.png"})
+            EXPECT_FALSE(std::filesystem::exists(Dir.File(out))) << c.What << ": " << out;
+        EXPECT_EQ(LeftOver(), 0) << c.What;
+    }
+    // The sheet itself is sound: the fault alone failed it.
+    EXPECT_EQ(Run("info d.tif").Code, 0);
 }
 
 TEST_F(MapsheetTest, DamagedSheetsAndEmptyWindowsWriteNothing) {

@@ -9,6 +9,7 @@
 #include <QStyleOptionSlider>
 #include <QTest>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 TEST_F(FormMapTest, StartsEmptyWithTheDesignedControls) {
@@ -313,6 +314,74 @@ TEST_F(FormMapTest, ADamagedSheetShowsWhatItHoldsAndSaysSoOnce) {
     EXPECT_EQ(Errors.size(), 1u);
     const rt::TBitmap& view = Form->Image1->Bitmap();
     EXPECT_EQ(view.Pixel(0, (599 - Form->scrV->Position()) / 2), rt::kWhite); // a missing row
+}
+
+TEST_F(FormMapTest, ACopyCutShortOrUnreadableShowsTheRowsBeforeTheFault) {
+    Raster = sample::PaintSample(400, 300, 7);
+    sample::TSheetOptions o;
+    o.StripBytes = 2048;
+    o.LiteralRuns = true;
+    const auto bytes = sample::BuildSheet(Raster, o);
+    const std::string good = Dir.File("C12344.tif");
+    LastOpened = Dir.File("C12345.tif");
+    testing_support::WriteAll(good, bytes);
+    auto expectRowsShown = [&](const std::string& message, const char* what) {
+        EXPECT_EQ(Errors, std::vector<std::string>{message}) << what;
+        Errors.clear();
+        ASSERT_TRUE(MapImage->Loaded) << what;
+        const int32_t rows = MapImage->RowsWritten;
+        EXPECT_GT(rows, 0) << what;
+        EXPECT_LT(rows, 300) << what;
+        EXPECT_FALSE(Form->Gauge->isVisible()) << what;
+        EXPECT_EQ(Form->StatusSheet().toStdString(),
+                  "C12345  400 x 300  (2/2)  (" + std::to_string(rows) + " rows read)")
+            << what;
+        EXPECT_TRUE(Form->btnCopy->isEnabled() && Form->btnBmpSave->isEnabled()) << what;
+        EXPECT_TRUE(ViewIsRight()) << what;
+        const rt::TBitmap& view = Form->Image1->Bitmap();
+        int drawn = 0;
+        for (int x = 0; x < view.Width(); ++x) drawn += view.Pixel(x, 0) != rt::kWhite;
+        EXPECT_GT(drawn, 0) << what; // the rows it holds, not a white view
+    };
+    // A copy that stopped at 60 %, opened and leafed onto.
+    testing_support::WriteAll(LastOpened,
+                              {bytes.begin(), bytes.begin() + long(bytes.size()) * 6 / 10});
+    Open(LastOpened);
+    expectRowsShown("ファイルの末尾以降を読み込みました", "cut, opened");
+    Open(good);
+    ASSERT_TRUE(Errors.empty());
+    tk::Guarded([&] { Form->LeafThrough(1); });
+    expectRowsShown("ファイルの末尾以降を読み込みました", "cut, leafed onto");
+
+    // A whole copy whose fifth strip lies on a bad sector.
+    if (!testing_support::TReadFault::Loaded())
+        GTEST_SKIP() << "the read fault library is not preloaded";
+    testing_support::WriteAll(LastOpened, bytes);
+    testing_support::TReadFault fault(LastOpened, testing_support::StripOffset(bytes, 4));
+    Open(LastOpened);
+    expectRowsShown("データ エラー (巡回冗長検査 (CRC) エラー) です", "read error");
+}
+
+TEST_F(FormMapTest, AFailedOpenHidesTheGaugeAndSaysNothingIsShown) {
+    // Cut behind its directory: the strip tables are missing once the gauge is up.
+    auto bytes = sample::BuildSheet(sample::PaintSample(200, 100, 3));
+    const size_t entries = size_t(bytes[8]) << 8 | bytes[9];
+    bytes.resize(8 + 2 + 12 * entries + 4 + 4);
+    LastOpened = Dir.File("cut.tif");
+    testing_support::WriteAll(LastOpened, bytes);
+    Open(LastOpened);
+    EXPECT_EQ(Errors, std::vector<std::string>{"ファイルの末尾以降を読み込みました"});
+    EXPECT_FALSE(MapImage->Loaded);
+    EXPECT_FALSE(Form->Gauge->isVisible());
+    EXPECT_EQ(Form->StatusSheet().toStdString(), "cut.tif  (not opened)");
+    // Something that is no file at all is refused before anything is read.
+    const std::string fifo = Dir.File("pipe.tif");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    Open(fifo);
+    EXPECT_EQ(Errors.size(), 2u);
+    EXPECT_FALSE(Form->Gauge->isVisible());
+    EXPECT_EQ(Form->StatusSheet().toStdString(), "pipe.tif  (not opened)");
+    EXPECT_TRUE(ViewIsRight()); // white
 }
 
 TEST_F(FormMapTest, PaintFailuresAreShownAfterThePaintOncePerPicture) {
