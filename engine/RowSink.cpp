@@ -12,8 +12,12 @@ constexpr size_t kBatchBytes = 256 * 1024;
 
 TRowSink::TRowSink(TWrite write, size_t rowBytes, int64_t maxRows)
     : Write(std::move(write)), RowBytes(std::max<size_t>(rowBytes, 1)),
-      Capacity(std::max<size_t>(1, kBatchBytes / RowBytes) * RowBytes), MaxRows(maxRows),
-      Buffer(Capacity + packbits::kMaxRun), Done(maxRows <= 0) {}
+      Capacity(size_t(std::clamp<int64_t>(int64_t(kBatchBytes / RowBytes), 1,
+                                          std::max<int64_t>(maxRows, 1))) *
+               RowBytes),
+      MaxRows(maxRows), BufferSize(Capacity + packbits::kMaxRun), Done(maxRows <= 0) {
+    Buffer = std::make_unique_for_overwrite<uint8_t[]>(BufferSize);
+}
 
 void TRowSink::Advance(size_t n) {
     Filled += n;
@@ -22,8 +26,8 @@ void TRowSink::Advance(size_t n) {
 
 void TRowSink::Put(const uint8_t* p, size_t n) {
     while (n > 0 && !Done) {
-        const size_t take = std::min(n, Buffer.size() - Filled);
-        std::memcpy(Buffer.data() + Filled, p, take);
+        const size_t take = std::min(n, BufferSize - Filled);
+        std::memcpy(Buffer.get() + Filled, p, take);
         p += take;
         n -= take;
         Advance(take);
@@ -35,6 +39,13 @@ size_t TRowSink::EndStrip() {
     const size_t partial = Filled % RowBytes;
     Filled -= partial;
     return partial;
+}
+
+std::vector<uint8_t> StripChunk(const std::vector<uint32_t>& byteCounts, int64_t fileSize) {
+    const uint32_t most = uint32_t(std::clamp<int64_t>(fileSize, 1, 64 * 1024));
+    uint32_t largest = 1;
+    for (uint32_t n : byteCounts) largest = std::max(largest, std::min(n, most));
+    return std::vector<uint8_t>(largest);
 }
 
 TStripResult UnpackStrip(rt::TBinaryFile& source, uint32_t offset, uint32_t byteCount, bool packed,
@@ -74,7 +85,7 @@ void TRowSink::Flush() {
     const size_t skipped = size_t(std::min<int64_t>(Skip, int64_t(rows)));
     Skip -= int64_t(skipped);
     rows -= skipped;
-    const uint8_t* first = Buffer.data() + skipped * RowBytes;
+    const uint8_t* first = Buffer.get() + skipped * RowBytes;
     const int64_t left = MaxRows - Rows;
     if (int64_t(rows) >= left) {
         rows = size_t(left);
@@ -89,6 +100,6 @@ void TRowSink::Flush() {
         Filled = 0;
         return;
     }
-    std::memmove(Buffer.data(), Buffer.data() + used, Filled - used);
+    std::memmove(Buffer.get(), Buffer.get() + used, Filled - used);
     Filled -= used;
 }

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -22,8 +23,8 @@ public:
     int64_t RowsWritten() const { return Rows; }
 
     // Where the next bytes go, and the end of the room there: at least one whole run.
-    uint8_t* Dest() { return Buffer.data() + Filled; }
-    uint8_t* Limit() { return Buffer.data() + Buffer.size(); }
+    uint8_t* Dest() { return Buffer.get() + Filled; }
+    uint8_t* Limit() { return Buffer.get() + BufferSize; }
     // n bytes were written at Dest.
     void Advance(size_t n);
     // Copies bytes in (an uncompressed strip).
@@ -40,12 +41,18 @@ private:
     size_t RowBytes;
     size_t Capacity;
     int64_t MaxRows;
-    std::vector<uint8_t> Buffer;
+    // Never more than the rows wanted, and never cleared: only what is unpacked is read.
+    std::unique_ptr<uint8_t[]> Buffer;
+    size_t BufferSize;
     size_t Filled = 0;
     int64_t Rows = 0;
     int64_t Skip = 0;
     bool Done = false;
 };
+
+// The buffer packed bytes are read into, a chunk of a strip at a time: 64 KiB, or the
+// largest strip or the whole file where that is smaller.
+std::vector<uint8_t> StripChunk(const std::vector<uint32_t>& byteCounts, int64_t fileSize);
 
 // What one strip gave: the bytes its end dropped and, where it could not be read whole (the
 // file ends inside it, a read error), the error that cut it short.

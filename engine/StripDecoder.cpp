@@ -7,7 +7,6 @@ namespace {
 // way, so that memory stays bounded whatever the sheet's size.
 constexpr size_t kPieceBytes = 512 * 1024;
 constexpr size_t kPiecesAhead = 6;
-constexpr size_t kChunkBytes = 64 * 1024;
 } // namespace
 
 TStripDecoder::TStripDecoder(rt::TBinaryFile& source, const std::vector<uint32_t>& offsets,
@@ -58,7 +57,7 @@ void TStripDecoder::Run() {
             }
         },
         RowBytes, MaxRows);
-    std::vector<uint8_t> chunk(kChunkBytes);
+    std::vector<uint8_t> chunk = StripChunk(ByteCounts, Source.FileSize());
     for (size_t s = 0; s < Offsets.size() && !sink.Full(); ++s) {
         if (stopping()) return;
         try {

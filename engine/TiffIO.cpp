@@ -37,8 +37,6 @@ constexpr uint16_t kTypeRational = 5;
 constexpr int32_t kNoCompression = 1;
 constexpr int32_t kPackBits = 32773;
 
-// Packed bytes are read in chunks of this size, whatever a strip's byte count says.
-constexpr size_t kChunkBytes = 64 * 1024;
 // Bitmap file rows are gathered up to about this many bytes before one write.
 constexpr size_t kSaveBatchBytes = 1024 * 1024;
 
@@ -50,6 +48,52 @@ uint32_t BigEndian32(const uint8_t* p) {
     uint32_t v;
     std::memcpy(&v, b, 4);
     return v;
+}
+
+// The numbers the tags of a directory give.
+struct TTagValues {
+    int32_t Width = 0, Height = 0;
+    int32_t Compression = kNoCompression; // none stated: uncompressed, as TIFF defines
+    int32_t StripCount = 0, XResOffset = 0, YResOffset = 0;
+};
+
+// Which tag sets which number: the entry's value, or for the strip offsets its count.
+struct TTagField {
+    uint16_t Tag;
+    int32_t TTagValues::*Field;
+    bool FromCount;
+};
+constexpr TTagField kTagFields[] = {
+    {kImageWidth, &TTagValues::Width, false},        {kImageLength, &TTagValues::Height, false},
+    {kCompression, &TTagValues::Compression, false}, {kStripOffsets, &TTagValues::StripCount, true},
+    {kXResolution, &TTagValues::XResOffset, false},  {kYResolution, &TTagValues::YResOffset, false},
+};
+
+// Reads count big-endian entries of 12 bytes; later entries of a tag win. The first ones
+// are kept in kept[1] onwards where it is given.
+TTagValues ReadEntries(const uint8_t* p, int32_t count, std::array<TDirEntry, 15>* kept) {
+    TTagValues v;
+    for (int32_t i = 1; i <= count; ++i, p += 12) {
+        TDirEntry entry;
+        std::memcpy(&entry, p, sizeof entry);
+        TTiff::SwapWords(&entry, 12);
+        TTiff::SwapLongHalves(&entry.Count, 4);
+        if (entry.FieldType == kTypeLong || entry.FieldType == kTypeRational)
+            TTiff::SwapLongHalves(&entry.Value, 4);
+        if (kept && i < int32_t(kept->size())) (*kept)[size_t(i)] = entry;
+        for (const TTagField& f : kTagFields)
+            if (f.Tag == entry.Tag) v.*f.Field = int32_t(f.FromCount ? entry.Count : entry.Value);
+    }
+    return v;
+}
+
+bool ValidSize(const TTagValues& v) {
+    return v.Width >= 0 && v.Height >= 0 && v.Width <= TTiff::kMaxSide &&
+           v.Height <= TTiff::kMaxSide;
+}
+
+bool KnownCompression(const TTagValues& v) {
+    return v.Compression == kNoCompression || v.Compression == kPackBits;
 }
 
 // Truncation toward zero of a product that may not fit an int.
@@ -176,9 +220,6 @@ void TTiff::Open(const std::string& sheetPath, int64_t firstRow, int64_t rowCoun
     StripCount = 0;
     Width = 0;
     Height = 0;
-    // A sheet without a Compression entry is uncompressed, as TIFF defines.
-    int32_t compression = kNoCompression;
-    int32_t xResOffset = 0, yResOffset = 0;
 
     std::string name = rt::ExtractFileName(sheetPath);
     auto dot = name.find('.');
@@ -206,56 +247,27 @@ void TTiff::Open(const std::string& sheetPath, int64_t firstRow, int64_t rowCoun
     });
 
     SourceFile.Read(Header.data(), Header.size());
+    const uint32_t firstDir = BigEndian32(Header.data() + 4);
     SwapWords(Header.data(), 8);
     SwapLongHalves(Header.data() + 4, 4);
-    uint32_t firstDir;
-    std::memcpy(&firstDir, Header.data() + 4, 4);
 
     SourceFile.Seek(firstDir);
     uint8_t countBytes[2];
     SourceFile.Read(countBytes, 2);
-    SwapWords(countBytes, 2);
-    int16_t entryCount;
-    std::memcpy(&entryCount, countBytes, 2);
-
+    const int16_t entryCount = int16_t(countBytes[0] << 8 | countBytes[1]);
+    // The entries and the next directory's offset behind them, in one read.
+    std::vector<uint8_t> entries(size_t(std::max<int16_t>(entryCount, 0)) * 12 + 4);
+    SourceFile.Read(entries.data(), entries.size());
     DirEntries = {};
-    for (int32_t i = 1; i <= entryCount; ++i) {
-        TDirEntry entry;
-        SourceFile.Read(&entry, sizeof entry);
-        SwapWords(&entry, 12);
-        SwapLongHalves(&entry.Count, 4);
-        if (entry.FieldType == kTypeLong || entry.FieldType == kTypeRational)
-            SwapLongHalves(&entry.Value, 4);
-        if (i < static_cast<int32_t>(DirEntries.size())) DirEntries[static_cast<size_t>(i)] = entry;
-        switch (static_cast<int16_t>(entry.Tag)) {
-        case kImageWidth:
-            Width = static_cast<int32_t>(entry.Value);
-            break;
-        case kImageLength:
-            Height = static_cast<int32_t>(entry.Value);
-            break;
-        case kCompression:
-            compression = static_cast<int32_t>(entry.Value);
-            break;
-        case kStripOffsets:
-            StripCount = static_cast<int32_t>(entry.Count);
-            break;
-        case kXResolution:
-            xResOffset = static_cast<int32_t>(entry.Value);
-            break;
-        case kYResolution:
-            yResOffset = static_cast<int32_t>(entry.Value);
-            break;
-        default:
-            break;
-        }
-    }
-    uint8_t nextDir[4];
-    SourceFile.Read(nextDir, 4);
+    const TTagValues tags = ReadEntries(entries.data(), entryCount, &DirEntries);
+    Width = tags.Width;
+    Height = tags.Height;
+    StripCount = tags.StripCount;
+    const int32_t compression = tags.Compression;
+    const int32_t xResOffset = tags.XResOffset, yResOffset = tags.YResOffset;
 
-    if (Width < 0 || Height < 0 || Width > kMaxSide || Height > kMaxSide)
-        throw rt::TError("マップ画像の大きさが不正です");
-    if (compression != kNoCompression && compression != kPackBits)
+    if (!ValidSize(tags)) throw rt::TError("マップ画像の大きさが不正です");
+    if (!KnownCompression(tags))
         throw rt::TError(rt::Format("対応していない圧縮形式です (%d)", compression));
 
     // However the open ends, the gauge does not stay over the view.
@@ -275,7 +287,7 @@ void TTiff::Open(const std::string& sheetPath, int64_t firstRow, int64_t rowCoun
     rowCount = rowCount < 0 ? Height - firstRow : std::min<int64_t>(rowCount, Height - firstRow);
     FirstRow = static_cast<int32_t>(firstRow);
     if (StripCount > 0 &&
-        int64_t(Width) * rowCount > ScratchFile.SpaceAvailable() + ScratchFile.FileSize())
+        int64_t(Width) * rowCount - ScratchFile.FileSize() > ScratchFile.SpaceAvailable())
         throw rt::EInOutError(rt::kDiskFull);
     // Taken at once, the space costs nothing row by row; where it cannot be, rows take it.
     if (StripCount > 0) ScratchFile.Reserve(firstRow * Width, rowCount * Width);
@@ -343,7 +355,7 @@ void TTiff::UnpackStrips(int32_t compression, int64_t firstRow, int64_t rowCount
 void TTiff::UnpackEach(const std::vector<uint32_t>& offsets,
                        const std::vector<uint32_t>& byteCounts, bool packed, TRowSink* sink,
                        int64_t firstRow, int64_t rowCount) {
-    std::vector<uint8_t> chunk(kChunkBytes);
+    std::vector<uint8_t> chunk = StripChunk(byteCounts, SourceFile.FileSize());
     const bool window = firstRow > 0 || rowCount < Height;
     int64_t rowsBefore = 0; // rows the strips before this one hold, written or not
     for (int32_t s = 0; s < StripCount; ++s) {
@@ -549,9 +561,7 @@ void TTiff::Draw(int32_t col, int32_t row, int32_t cols, int32_t rows, long doub
     const size_t readLen =
         static_cast<size_t>(enlarge ? w.Cols : std::min(w.OutCols * w.Step, w.Cols));
     WorkBitmap->Dormant();
-    rt::TScopeExit closeScratch([this] { ScratchFile.CloseQuietly(); });
-    ScratchFile.Assign(ScratchPath);
-    ScratchFile.Reset();
+    OpenScratchForReading();
     rt::TFileView sheetRows(ScratchFile, readLen,
                             w.Step == 1 ? rt::TFileView::kMap : rt::TFileView::kRead);
     std::vector<uint8_t> missing; // the background, for rows a damaged sheet did not give
@@ -632,7 +642,6 @@ void TTiff::Draw(int32_t col, int32_t row, int32_t cols, int32_t rows, long doub
     else
         TargetCanvas->BitBlt(0, 0, static_cast<int>(w.OutCols), static_cast<int>(w.OutRows),
                              *WorkBitmap, 0, 0, rt::SRCCOPY);
-    ScratchFile.Close();
     WorkBitmap->Dormant();
 }
 
@@ -655,9 +664,7 @@ void TTiff::SaveBitmap(int32_t col, int32_t row, int32_t cols, int32_t rows, lon
     const size_t rowStride = static_cast<size_t>((w.OutCols + 7) / 8 * 4);
     const size_t readLen = static_cast<size_t>(std::min(w.OutCols * w.Step, w.Cols));
 
-    rt::TScopeExit closeScratch([this] { ScratchFile.CloseQuietly(); });
-    ScratchFile.Assign(ScratchPath);
-    ScratchFile.Reset();
+    OpenScratchForReading();
     rt::TFileView sheetRows(ScratchFile, readLen,
                             w.Step == 1 ? rt::TFileView::kMap : rt::TFileView::kRead);
     rt::TOutputFile out(fileName);
@@ -720,7 +727,6 @@ void TTiff::SaveBitmap(int32_t col, int32_t row, int32_t cols, int32_t rows, lon
         }
     }
     if (pending > 0) out.Write(rowsOut.data(), pending * rowStride);
-    ScratchFile.Close();
     out.Commit();
 }
 
@@ -731,9 +737,7 @@ void TTiff::SavePng(int32_t col, int32_t row, int32_t cols, int32_t rows, long d
     if (w.Empty()) return;
     if (!HoldsRows(int32_t(w.Row), int32_t(w.Rows))) throw rt::EInOutError(rt::kReadPastEnd);
     const size_t readLen = static_cast<size_t>(std::min(w.OutCols * w.Step, w.Cols));
-    rt::TScopeExit closeScratch([this] { ScratchFile.CloseQuietly(); });
-    ScratchFile.Assign(ScratchPath);
-    ScratchFile.Reset();
+    OpenScratchForReading();
     rt::TFileView sheetRows(ScratchFile, readLen,
                             w.Step == 1 ? rt::TFileView::kMap : rt::TFileView::kRead);
     const std::array<uint8_t, 256> index = PlateIndexTable();
@@ -754,7 +758,6 @@ void TTiff::SavePng(int32_t col, int32_t row, int32_t cols, int32_t rows, long d
                                          w.OutCols, packed, line, 0, 1);
                            std::memcpy(out, line.ScanLine(0), size_t(w.OutCols) * 3);
                        });
-        ScratchFile.Close();
         return;
     }
     std::vector<rt::TColor> palette(PlateColor.begin(), PlateColor.end());
@@ -767,7 +770,12 @@ void TTiff::SavePng(int32_t col, int32_t row, int32_t cols, int32_t rows, long d
                      const uint8_t* src = sheetRows.Get(sheetRow * Width + w.Col, readLen);
                      for (int64_t x = 0; x < w.OutCols; ++x) out[x] = index[src[x * w.Step]];
                  });
-    ScratchFile.Close();
+}
+
+void TTiff::OpenScratchForReading() {
+    if (ScratchFile.IsOpen()) return;
+    ScratchFile.Assign(ScratchPath);
+    ScratchFile.Reset();
 }
 
 bool TTiff::HoldsRows(int32_t row, int32_t rows) const {

@@ -129,6 +129,8 @@ private:
     // Takes in what one strip gave; false when it ends the unpacking.
     bool TakeResult(const TStripResult& result);
     void AcquireSharedScratch();
+    // The scratch file stays open for reading from the first picture until the next open.
+    void OpenScratchForReading();
     std::array<uint8_t, 256> PlateIndexTable() const;
 
     bool Opening = false;

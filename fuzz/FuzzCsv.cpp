@@ -1,6 +1,7 @@
 // Arbitrary bytes as a CSV file read record by record, and as the map registry that an
 // update rewrites.
 
+#include "fuzz/Reach.h"
 #include "manage/Csv.h"
 #include "manage/UInit.h"
 #include "manage/UManage.h"
@@ -72,8 +73,11 @@ const std::string& WorkDir() {
 
 } // namespace
 
+TFuzzReach gFuzzReach;
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     WorkDir();
+    gFuzzReach = {};
     // Read as it stands first, then updated.
     if (!WriteFileBytes(MgrFile, data, size)) return 0;
 
@@ -99,6 +103,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             }
             Check(records <= size + 1, "more records than bytes");
         }
+        gFuzzReach.Records = int64_t(records);
         csv.close();
     }
     {
@@ -132,5 +137,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         Check(ReadFileBytes(MgrFile) == before, "registry changed by a failed or refused update");
     else
         Check(!ReadFileBytes(MgrFile).empty(), "registry lost by an update");
+    gFuzzReach.RegistryRewritten = ReadFileBytes(MgrFile).find(",/d,/m") != std::string::npos;
     return 0;
 }

@@ -1,15 +1,23 @@
-// Arbitrary bytes as a map sheet: open it, then draw and export small windows of it.
-// Every file lives in memory and goes with the process, however it ends.
+// Arbitrary bytes as a map sheet: open it, then draw small windows of it at several rates,
+// sampled and smooth, and export them as bitmap and PNG. The sheet and its scratch file live
+// in memory and go with the process, however it ends.
 
 #include "engine/TiffIO.h"
+#include "fuzz/Reach.h"
 #include "runtime/Errors.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <sched.h>
 #include <string>
 #include <sys/mman.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+TFuzzReach gFuzzReach;
 
 namespace {
 
@@ -46,20 +54,64 @@ template <class F> void Try(F&& f) {
     }
 }
 
+// The scratch file and the exports on a small file system of the process's own: a sheet
+// that stands for more rows than it holds meets a real full disk, and what is written goes
+// with the process however it ends. Where no file system can be mounted, $TMPDIR.
+const std::string& WorkDir() {
+    // Never destroyed, so that the clean-up at exit can still name it.
+    static const std::string* dir = [] {
+        const char* tmp = std::getenv("TMPDIR");
+        auto* d = new std::string(std::string(tmp && *tmp ? tmp : "/tmp") + "/fuzz-tiff-" +
+                                  std::to_string(::getpid()));
+        if (::mkdir(d->c_str(), 0700) != 0) {
+            std::perror(d->c_str());
+            std::abort();
+        }
+        if (::unshare(CLONE_NEWNS) != 0 ||
+            ::mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            ::mount("fuzz", d->c_str(), "tmpfs", 0, "size=16m") != 0)
+            std::fprintf(stderr, "fuzz_tiff: no file system of its own, writing in %s\n",
+                         d->c_str());
+        std::atexit([] {
+            ::umount2(WorkDir().c_str(), MNT_DETACH);
+            ::rmdir(WorkDir().c_str());
+        });
+        return d;
+    }();
+    return *dir;
+}
+
+// The size of a written export, which then goes.
+int64_t TakeSize(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return 0;
+    ::unlink(path.c_str());
+    return st.st_size;
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static TMemFile sheet("sheet.tif"), scratch("tiff.tmp");
-    // Exports are composed and written in full, to a device that keeps nothing.
-    static const std::string bitmap = "/dev/null";
+    static TMemFile sheet("sheet.tif");
+    static const std::string scratch = WorkDir() + "/tiff.tmp", bitmap = WorkDir() + "/out.bmp",
+                             png = WorkDir() + "/out.png";
     sheet.Fill(data, size);
+    gFuzzReach = {};
 
+    constexpr uint32_t kUnset = 0x00010203; // a colour no plate has
     rt::TBitmapCanvas canvas(48, 32);
+    static const rt::TBitmap unsetRow = [] {
+        rt::TBitmapCanvas row(48, 1);
+        row.FillRect({0, 0, 48, 1}, kUnset);
+        return row.Bitmap();
+    }();
     rt::TProgressModel gauge;
-    TTiff map(&canvas, scratch.Name());
+    TTiff map(&canvas, scratch);
     map.Gauge = &gauge;
+    map.DecodeAhead = gFuzzReach.DecodedAhead = size % 2 == 0; // both ways of unpacking
     for (int k = 1; k <= 8; ++k) map.PlateVisible[size_t(k)] = k % 3 != 0;
     Try([&] { map.OpenFile(sheet.Name()); });
+    gFuzzReach.RowsUnpacked = map.RowsWritten;
 
     // A refused sheet may leave any size behind.
     const int32_t w = std::max(map.Width, 0), h = std::max(map.Height, 0);
@@ -67,14 +119,32 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     map.PixelAt(w - 1, h - 1, pixel);
 
     // The view never composes more than the canvas shows, whatever the sheet's size.
-    const long double rates[] = {1, 8, 0.75L, 1.0L / 64};
-    for (long double rate : rates)
+    struct {
+        long double Rate;
+        bool Smooth;
+    } views[] = {{1, false}, {8, false}, {0.75L, false}, {0.25L, true}, {1.0L / 64, true}};
+    for (const auto& v : views) {
+        canvas.FillRect({0, 0, 48, 32}, kUnset);
+        map.Smooth = v.Smooth;
         Try([&] {
-            map.Draw(map.Width / 3, map.Height / 5, int32_t(48 / rate), int32_t(32 / rate), rate);
+            map.Draw(map.Width / 3, map.Height / 5, int32_t(48 / v.Rate), int32_t(32 / v.Rate),
+                     v.Rate);
         });
+        bool drawn = false;
+        for (int y = 0; y < 32 && !drawn; ++y)
+            drawn = std::memcmp(canvas.Bitmap().ScanLine(y), unsetRow.ScanLine(0), 48 * 3) != 0;
+        gFuzzReach.DrawsWithPixels += drawn;
+    }
 
-    // At full size, and reduced over a corner that clipping cuts.
-    Try([&] { map.SaveBitmap(0, 0, std::min(w, 96), std::min(h, 40), 1, bitmap); });
+    // A bitmap reduced over a corner that clipping cuts; PNG at full size and smooth.
+    auto exported = [](const std::string& path) { gFuzzReach.Exports += TakeSize(path) > 0; };
+    map.Smooth = false;
     Try([&] { map.SaveBitmap(std::max(w - 700, 0), h / 2, 1000, 600, 1.0L / 16, bitmap); });
+    exported(bitmap);
+    Try([&] { map.SavePng(0, 0, std::min(w, 64), std::min(h, 48), 1, png); });
+    exported(png);
+    map.Smooth = true;
+    Try([&] { map.SavePng(0, 0, std::min(w, 64), std::min(h, 48), 0.25L, png); });
+    exported(png);
     return 0;
 }

@@ -1,3 +1,2 @@
 # the management services' fuzz targets
-mapview_fuzz(fuzz_csv FuzzCsv.cpp)
-target_link_libraries(fuzz_csv PRIVATE manage)
+mapview_fuzz(fuzz_csv FuzzCsv.cpp LIBS manage)

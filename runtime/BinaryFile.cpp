@@ -42,13 +42,14 @@ void TBinaryFile::OpenWith(int flags) {
         ::close(fd);
         throw EInOutError(kAccessDenied);
     }
-    Adopt(fd);
+    Adopt(fd, st);
 }
 
-void TBinaryFile::Adopt(int fd) {
+void TBinaryFile::Adopt(int fd, const struct stat& st) {
     Fd = fd;
     Pos = 0;
-    Sequential = ::lseek(fd, 0, SEEK_CUR) < 0 && errno == ESPIPE;
+    // Only what is no regular file may be a pipe or a terminal.
+    Sequential = !S_ISREG(st.st_mode) && ::lseek(fd, 0, SEEK_CUR) < 0 && errno == ESPIPE;
 }
 
 void TBinaryFile::Reset() {
@@ -66,7 +67,7 @@ void TBinaryFile::ResetRegular() {
         ::close(fd);
         throw TError(kNotRegularFile);
     }
-    Adopt(fd);
+    Adopt(fd, st);
 }
 
 void TBinaryFile::AssignHandle(int fd, const std::string& name) {
@@ -74,7 +75,9 @@ void TBinaryFile::AssignHandle(int fd, const std::string& name) {
     Path = name;
     int own = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
     if (own < 0) RaiseLastIoError();
-    Adopt(own);
+    struct stat st {};
+    if (::fstat(own, &st) != 0) st.st_mode = 0; // then asked by seeking
+    Adopt(own, st);
 }
 void TBinaryFile::Rewrite() {
     OpenWith(O_WRONLY | O_CREAT | O_TRUNC);
@@ -107,6 +110,9 @@ int64_t TBinaryFile::SpaceAvailable() const {
     if (!IsOpen()) throw EInOutError(kFileNotOpen);
     struct statvfs vs {};
     if (::fstatvfs(Fd, &vs) != 0) RaiseLastIoError();
+    // A file system of no stated size (a memory file, a tmpfs without a limit) says it has
+    // no blocks at all: its room is unknown, not nil.
+    if (vs.f_blocks == 0) return INT64_MAX;
     return static_cast<int64_t>(vs.f_bavail) * static_cast<int64_t>(vs.f_frsize);
 }
 

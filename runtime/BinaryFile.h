@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+struct stat;
+
 namespace rt {
 
 class TBinaryFile {
@@ -62,7 +64,7 @@ public:
 private:
     void OpenWith(int flags);
 
-    void Adopt(int fd);
+    void Adopt(int fd, const struct stat& st);
 
     std::string Path;
     int Fd = -1;

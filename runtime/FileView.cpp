@@ -16,10 +16,12 @@ constexpr int64_t kWindowBytes = 1 << 20;
 } // namespace
 
 TFileView::TFileView(TBinaryFile& file, size_t maxRange, TAccess access)
-    : File(file), Size(file.FileSize()), Whole(access == kMapWhole) {
+    : File(file), Whole(access == kMapWhole) {
+    if (!File.IsOpen()) throw EInOutError(103); // not open
     struct stat st {};
-    Mappable =
-        access != kRead && ::fstat(File.Handle(), &st) == 0 && S_ISREG(st.st_mode) && Size > 0;
+    if (::fstat(File.Handle(), &st) != 0) RaiseLastIoError();
+    Size = st.st_size;
+    Mappable = access != kRead && S_ISREG(st.st_mode) && Size > 0;
     if (!Mappable) Buffer.resize(maxRange);
 }
 

@@ -147,6 +147,9 @@ TEST_F(SaveTest, RefusalsWriteNoFile) {
 
 TEST_F(SaveTest, FailuresCarryTheirCodesAndCloseEverything) {
     Open(sample::PaintSample(30, 30, 16));
+    // The sheet's scratch file stays open for reading from the first picture on; a failure
+    // leaves nothing else open.
+    Map.SaveBitmap(0, 0, 30, 30, 1, Dir.File("ok.bmp"));
     int fds = testing_support::OpenDescriptorCount();
     try {
         Map.SaveBitmap(0, 0, 30, 30, 1, Dir.File("no/dir/x.bmp"));
@@ -157,18 +160,20 @@ TEST_F(SaveTest, FailuresCarryTheirCodesAndCloseEverything) {
     }
     // A damaged sheet gave fewer rows than it has: a window reaching them is refused before
     // anything is written, and a file of that name stays as it was.
-    TTiff shortMap(nullptr, Dir.File("short.tmp"));
-    shortMap.OpenFile(Put("short.tif", TSheetBuilder::Basic(4, 3, {{0xF9, 1}}).Build()));
-    testing_support::WriteAll(Dir.File("s.bmp"), Bytes{1, 2, 3});
-    try {
-        shortMap.SaveBitmap(0, 0, 4, 3, 1, Dir.File("s.bmp"));
-        FAIL();
-    } catch (const rt::EInOutError& e) {
-        EXPECT_EQ(e.ErrorCode(), 100);
+    {
+        TTiff shortMap(nullptr, Dir.File("short.tmp"));
+        shortMap.OpenFile(Put("short.tif", TSheetBuilder::Basic(4, 3, {{0xF9, 1}}).Build()));
+        testing_support::WriteAll(Dir.File("s.bmp"), Bytes{1, 2, 3});
+        try {
+            shortMap.SaveBitmap(0, 0, 4, 3, 1, Dir.File("s.bmp"));
+            FAIL();
+        } catch (const rt::EInOutError& e) {
+            EXPECT_EQ(e.ErrorCode(), 100);
+        }
+        EXPECT_EQ(testing_support::ReadAll(Dir.File("s.bmp")), (Bytes{1, 2, 3}));
+        shortMap.SaveBitmap(0, 0, 4, 2, 1, Dir.File("s.bmp")); // the rows it holds
+        EXPECT_EQ(testing_support::ReadAll(Dir.File("s.bmp")).size(), 118u + 2 * 4);
     }
-    EXPECT_EQ(testing_support::ReadAll(Dir.File("s.bmp")), (Bytes{1, 2, 3}));
-    shortMap.SaveBitmap(0, 0, 4, 2, 1, Dir.File("s.bmp")); // the rows it holds
-    EXPECT_EQ(testing_support::ReadAll(Dir.File("s.bmp")).size(), 118u + 2 * 4);
     EXPECT_EQ(testing_support::OpenDescriptorCount(), fds);
     if (rt::FileExists("/dev/full")) {
         try {

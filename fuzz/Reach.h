@@ -1,0 +1,17 @@
+#pragma once
+// How far the last input went into the code its fuzz target exists for. A test replays a
+// valid seed through the target's entry and asserts that it got there, so that a check put
+// in front of that code cannot blind the target unseen.
+
+#include <cstdint>
+
+struct TFuzzReach {
+    int64_t RowsUnpacked = 0;
+    bool DecodedAhead = false; // on the strip decoder's thread
+    int DrawsWithPixels = 0;   // Draw calls that changed canvas pixels
+    int Exports = 0;           // bitmap and PNG exports that wrote bytes
+    int64_t Records = 0;       // CSV records read
+    bool RegistryRewritten = false;
+};
+
+extern TFuzzReach gFuzzReach;
