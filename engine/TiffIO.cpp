@@ -202,6 +202,42 @@ void TTiff::AcquireSharedScratch() {
     SharedDir.clear();
 }
 
+int64_t TTiff::BytesNeeded(rt::TBinaryFile& f) {
+    const int64_t have = f.FileSize();
+    auto at = [&](int64_t pos, void* p, size_t n) {
+        f.Seek(pos);
+        f.Read(p, n);
+    };
+    if (have < 8) return 8;
+    uint8_t header[8];
+    at(0, header, 8);
+    const int64_t dir = BigEndian32(header + 4);
+    if (have < dir + 2) return dir + 2;
+    uint8_t countBytes[2];
+    at(dir, countBytes, 2);
+    const int16_t count = int16_t(countBytes[0] << 8 | countBytes[1]);
+    const int64_t tables = dir + 2 + 12 * int64_t(std::max<int16_t>(count, 0)) + 4;
+    if (have < tables) return tables;
+    std::vector<uint8_t> entries(size_t(tables - dir - 2));
+    at(dir + 2, entries.data(), entries.size());
+    const TTagValues tags = ReadEntries(entries.data(), count, nullptr);
+    int64_t need = tables;
+    if (!ValidSize(tags) || !KnownCompression(tags)) return need; // the open stops here
+    if (tags.XResOffset > 0 && tags.YResOffset > 0)
+        need = std::max({need, int64_t(tags.XResOffset) + 8, int64_t(tags.YResOffset) + 8});
+    if (tags.StripCount <= 0) return need;
+    const int64_t tablesEnd = tables + 8 * int64_t(tags.StripCount);
+    if (have < tablesEnd) return std::max(need, tablesEnd);
+    // Both tables are in: the strips end where the farthest of them does.
+    std::vector<uint8_t> table(size_t(8) * size_t(tags.StripCount));
+    at(tables, table.data(), table.size());
+    const size_t n = size_t(tags.StripCount);
+    for (size_t s = 0; s < n; ++s)
+        need = std::max(need, int64_t(BigEndian32(&table[4 * s])) +
+                                  int64_t(BigEndian32(&table[4 * (n + s)])));
+    return need;
+}
+
 void TTiff::OpenFile(const std::string& sheetPath) {
     Open(sheetPath, 0, -1);
 }

@@ -67,6 +67,11 @@ public:
     // sheet may end before Height rows.
     bool HoldsRows(int32_t row, int32_t rows) const;
 
+    // How many bytes of a sheet an open reads (header, directory, tables, resolution and
+    // strips), as far as the bytes already in partial tell: a caller with fewer copies more
+    // and asks again, until the answer stops growing.
+    static int64_t BytesNeeded(rt::TBinaryFile& partial);
+
     // Removes the shared scratch files in dir that no process uses any more: "tiff.tmp"
     // when no one holds the lock, "tiff-PID.tmp" when its process has gone.
     static void RemoveStaleScratch(const std::string& dir);

@@ -21,6 +21,8 @@ std::string IoErrorMessage(int code) {
         return "データ エラー (巡回冗長検査 (CRC) エラー) です";
     case kReadPastEnd:
         return "ファイルの末尾以降を読み込みました";
+    case kFileTooLarge:
+        return "ファイルが大きすぎます";
     case kDiskFull:
         return "ディスクがいっぱいです";
     case kNotANumber:
@@ -53,8 +55,9 @@ int ErrnoToIoCode(int err) {
         return kDataError;
     case ENOSPC:
     case EDQUOT:
-    case EFBIG:
         return kDiskFull;
+    case EFBIG:
+        return kFileTooLarge;
     default:
         return err;
     }

@@ -41,6 +41,8 @@ constexpr int kTooManyOpenFiles = 4;
 constexpr int kAccessDenied = 5;
 // A medium that cannot be read where it should (EIO: a scratched disc, a bad sector).
 constexpr int kDataError = 23;
+// A file past the size the process or its file system allows (EFBIG).
+constexpr int kFileTooLarge = 27;
 constexpr int kReadPastEnd = 100;
 constexpr int kDiskFull = 101;
 constexpr int kNotANumber = 106;

@@ -33,7 +33,14 @@ void OnSignal(int sig) {
 
 } // namespace
 
-void RemoveFilesOnSignals(std::initializer_list<int> signals) {
+std::vector<int> EndingSignals() {
+    std::vector<int> out = {SIGHUP,  SIGINT,  SIGQUIT, SIGPIPE,   SIGALRM, SIGTERM,   SIGUSR1,
+                            SIGUSR2, SIGPOLL, SIGPROF, SIGVTALRM, SIGXCPU, SIGSTKFLT, SIGPWR};
+    for (int sig = SIGRTMIN; sig <= SIGRTMAX; ++sig) out.push_back(sig);
+    return out;
+}
+
+void RemoveFilesOnSignals(const std::vector<int>& signals) {
     sigemptyset(&gSignals);
     for (int sig : signals) sigaddset(&gSignals, sig);
     for (int sig : signals) {

@@ -4,14 +4,20 @@
 // is marked complete only once its name is whole, so the handler only ever sees whole names.
 
 #include <csignal>
-#include <initializer_list>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace rt {
 
-// Installs the handler for these signals (e.g. SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE).
-void RemoveFilesOnSignals(std::initializer_list<int> signals);
+// Every signal whose default action ends the process and that a handler may take, but the
+// faults a program raises on itself (SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP, SIGSYS,
+// SIGABRT), which belong to sanitizers and debuggers, and SIGXFSZ, which a program that
+// writes files should ignore so that the write fails as an ordinary I/O error.
+std::vector<int> EndingSignals();
+
+// Installs the handler for these signals.
+void RemoveFilesOnSignals(const std::vector<int>& signals);
 
 // A registered file; the registration ends with the object (the file stays). A name is
 // registered before its file is made (see CreateRegistered).

@@ -84,6 +84,7 @@ struct TUsageError {
 
 constexpr int kMaxView = 16384;
 const char* const kNoPixel = "the window holds no pixel of the sheet at this rate";
+const char* const kNotASheet = "standard input is not a map sheet";
 
 // Set while many sheets are converted at once: each then keeps to one thread.
 bool gSheetPerCore = false;
@@ -207,7 +208,7 @@ struct TSheet {
         std::string sheet = path;
         if (path == "-") {
             Input = std::make_unique<TTempFile>();
-            CopyAll(STDIN_FILENO, Input->Name());
+            CopySheet(STDIN_FILENO, Input->Name());
             sheet = Input->Name();
         }
         if (scratchPath.empty()) Scratch = std::make_unique<TTempFile>();
@@ -220,16 +221,41 @@ struct TSheet {
             Map->OpenRows(sheet, firstRow, rowCount);
         // A script must not take a copy cut short for a good sheet.
         if (Map->Damage) throw *Map->Damage;
+        if (Input) Map->SheetName = "-";
     }
 
-    static void CopyAll(int fd, const std::string& to) {
-        rt::TBinaryFile in, out;
+    // Copies what the open will read of the sheet on standard input, and no more: the
+    // header, the directory and the tables tell how far its strips go. What cannot be a
+    // sheet is refused before anything more is read.
+    static void CopySheet(int fd, const std::string& to) {
+        rt::TBinaryFile in, out, copy;
         in.AssignHandle(fd, "-");
         out.Assign(to);
         out.Rewrite();
+        copy.Assign(to);
+        copy.Reset();
         std::vector<char> buf(1 << 20);
-        while (size_t n = in.ReadSome(buf.data(), buf.size())) out.Write(buf.data(), n);
+        int64_t have = 0;
+        for (int64_t need = 8; have < need;) {
+            const size_t n = in.ReadSome(
+                buf.data(), size_t(std::min<int64_t>(need - have, int64_t(buf.size()))));
+            if (n == 0) break; // the sheet ends early: the open says so
+            out.Write(buf.data(), n);
+            have += int64_t(n);
+            if (have < need) continue;
+            if (need == 8 && !LooksLikeSheet(buf.data())) throw rt::TError(kNotASheet);
+            need = TTiff::BytesNeeded(copy);
+        }
         out.Close();
+    }
+
+    // The mark of a TIFF file and a directory behind the header.
+    static bool LooksLikeSheet(const char* h) {
+        // Sheets are big-endian: a little-endian mark is no sheet the engine can read.
+        const bool mm = h[0] == 'M' && h[1] == 'M' && h[2] == 0 && h[3] == 42;
+        const uint32_t dir = uint32_t(uint8_t(h[4])) << 24 | uint32_t(uint8_t(h[5])) << 16 |
+                             uint32_t(uint8_t(h[6])) << 8 | uint8_t(h[7]);
+        return mm && dir >= 8;
     }
 };
 
@@ -296,6 +322,7 @@ int RunBatch(const std::vector<std::string>& sheets, const std::string& outDir, 
         Require(names.insert(OutputName(sheet, ext)).second,
                 "two sheets would write " + OutputName(sheet, ext));
     }
+    if (rt::FileExists(outDir)) throw rt::TError("--out-dir " + outDir + " is not a directory");
     if (!rt::ForceDirectories(outDir)) rt::RaiseIoErrorFor(rt::JoinPath(outDir, "x"));
     const bool terminal = ::isatty(STDERR_FILENO);
     gSheetPerCore = true; // the jobs share the cores: no sheet takes a second one
@@ -520,7 +547,9 @@ int main(int argc, char** argv) {
         std::fputs(usage.c_str(), stdout);
         return 0;
     }
-    rt::RemoveFilesOnSignals({SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE});
+    // A file-size limit makes a write fail with its error instead of ending the process.
+    std::signal(SIGXFSZ, SIG_IGN);
+    rt::RemoveFilesOnSignals(rt::EndingSignals());
     int rc;
     try {
         rc = cmd->second(args);

@@ -36,11 +36,12 @@ std::string Slurp(const std::string& path) {
 
 class MapsheetTest : public ::testing::Test {
 protected:
-    // env: more VAR=VALUE words for the tool's environment.
-    TRun Run(const std::string& args, const std::string& env = {}) {
+    // env: more VAR=VALUE words for the tool's environment; shell: commands run first in the
+    // tool's subshell (a ulimit).
+    TRun Run(const std::string& args, const std::string& env = {}, const std::string& shell = {}) {
         // In a subshell, so that args may go on with a pipe or a second command.
-        std::string cmd = "cd '" + Dir.Path() + "' && (TMPDIR='" + Dir.Path() + "' " + env +
-                          " '" MAPSHEET_PATH "' " + args + ") > out.txt 2> err.txt";
+        std::string cmd = "cd '" + Dir.Path() + "' && (" + shell + " TMPDIR='" + Dir.Path() + "' " +
+                          env + " '" MAPSHEET_PATH "' " + args + ") > out.txt 2> err.txt";
         int status = std::system(cmd.c_str());
         return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, Slurp(Dir.File("out.txt")),
                 Slurp(Dir.File("err.txt"))};
@@ -175,7 +176,8 @@ TEST_F(MapsheetTest, FailuresAndUsageErrors) {
 TEST_F(MapsheetTest, SignalsRemoveEveryFileOfTheTool) {
     // The sheet comes from a pipe nobody writes to, so the tool waits with its copy of
     // standard input already made.
-    for (int sig : {SIGTERM, SIGINT, SIGHUP, SIGQUIT, SIGPIPE}) {
+    for (int sig : {SIGTERM, SIGINT, SIGHUP, SIGQUIT, SIGPIPE, SIGXCPU, SIGALRM, SIGUSR1, SIGUSR2,
+                    SIGVTALRM, SIGPROF, SIGRTMIN + 3}) {
         int in[2];
         ASSERT_EQ(::pipe(in), 0);
         pid_t pid = ::fork();
@@ -196,6 +198,46 @@ TEST_F(MapsheetTest, SignalsRemoveEveryFileOfTheTool) {
         EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << sig;
         EXPECT_EQ(LeftOver(), 0) << sig;
     }
+}
+
+TEST_F(MapsheetTest, LimitsAndInputsThatAreNoSheet) {
+    // A file-size limit below the raster fails the write as an I/O error; nothing is left.
+    Sheet("big.tif", 1500, 1000, 4);
+    for (const char* cmd : {"info big.tif", "raster big.tif r.raw", "export big.tif e.bmp"}) {
+        const TRun r = Run(cmd, "", "ulimit -f 1024;");
+        EXPECT_EQ(r.Code, 1) << cmd;
+        EXPECT_EQ(r.Err, "mapsheet: ファイルが大きすぎます\n") << cmd;
+        EXPECT_EQ(r.Out, "") << cmd;
+        EXPECT_EQ(LeftOver(), 0) << cmd;
+    }
+    // Standard input that cannot be a sheet is refused at its first bytes.
+    for (const char* source :
+         {"head -c 50000000 /dev/zero", "yes | head -c 50000000", "head -c 3 big.tif"}) {
+        const TRun r = Run("info -", "", std::string(source) + " |");
+        EXPECT_EQ(r.Code, 1) << source;
+        EXPECT_NE(r.Err.find("mapsheet: "), std::string::npos) << source;
+        EXPECT_EQ(r.Out, "") << source;
+    }
+    EXPECT_EQ(Run("info -", "", "head -c 50000000 /dev/zero |").Err,
+              "mapsheet: standard input is not a map sheet\n");
+    // A sheet followed by more bytes: only the sheet is copied, into a temporary directory
+    // far smaller than the stream, and it is named "-".
+    Sheet("s.tif", 300, 200, 2);
+    const std::string tmp = Dir.File("small");
+    const int rc = testing_support::InSmallTmpfs(tmp, 1024, [&] {
+        const std::string cmd = "cd '" + Dir.Path() + "' && (cat s.tif; head -c 20000000 " +
+                                "/dev/zero) | TMPDIR='" + tmp + "' '" MAPSHEET_PATH "' info - " +
+                                "> out.txt 2> err.txt";
+        return WEXITSTATUS(std::system(cmd.c_str()));
+    });
+    if (rc == testing_support::kNoTmpfs) GTEST_SKIP() << "no tmpfs can be mounted here";
+    EXPECT_EQ(rc, 0) << Slurp(Dir.File("err.txt"));
+    EXPECT_EQ(Slurp(Dir.File("out.txt")).rfind("name: -\nwidth: 300\n", 0), 0u);
+    // An output directory that is a file says so.
+    testing_support::WriteAll(Dir.File("plain"), {1});
+    const TRun r = Run("export --out-dir plain s.tif");
+    EXPECT_EQ(r.Code, 1);
+    EXPECT_EQ(r.Err, "mapsheet: --out-dir plain is not a directory\n");
 }
 
 TEST_F(MapsheetTest, PipesAndFifosInAndOut) {
