@@ -13,6 +13,7 @@
 #include "runtime/ScopeExit.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <csignal>
@@ -108,8 +109,20 @@ int64_t TruncTo64(long double v) {
 namespace {
 constexpr char kScratchName[] = "tiff.tmp";
 constexpr char kScratchLockName[] = "tiff.lock";
-std::string OwnScratchName(pid_t pid) {
-    return "tiff-" + std::to_string(pid) + ".tmp";
+// "tiff-PID.tmp", or "tiff-PID-N.tmp" where a viewer of the same number in another PID
+// namespace holds the first.
+std::string OwnScratchName(pid_t pid, int n) {
+    return "tiff-" + std::to_string(pid) + (n > 0 ? "-" + std::to_string(n) : "") + ".tmp";
+}
+
+bool IsOwnScratchName(const std::string& name) {
+    if (name.size() < 10 || name.rfind("tiff-", 0) != 0 ||
+        name.compare(name.size() - 4, 4, ".tmp") != 0)
+        return false;
+    const std::string middle = name.substr(5, name.size() - 9);
+    return !middle.empty() && middle.find_first_not_of("0123456789-") == std::string::npos &&
+           std::isdigit(static_cast<unsigned char>(middle.front())) &&
+           std::isdigit(static_cast<unsigned char>(middle.back()));
 }
 } // namespace
 
@@ -137,21 +150,25 @@ TTiff::~TTiff() {
     SourceFile.CloseQuietly();
     ScratchFile.CloseQuietly();
     WorkBitmap.reset();
-    // The shared file is ours to delete only while we hold its lock.
+    // The shared file is ours to delete only while we hold its lock; a file of our own is
+    // deleted before its lock goes.
     if (!SharedDir.empty() && !ScratchLock.Held()) return;
     if (rt::FileExists(ScratchPath)) rt::DeleteFile(ScratchPath);
     ScratchLock.Release();
 }
 
 void TTiff::RemoveStaleScratch(const std::string& dir) {
-    const pid_t self = ::getpid();
+    // A scratch file of its own is held locked by its viewer for as long as it lives: one
+    // that can be locked is left by a viewer that has gone. A process number tells nothing
+    // here, since a viewer in another PID namespace sees other numbers.
     for (const std::string& name : rt::ListDirectory(dir)) {
-        unsigned long pid = 0;
-        char tail = 0;
-        if (std::sscanf(name.c_str(), "tiff-%lu.tm%c", &pid, &tail) != 2 || tail != 'p' ||
-            name != OwnScratchName(pid_t(pid)) || pid_t(pid) == self)
-            continue;
-        if (::kill(pid_t(pid), 0) != 0 && errno == ESRCH) rt::DeleteFile(rt::JoinPath(dir, name));
+        if (!IsOwnScratchName(name)) continue;
+        try {
+            rt::TFileLock lock;
+            if (lock.TryAcquire(rt::JoinPath(dir, name))) rt::DeleteFile(rt::JoinPath(dir, name));
+        } catch (const rt::TError&) {
+            // Another user's file, or a directory we cannot write: not ours to clean.
+        }
     }
     try {
         rt::TFileLock lock;
@@ -197,8 +214,15 @@ int32_t TTiff::UnpackRun(const uint8_t* unitAddr, uint8_t* dest) {
 void TTiff::AcquireSharedScratch() {
     if (SharedDir.empty() || ScratchLock.Held()) return;
     if (ScratchLock.TryAcquire(rt::JoinPath(SharedDir, kScratchLockName))) return;
-    // Another process has "tiff.tmp": use a file of our own beside it, for good.
-    ScratchPath = rt::JoinPath(SharedDir, OwnScratchName(::getpid()));
+    // Another process has "tiff.tmp": use a file of our own beside it, for good, locked for
+    // as long as we live so that no viewer takes it for a dead one's.
+    for (int n = 0;; ++n) {
+        const std::string path = rt::JoinPath(SharedDir, OwnScratchName(::getpid(), n));
+        if (ScratchLock.TryAcquire(path)) {
+            ScratchPath = path;
+            break;
+        }
+    }
     SharedDir.clear();
 }
 

@@ -78,10 +78,11 @@ void UpdateMgrFile(uint8_t kind, const std::string& key1, const std::string& key
     const std::string newPath = MgrFile + ".new";
     rt::DeleteFile(newPath);
     const int mode = rt::FileMode(MgrFile);
+    // The working file goes unless the update gets as far as replacing the registry with it,
+    // also when its creation fails after making it (a close that fails).
+    rt::TScopeExit removeNew([&] { rt::DeleteFile(newPath); });
     // Private while it is written; it takes the registry's mode before it replaces it.
     if (!rt::CreateFileExclusive(newPath, mode < 0 ? 0666 : 0600)) rt::RaiseIoErrorFor(newPath);
-    // The working file goes unless the update gets as far as replacing the registry with it.
-    rt::TScopeExit removeNew([&] { rt::DeleteFile(newPath); });
     tcsv out;
     out.openwrite(newPath);
 

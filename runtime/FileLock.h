@@ -1,7 +1,8 @@
 #pragma once
-// An advisory lock (flock) on a lock file of its own, held while the object lives. The lock
-// file is never removed: a lock on a path that another process may unlink and create anew
-// would let two holders each lock a different file of one name.
+// An advisory lock (flock) on a lock file, held while the object lives. A lock file that
+// another process removes while it is being taken is taken anew, so that the holder always
+// holds the file its name stands for; one that is removed may only be removed by a holder
+// of its lock.
 
 #include <string>
 

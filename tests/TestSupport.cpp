@@ -88,16 +88,24 @@ uint32_t StripOffset(const std::vector<uint8_t>& f, size_t n) {
     return 0;
 }
 
-TReadFault::TReadFault(const std::string& path, uint64_t offset) {
-    ::setenv("MAPVIEW_READ_FAULT", (std::to_string(offset) + ":" + path).c_str(), 1);
+TIoFault::TIoFault(std::string variable, const std::string& value) : Variable(std::move(variable)) {
+    ::setenv(Variable.c_str(), value.c_str(), 1);
 }
 
-TReadFault::~TReadFault() {
-    ::unsetenv("MAPVIEW_READ_FAULT");
+TIoFault TIoFault::Read(const std::string& path, uint64_t offset) {
+    return TIoFault("MAPVIEW_READ_FAULT", std::to_string(offset) + ":" + path);
 }
 
-bool TReadFault::Loaded() {
-    return ::dlsym(RTLD_DEFAULT, "mapview_read_fault_loaded") != nullptr;
+TIoFault TIoFault::Close(const std::string& suffix) {
+    return TIoFault("MAPVIEW_CLOSE_FAULT", suffix);
+}
+
+TIoFault::~TIoFault() {
+    if (!Variable.empty()) ::unsetenv(Variable.c_str());
+}
+
+bool IoFaultsLoaded() {
+    return ::dlsym(RTLD_DEFAULT, "mapview_io_faults_loaded") != nullptr;
 }
 
 int OpenDescriptorCount() {

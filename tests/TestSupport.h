@@ -50,16 +50,26 @@ int OpenDescriptorCount();
 // Where strip n of a sheet's bytes begins, read from its strip table.
 uint32_t StripOffset(const std::vector<uint8_t>& sheet, size_t n);
 
-// Makes every read of path that reaches offset fail with EIO, as a bad sector does, in this
-// process and the ones it starts, while the object lives; needs the fault library
-// preloaded. Loaded() tells whether it is.
-class TReadFault {
+// Whether the fault library is preloaded, so that TIoFault works.
+bool IoFaultsLoaded();
+
+// While it lives, makes system calls of this process and the ones it starts fail with EIO:
+// every read of path that reaches offset (a bad sector), or every close of a file whose path
+// ends with a suffix.
+class TIoFault {
 public:
-    TReadFault(const std::string& path, uint64_t offset);
-    ~TReadFault();
-    TReadFault(const TReadFault&) = delete;
-    TReadFault& operator=(const TReadFault&) = delete;
-    static bool Loaded();
+    static TIoFault Read(const std::string& path, uint64_t offset);
+    static TIoFault Close(const std::string& suffix);
+    ~TIoFault();
+    TIoFault(TIoFault&& other) noexcept : Variable(std::move(other.Variable)) {
+        other.Variable.clear();
+    }
+    TIoFault(const TIoFault&) = delete;
+    TIoFault& operator=(const TIoFault&) = delete;
+
+private:
+    TIoFault(std::string variable, const std::string& value);
+    std::string Variable;
 };
 
 } // namespace testing_support

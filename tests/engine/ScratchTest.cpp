@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <sched.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -103,31 +104,55 @@ TEST_F(EngineTest, ProcessesRacingForTheSharedScratchFileNeverShareOne) {
     EXPECT_EQ(rt::ListDirectory(shared), std::vector<std::string>{"tiff.lock"});
 }
 
-TEST_F(EngineTest, StaleScratchFilesOfGoneProcessesAreRemoved) {
+TEST_F(EngineTest, ScratchFilesNoViewerHoldsAreRemovedWhateverTheirNumbers) {
     const std::string d = Dir.Path();
-    auto own = [&](pid_t pid) { return Dir.File("tiff-" + std::to_string(pid) + ".tmp"); };
-    const pid_t gone = GonePid();
-    for (const std::string& f : {own(gone), own(::getpid()), own(::getppid()),
+    auto own = [&](const std::string& n) { return Dir.File("tiff-" + n + ".tmp"); };
+    const std::string self = std::to_string(::getpid());
+    // Left behind: a live number says nothing (a new process, another namespace's).
+    for (const std::string& f : {own(std::to_string(GonePid())), own(self), own("7-1"),
                                  Dir.File("tiff-x.tmp"), Dir.File("tiff.tmp")})
         testing_support::WriteAll(f, {1, 2, 3});
     {
-        // While another process holds the lock, "tiff.tmp" is its file.
-        TLockHolder holder(Dir.File("tiff.lock"));
-        ASSERT_GT(holder.Pid, 0);
+        TLockHolder viewer(own("77777")); // a live viewer's own file
+        TLockHolder first(Dir.File("tiff.lock"));
+        ASSERT_GT(viewer.Pid, 0);
         TTiff::RemoveStaleScratch(d);
-        EXPECT_FALSE(rt::FileExists(own(gone)));
-        EXPECT_TRUE(rt::FileExists(own(::getpid())));
-        EXPECT_TRUE(rt::FileExists(own(::getppid())));
-        EXPECT_TRUE(rt::FileExists(Dir.File("tiff-x.tmp")));
-        EXPECT_TRUE(rt::FileExists(Dir.File("tiff.tmp")));
-        // A viewer starting now takes a file of its own beside it.
+        EXPECT_EQ(rt::ListDirectory(d), (std::vector<std::string>{"tiff-77777.tmp", "tiff-x.tmp",
+                                                                  "tiff.lock", "tiff.tmp"}));
+        // A viewer starting now takes a file of its own beside "tiff.tmp" and holds it.
         TTiff t(nullptr, TSharedScratch{d});
         t.OpenFile(PutSample("a.tif", sample::PaintSample(8, 8, 1)));
-        EXPECT_EQ(t.ScratchPath, own(::getpid()));
+        EXPECT_EQ(t.ScratchPath, own(self));
+        TTiff::RemoveStaleScratch(d);
+        EXPECT_TRUE(rt::FileExists(own(self)));
     }
+    // Both viewers are gone: what they held goes at the next start.
     TTiff::RemoveStaleScratch(d);
-    EXPECT_FALSE(rt::FileExists(Dir.File("tiff.tmp")));
-    EXPECT_TRUE(rt::FileExists(own(::getppid())));
+    EXPECT_EQ(rt::ListDirectory(d), (std::vector<std::string>{"a.tif", "tiff-x.tmp", "tiff.lock"}));
+}
+
+TEST_F(EngineTest, AViewerInAnotherPidNamespaceLeavesALiveViewersFileAlone) {
+    TLockHolder viewer(Dir.File("tiff-77777.tmp"));
+    ASSERT_GT(viewer.Pid, 0);
+    // A start-up clean-up in a namespace that cannot see the holder's process number.
+    const pid_t outer = ::fork();
+    if (outer == 0) {
+        if (::unshare(CLONE_NEWPID) != 0) ::_exit(77);
+        const pid_t inner = ::fork();
+        if (inner == 0) {
+            TTiff::RemoveStaleScratch(Dir.Path());
+            ::_exit(::kill(viewer.Pid, 0) == 0 ? 1 : 0); // it must not see the holder
+        }
+        int status = 0;
+        ::waitpid(inner, &status, 0);
+        ::_exit(WIFEXITED(status) ? WEXITSTATUS(status) : 2);
+    }
+    int status = 0;
+    ::waitpid(outer, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    if (WEXITSTATUS(status) == 77) GTEST_SKIP() << "no PID namespace can be made here";
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_TRUE(rt::FileExists(Dir.File("tiff-77777.tmp")));
 }
 
 TEST_F(EngineTest, SheetPathsThatAreNotFilesAreRefusedAtOnce) {

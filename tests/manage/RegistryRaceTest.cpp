@@ -3,6 +3,7 @@
 
 #include "manage/UInit.h"
 #include "manage/UManage.h"
+#include "runtime/Errors.h"
 #include "runtime/FileSys.h"
 #include "runtime/Hooks.h"
 #include "tests/TestSupport.h"
@@ -306,3 +307,34 @@ TEST_F(RegistryUnderTwoPrograms, TheNewRegistryReachesTheDiskBeforeItReplacesThe
 }
 
 } // namespace
+
+TEST_F(RegistryUnderTwoPrograms, ASecondUserWhoMayWriteTheRegistryUpdatesItToo) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to act as a second user";
+    struct TUmask {
+        mode_t Before = ::umask(022);
+        ~TUmask() { ::umask(Before); }
+    } umask022;
+    SetRegistry("7,1,x,/d1,m1\r\n");
+    UpdateMgrFile(7, "2", "k", "/d", "m"); // makes the lock file, 0644 and ours
+    // The directories and the registry are open to all; the lock file is not.
+    for (const std::string& path : {Exe.Path(), rt::ExtractFileDir(MgrFile), MgrFile})
+        ASSERT_EQ(::chmod(path.c_str(), ModeOf(path) == 0644 ? 0666 : 0777), 0);
+    const pid_t other = Spawn([] {
+        if (::setgid(65534) != 0 || ::setuid(65534) != 0) return 3;
+        UpdateMgrFile(7, "3", "k", "/d", "m");
+        return 0;
+    });
+    EXPECT_EQ(WaitExit(other), 0);
+    EXPECT_EQ(Registry(), "7,1,x,/d1,m1\r\n7,2,k,/d,m\r\n7,3,k,/d,m\r\n");
+}
+
+TEST_F(RegistryUnderTwoPrograms, AWorkingFileWhoseFirstCloseFailsGoesAtOnce) {
+    if (!testing_support::IoFaultsLoaded()) GTEST_SKIP() << "the fault library is not preloaded";
+    SetRegistry("7,1,x,/d1,m1\r\n");
+    {
+        const auto fault = testing_support::TIoFault::Close(".new");
+        EXPECT_THROW(UpdateMgrFile(7, "2", "k", "/d", "m"), rt::EInOutError);
+    }
+    EXPECT_FALSE(rt::FileExists(MgrFile + ".new"));
+    EXPECT_EQ(Registry(), "7,1,x,/d1,m1\r\n");
+}

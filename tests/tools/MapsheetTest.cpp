@@ -327,7 +327,7 @@ TEST_F(MapsheetTest, ACopyCutShortOrUnreadableFailsAndWritesNothing) {
         {"literal", cutIn({0x07, 3, 3, 3, 3, 4, 4, 4, 4}, 3), "", pastEnd},
         {"run", cutIn({0xFD, 3, 0xFD, 4}, 1), "", pastEnd},
         {"bad sector", bytes,
-         "LD_PRELOAD='" READFAULT_PATH "' MAPVIEW_READ_FAULT=" +
+         "LD_PRELOAD='" IOFAULT_PATH "' MAPVIEW_READ_FAULT=" +
              std::to_string(testing_support::StripOffset(bytes, 3)) + ":'" + Dir.File("d.tif") +
              "'",
          "データ エラー (巡回冗長検査 (CRC) エラー) です"},

@@ -354,10 +354,11 @@ TEST_F(FormMapTest, ACopyCutShortOrUnreadableShowsTheRowsBeforeTheFault) {
     expectRowsShown("ファイルの末尾以降を読み込みました", "cut, leafed onto");
 
     // A whole copy whose fifth strip lies on a bad sector.
-    if (!testing_support::TReadFault::Loaded())
+    if (!testing_support::IoFaultsLoaded())
         GTEST_SKIP() << "the read fault library is not preloaded";
     testing_support::WriteAll(LastOpened, bytes);
-    testing_support::TReadFault fault(LastOpened, testing_support::StripOffset(bytes, 4));
+    const auto fault =
+        testing_support::TIoFault::Read(LastOpened, testing_support::StripOffset(bytes, 4));
     Open(LastOpened);
     expectRowsShown("データ エラー (巡回冗長検査 (CRC) エラー) です", "read error");
 }
