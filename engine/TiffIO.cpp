@@ -2,7 +2,7 @@
 
 #include "engine/PackBits.h"
 #include "engine/RowSink.h"
-#include "engine/StripDecoder.h"
+#include "engine/StripWalk.h"
 #include "runtime/BitmapFile.h"
 #include "runtime/Errors.h"
 #include "runtime/FileSys.h"
@@ -350,7 +350,10 @@ void TTiff::Open(const std::string& sheetPath, int64_t firstRow, int64_t rowCoun
         int64_t(Width) * rowCount - ScratchFile.FileSize() > ScratchFile.SpaceAvailable())
         throw rt::EInOutError(rt::kDiskFull);
     // Taken at once, the space costs nothing row by row; where it cannot be, rows take it.
-    if (StripCount > 0) ScratchFile.Reserve(firstRow * Width, rowCount * Width);
+    // A small raster gains nothing by it.
+    constexpr int64_t kReserveFrom = 1 << 20;
+    if (StripCount > 0 && rowCount * Width >= kReserveFrom)
+        ScratchFile.Reserve(firstRow * Width, rowCount * Width);
     if (StripCount > 0) UnpackStrips(compression, firstRow, rowCount);
 
     SourceFile.Close();
@@ -373,76 +376,29 @@ void TTiff::UnpackStrips(int32_t compression, int64_t firstRow, int64_t rowCount
     SwapWords(byteCounts.data(), static_cast<int32_t>(tableBytes));
     SwapLongHalves(byteCounts.data(), static_cast<int32_t>(tableBytes));
     RowsWritten = 0;
+    if (Width <= 0 || Height <= 0) rowCount = 0; // the strips still count on the gauge
 
-    const bool packed = compression == kPackBits;
     // The rows go to their place: a window's rows behind a hole where the others would be.
     ScratchFile.Seek(firstRow * Width);
     int64_t written = 0;
     rt::TScopeExit counted(
         [&] { RowsWritten = Width > 0 ? static_cast<int32_t>(written / Width) : 0; });
-    auto write = [&](const uint8_t* rows, size_t bytes) {
+    const TRowSink::TWrite write = [&](const uint8_t* rows, size_t bytes) {
         ScratchFile.Write(rows, bytes);
         written += int64_t(bytes);
     };
-    if (DecodeAhead && Width > 0 && Height > 0 && firstRow == 0 && rowCount == Height) {
-        // The whole sheet: strips are unpacked on a second core while this one writes.
-        TStripDecoder decoder(SourceFile, offsets, byteCounts, packed, size_t(Width), rowCount);
-        for (int32_t s = 0; s < StripCount; ++s) {
-            if (Gauge) Gauge->SetPosition(s);
-            rt::ProcessMessages();
-            if (StopRequested) throw rt::EAbort();
-            if (!decoder.Done() && !TakeResult(decoder.TakeStrip(write))) return;
-        }
-        return;
-    }
-    std::unique_ptr<TRowSink> sink;
-    if (Width > 0 && Height > 0) sink = std::make_unique<TRowSink>(write, size_t(Width), rowCount);
-    try {
-        UnpackEach(offsets, byteCounts, packed, sink.get(), firstRow, rowCount);
-    } catch (...) {
-        // Rows completed before the failure still reach the file where they can.
-        if (sink) {
-            try {
-                sink->Flush();
-            } catch (...) {
-            }
-        }
-        throw;
-    }
-    if (sink) sink->Flush();
-}
-
-void TTiff::UnpackEach(const std::vector<uint32_t>& offsets,
-                       const std::vector<uint32_t>& byteCounts, bool packed, TRowSink* sink,
-                       int64_t firstRow, int64_t rowCount) {
-    std::vector<uint8_t> chunk = StripChunk(byteCounts, SourceFile.FileSize());
-    const bool window = firstRow > 0 || rowCount < Height;
-    int64_t rowsBefore = 0; // rows the strips before this one hold, written or not
+    TStripWalk walk(SourceFile,
+                    {offsets, byteCounts, compression == kPackBits, size_t(std::max(Width, 1))},
+                    firstRow, rowCount, DecodeAhead);
+    bool over = false;
     for (int32_t s = 0; s < StripCount; ++s) {
         if (Gauge) Gauge->SetPosition(s);
         rt::ProcessMessages();
         if (StopRequested) throw rt::EAbort();
-        if (!sink || sink->Full()) continue;
-        const uint32_t offset = offsets[size_t(s)], byteCount = byteCounts[size_t(s)];
-        if (window) {
-            // Each strip starts a row: its rows are known from its length alone.
-            uint64_t length = 0;
-            try {
-                length = StripLength(offset, byteCount, packed, chunk);
-            } catch (const rt::EInOutError& e) {
-                Damage = e; // the rows after it cannot be placed
-                return;
-            }
-            const int64_t rows = int64_t(length / uint64_t(Width));
-            if (rowsBefore + rows <= firstRow) {
-                rowsBefore += rows;
-                continue;
-            }
-            // The first strip of the window may begin before it; the buffer is empty then.
-            if (rowsBefore < firstRow) sink->SkipRows(firstRow - rowsBefore);
-            rowsBefore += rows;
-        }
-        if (!TakeResult(UnpackStrip(SourceFile, offset, byteCount, packed, *sink, chunk))) return;
+        if (over) continue;
+        const std::optional<TStripResult> r = walk.Next(write);
+        over = !r;
+        if (r && !TakeResult(*r)) return;
     }
 }
 
@@ -451,21 +407,6 @@ bool TTiff::TakeResult(const TStripResult& result) {
     if (!result.Cut) return true;
     Damage = result.Cut;
     return false;
-}
-
-uint64_t TTiff::StripLength(uint32_t offset, uint32_t byteCount, bool packed,
-                            std::vector<uint8_t>& chunk) {
-    if (!packed) return byteCount;
-    SourceFile.Seek(offset);
-    packbits::TState state;
-    uint64_t length = 0;
-    for (uint32_t left = byteCount; left > 0;) {
-        const size_t n = std::min<size_t>(left, chunk.size());
-        SourceFile.Read(chunk.data(), n);
-        left -= static_cast<uint32_t>(n);
-        length += packbits::Scan(chunk.data(), chunk.data() + n, state);
-    }
-    return length;
 }
 
 void TTiff::ReadResolution(int32_t xOffset, int32_t yOffset) {
@@ -561,16 +502,17 @@ void AverageBlocks(const TSmoothSource& src, int64_t col, int64_t row, int64_t s
                    int64_t y1) {
     const int64_t span = std::min(outCols * step, src.Width - col);
     rt::TFileView view(src.File, size_t(span), rt::TFileView::kMapWhole);
-    std::vector<uint8_t> background(size_t(span), 0);
+    std::vector<uint8_t> background; // made for the first row a sheet lacks
     std::vector<uint64_t> sums(static_cast<size_t>(outCols));
     constexpr uint64_t kLane = (1u << 21) - 1;
     for (int64_t y = y0; y < y1; ++y) {
         std::fill(sums.begin(), sums.end(), 0);
         const int64_t top = row + y * step, bottom = std::min(top + step, src.Height);
         for (int64_t r = top; r < bottom; ++r) {
-            const uint8_t* p = r >= src.FirstHeld && r < src.EndHeld
-                                   ? view.Get(r * src.Width + col, size_t(span))
-                                   : background.data();
+            const bool held = r >= src.FirstHeld && r < src.EndHeld;
+            if (!held) background.resize(size_t(span), 0);
+            const uint8_t* p =
+                held ? view.Get(r * src.Width + col, size_t(span)) : background.data();
             int64_t x = 0;
             for (; (x + 1) * step <= span; ++x, p += step) {
                 uint64_t s = 0;

@@ -116,8 +116,8 @@ public:
     std::array<rt::TColor, 9> PlateColor{}; // 0 (background) to 8
     // Below rate 1, Draw shows each block's average colour instead of its top-left pixel.
     bool Smooth = false;
-    // OpenFile unpacks on a second thread while this one writes; off where sheets are
-    // already opened one per core.
+    // Opens unpack on a thread of the worker while this one writes, where one is idle; off
+    // where sheets are already opened one per core.
     bool DecodeAhead = true;
     rt::TProgressBar* Gauge = nullptr;
     std::array<uint8_t, 8> Header{};
@@ -126,11 +126,6 @@ public:
 private:
     void Open(const std::string& sheetPath, int64_t firstRow, int64_t rowCount);
     void UnpackStrips(int32_t compression, int64_t firstRow, int64_t rowCount);
-    // The length one strip unpacks to, read and scanned without writing anything.
-    uint64_t StripLength(uint32_t offset, uint32_t byteCount, bool packed,
-                         std::vector<uint8_t>& chunk);
-    void UnpackEach(const std::vector<uint32_t>& offsets, const std::vector<uint32_t>& byteCounts,
-                    bool packed, TRowSink* sink, int64_t firstRow, int64_t rowCount);
     // Takes in what one strip gave; false when it ends the unpacking.
     bool TakeResult(const TStripResult& result);
     void AcquireSharedScratch();

@@ -25,8 +25,10 @@ void WriteBytes(png_structp png, png_bytep data, png_size_t n) {
         sink->Out->Write(data, n);
     } catch (...) {
         sink->Failure = std::current_exception();
-        png_error(png, "write failed");
     }
+    // Jumped out of only once the handler has ended: a jump from inside it would leave the
+    // exception caught for good.
+    if (sink->Failure) png_error(png, "write failed");
 }
 
 void Flush(png_structp) {}
@@ -63,6 +65,9 @@ void Save(const std::string& path, uint32_t width, uint32_t height, bool palette
     std::vector<uint8_t> row(size_t(width) * (palette ? 1 : 3));
     std::vector<png_color> entries;
     for (TColor c : colours) entries.push_back({RedOf(c), GreenOf(c), BlueOf(c)});
+    // A small picture needs no large hash tables: setting them up would cost more than
+    // compressing it.
+    const bool small = uint64_t(row.size() + 1) * height < 64 * 1024;
     bool ok = !setjmp(png_jmpbuf(png));
     if (ok) {
         png_set_write_fn(png, &sink, WriteBytes, Flush);
@@ -72,6 +77,7 @@ void Save(const std::string& path, uint32_t width, uint32_t height, bool palette
         if (palette) png_set_PLTE(png, info, entries.data(), int(entries.size()));
         if (xPpm > 0 && yPpm > 0)
             png_set_pHYs(png, info, png_uint_32(xPpm), png_uint_32(yPpm), PNG_RESOLUTION_METER);
+        if (small) png_set_compression_mem_level(png, 1);
         ok = WriteImage(png, info, height, fill, row.data());
     }
     if (sink.Failure) std::rethrow_exception(sink.Failure);

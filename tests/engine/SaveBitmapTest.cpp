@@ -182,6 +182,19 @@ TEST_F(SaveTest, FailuresCarryTheirCodesAndCloseEverything) {
         } catch (const rt::EInOutError& e) {
             EXPECT_STREQ(e.what(), "ディスクがいっぱいです");
         }
+        // Through libpng's jump: the error comes out whole and is done with once handled,
+        // so that the process goes on as if it had never been.
+        for (int i = 0; i < 2; ++i) {
+            try {
+                Map.SavePng(0, 0, 30, 30, 1, "/dev/full");
+                FAIL();
+            } catch (const rt::EInOutError& e) {
+                EXPECT_STREQ(e.what(), "ディスクがいっぱいです");
+            }
+            EXPECT_FALSE(std::current_exception()) << "an exception left caught";
+        }
+        Map.SavePng(0, 0, 30, 30, 1, Dir.File("after.png"));
+        EXPECT_FALSE(testing_support::ReadAll(Dir.File("after.png")).empty());
     }
 }
 

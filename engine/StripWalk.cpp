@@ -1,0 +1,183 @@
+#include "engine/StripWalk.h"
+
+#include "engine/PackBits.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace {
+
+// Pieces of about this size travel between the threads; a few of them at most are on the
+// way, so that memory stays bounded whatever the sheet's size.
+constexpr size_t kPieceBytes = 512 * 1024;
+constexpr size_t kPiecesAhead = 6;
+
+// The bytes a strip unpacks to, read and scanned without unpacking it.
+uint64_t StripLength(rt::TBinaryFile& source, uint32_t offset, uint32_t byteCount, bool packed,
+                     std::vector<uint8_t>& chunk) {
+    if (!packed) return byteCount;
+    source.Seek(offset);
+    packbits::TState state;
+    uint64_t length = 0;
+    for (uint32_t left = byteCount; left > 0;) {
+        const size_t n = std::min<size_t>(left, chunk.size());
+        source.Read(chunk.data(), n);
+        left -= static_cast<uint32_t>(n);
+        length += packbits::Scan(chunk.data(), chunk.data() + n, state);
+    }
+    return length;
+}
+
+} // namespace
+
+TStripWalk::TStripWalk(rt::TBinaryFile& source, const TSheet& sheet, int64_t first, int64_t count,
+                       bool ahead)
+    : Source(source), Sheet(sheet), First(first), Count(count) {
+    if (ahead) Producer = rt::TWorker::Shared().TryStart([this] { Produce(); });
+    if (Producer.Valid()) return;
+    Chunk = StripChunk(Sheet.ByteCounts, Source.FileSize());
+    Sink.emplace([this](const uint8_t* rows, size_t bytes) { (*Write)(rows, bytes); },
+                 Sheet.RowBytes, Count);
+}
+
+TStripWalk::~TStripWalk() {
+    if (!Producer.Valid()) return;
+    {
+        std::lock_guard<std::mutex> guard(Lock);
+        Stopping = true;
+    }
+    Changed.notify_all();
+    try {
+        Producer.Get(); // it ends at its next piece
+    } catch (...) {
+        // Its failure was handed on with its pieces, or no one is left to hear of it.
+    }
+}
+
+TStripResult TStripWalk::Walk(size_t s, TRowSink& sink, std::vector<uint8_t>& chunk) {
+    const uint32_t offset = Sheet.Offsets[s], byteCount = Sheet.ByteCounts[s];
+    if (RowsBefore < First) {
+        // Each strip starts a row: its rows are known from its length alone.
+        uint64_t length = 0;
+        try {
+            length = StripLength(Source, offset, byteCount, Sheet.Packed, chunk);
+        } catch (const rt::EInOutError& e) {
+            return {0, e}; // the rows after it cannot be placed
+        }
+        const int64_t rows = int64_t(length / Sheet.RowBytes);
+        if (RowsBefore + rows <= First) {
+            RowsBefore += rows;
+            return {};
+        }
+        // The first strip of the window may begin before it; the sink is empty then.
+        sink.SkipRows(First - RowsBefore);
+        RowsBefore = First;
+    }
+    return UnpackStrip(Source, offset, byteCount, Sheet.Packed, sink, chunk);
+}
+
+bool TStripWalk::Over(const TRowSink& sink, const TStripResult& last) const {
+    return sink.Full() || Strip >= Sheet.Offsets.size() || last.Cut;
+}
+
+std::optional<TStripResult> TStripWalk::Next(const TRowSink::TWrite& write) {
+    if (!Producer.Valid()) {
+        if (Finished || Over(*Sink, {})) return std::nullopt;
+        Write = &write;
+        TStripResult r;
+        try {
+            r = Walk(Strip++, *Sink, Chunk);
+        } catch (...) {
+            Sink->Flush(); // the rows it completed
+            throw;
+        }
+        Sink->Flush();
+        Finished = Over(*Sink, r);
+        return r;
+    }
+    for (;;) {
+        TPiece piece;
+        {
+            std::unique_lock<std::mutex> guard(Lock);
+            Changed.wait(guard, [this] { return !Queue.empty() || Ended; });
+            if (Queue.empty()) {
+                if (EndError) std::rethrow_exception(std::exchange(EndError, nullptr));
+                return std::nullopt;
+            }
+            piece = std::move(Queue.front());
+            Queue.pop_front();
+        }
+        Changed.notify_all();
+        if (!piece.Rows.empty()) write(piece.Rows.data(), piece.Rows.size());
+        {
+            std::lock_guard<std::mutex> guard(Lock);
+            Free.push_back(std::move(piece.Rows));
+        }
+        if (piece.Error) std::rethrow_exception(piece.Error);
+        if (piece.EndOfStrip) return piece.Result;
+    }
+}
+
+std::vector<uint8_t> TStripWalk::FreeBuffer() {
+    std::lock_guard<std::mutex> guard(Lock);
+    if (Free.empty()) return {};
+    std::vector<uint8_t> b = std::move(Free.back());
+    Free.pop_back();
+    b.clear();
+    return b;
+}
+
+void TStripWalk::Push() {
+    std::unique_lock<std::mutex> guard(Lock);
+    Changed.wait(guard, [this] { return Stopping || Queue.size() < kPiecesAhead; });
+    if (Stopping) throw TStopped{};
+    Queue.push_back(std::move(Filling));
+    guard.unlock();
+    Changed.notify_all();
+    Filling = TPiece{};
+}
+
+void TStripWalk::Append(const uint8_t* rows, size_t bytes) {
+    Filling.Rows.insert(Filling.Rows.end(), rows, rows + bytes);
+    if (Filling.Rows.size() < kPieceBytes) return;
+    Push();
+    Filling.Rows = FreeBuffer();
+}
+
+void TStripWalk::Produce() {
+    std::exception_ptr failed;
+    try {
+        std::vector<uint8_t> chunk = StripChunk(Sheet.ByteCounts, Source.FileSize());
+        TRowSink sink([this](const uint8_t* rows, size_t bytes) { Append(rows, bytes); },
+                      Sheet.RowBytes, Count);
+        for (bool over = Over(sink, {}); !over;) {
+            try {
+                Filling.Result = Walk(Strip++, sink, chunk);
+                sink.Flush();
+            } catch (const TStopped&) {
+                throw;
+            } catch (...) {
+                Filling.Error = std::current_exception();
+                try {
+                    sink.Flush(); // the rows it completed
+                } catch (const TStopped&) {
+                    throw;
+                } catch (...) {
+                }
+            }
+            Filling.EndOfStrip = true;
+            over = Filling.Error || Over(sink, Filling.Result);
+            Push();
+            if (!over) Filling.Rows = FreeBuffer();
+        }
+    } catch (const TStopped&) {
+    } catch (...) {
+        failed = std::current_exception(); // outside a strip: memory, most likely
+    }
+    {
+        std::lock_guard<std::mutex> guard(Lock);
+        Ended = true;
+        EndError = failed;
+    }
+    Changed.notify_all();
+}

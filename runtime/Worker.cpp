@@ -1,0 +1,121 @@
+#include "runtime/Worker.h"
+
+#include <system_error>
+#include <unistd.h>
+
+namespace rt {
+
+namespace worker_detail {
+
+bool TJob::Claim() {
+    std::lock_guard<std::mutex> guard(Lock);
+    if (State != kQueued) return false;
+    State = kRunning;
+    return true;
+}
+
+void TJob::RunOnce() {
+    if (!Claim()) return;
+    Execute();
+    {
+        std::lock_guard<std::mutex> guard(Lock);
+        State = kDone;
+    }
+    Finished.notify_all();
+}
+
+void TJob::Wait() {
+    std::unique_lock<std::mutex> guard(Lock);
+    Finished.wait(guard, [this] { return State == kDone || State == kCancelled; });
+}
+
+void TJob::Cancel() {
+    {
+        std::lock_guard<std::mutex> guard(Lock);
+        if (State != kQueued) return;
+        State = kCancelled;
+    }
+    Finished.notify_all();
+}
+
+bool TJob::Cancelled() const {
+    std::lock_guard<std::mutex> guard(Lock);
+    return State == kCancelled;
+}
+
+} // namespace worker_detail
+
+TWorker::TWorker(unsigned threads) : Owner(::getpid()) {
+    for (unsigned i = 0; i < threads; ++i) {
+        try {
+            Pool->emplace_back([this] { Loop(); });
+        } catch (const std::system_error&) {
+            break; // the system gives no more: fewer threads, the callers run the rest
+        }
+    }
+}
+
+TWorker::~TWorker() {
+    if (::getpid() != Owner) { // a forked child: the threads are the parent's, not its own
+        (void)Pool.release();
+        return;
+    }
+    std::deque<std::shared_ptr<worker_detail::TJob>> left;
+    {
+        std::lock_guard<std::mutex> guard(Lock);
+        Stopping = true;
+        left.swap(Queue);
+    }
+    Changed.notify_all();
+    for (auto& job : left) job->Cancel();
+    for (auto& t : *Pool) t.join();
+}
+
+void TWorker::Push(std::shared_ptr<worker_detail::TJob> job) {
+    // A child forked from the process has none of its threads (and maybe a lock held by
+    // one): its work runs where its result is asked for.
+    if (::getpid() != Owner) return;
+    {
+        std::lock_guard<std::mutex> guard(Lock);
+        if (Pool->empty() || Stopping) return; // runs where its result is asked for
+        Queue.push_back(std::move(job));
+    }
+    Changed.notify_one();
+}
+
+bool TWorker::PushIfIdle(std::shared_ptr<worker_detail::TJob> job) {
+    if (::getpid() != Owner) return false;
+    {
+        std::lock_guard<std::mutex> guard(Lock);
+        if (Stopping || Idle <= Queue.size()) return false;
+        Queue.push_back(std::move(job));
+    }
+    Changed.notify_one();
+    return true;
+}
+
+void TWorker::Loop() {
+    for (;;) {
+        std::shared_ptr<worker_detail::TJob> job;
+        {
+            std::unique_lock<std::mutex> guard(Lock);
+            ++Idle;
+            Changed.wait(guard, [this] { return Stopping || !Queue.empty(); });
+            --Idle;
+            if (Queue.empty()) return;
+            job = std::move(Queue.front());
+            Queue.pop_front();
+        }
+        job->RunOnce();
+    }
+}
+
+TWorker& TWorker::Shared() {
+    static TWorker shared([] {
+        const unsigned cores = std::thread::hardware_concurrency();
+        return cores > 1 ? cores - 1 : 1u;
+    }());
+    return shared;
+}
+
+} // namespace rt
