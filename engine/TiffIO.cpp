@@ -11,6 +11,7 @@
 #include "runtime/OutputFile.h"
 #include "runtime/PngFile.h"
 #include "runtime/ScopeExit.h"
+#include "runtime/Worker.h"
 
 #include <algorithm>
 #include <cctype>
@@ -484,7 +485,7 @@ namespace {
 // Where the rows of a smooth reduction come from: the scratch file's rows, the background
 // for rows a damaged or windowed sheet does not hold.
 struct TSmoothSource {
-    rt::TBinaryFile& File;
+    const rt::TBinaryFile& File;
     int64_t Width, Height, FirstHeld, EndHeld;
 };
 
@@ -503,8 +504,12 @@ void AverageBlocks(const TSmoothSource& src, int64_t col, int64_t row, int64_t s
     const int64_t span = std::min(outCols * step, src.Width - col);
     rt::TFileView view(src.File, size_t(span), rt::TFileView::kMapWhole);
     std::vector<uint8_t> background; // made for the first row a sheet lacks
-    std::vector<uint64_t> sums(static_cast<size_t>(outCols));
     constexpr uint64_t kLane = (1u << 21) - 1;
+    // The lanes hold a block's sums while step * step * 255 stays below 2^21, to 1/90; a
+    // coarser reduction sums each channel on its own.
+    constexpr int64_t kMaxLaneStep = 90;
+    const bool wide = step > kMaxLaneStep;
+    std::vector<uint64_t> sums(static_cast<size_t>(outCols) * (wide ? 3 : 1));
     for (int64_t y = y0; y < y1; ++y) {
         std::fill(sums.begin(), sums.end(), 0);
         const int64_t top = row + y * step, bottom = std::min(top + step, src.Height);
@@ -513,6 +518,16 @@ void AverageBlocks(const TSmoothSource& src, int64_t col, int64_t row, int64_t s
             if (!held) background.resize(size_t(span), 0);
             const uint8_t* p =
                 held ? view.Get(r * src.Width + col, size_t(span)) : background.data();
+            if (wide) {
+                for (int64_t k = 0; k < span; ++k) {
+                    const uint64_t c = packed[p[k]];
+                    uint64_t* t = &sums[3 * size_t(k / step)];
+                    t[0] += c & kLane;
+                    t[1] += (c >> 21) & kLane;
+                    t[2] += c >> 42;
+                }
+                continue;
+            }
             int64_t x = 0;
             for (; (x + 1) * step <= span; ++x, p += step) {
                 uint64_t s = 0;
@@ -525,10 +540,16 @@ void AverageBlocks(const TSmoothSource& src, int64_t col, int64_t row, int64_t s
         uint8_t* d = picture.ScanLine(int(y));
         for (int64_t x = 0; x < outCols; ++x, d += 3) {
             const uint64_t n = uint64_t(bottom - top) * uint64_t(std::min(step, span - x * step));
-            const uint64_t s = sums[size_t(x)];
-            d[0] = uint8_t(((s & kLane) + n / 2) / n);
-            d[1] = uint8_t((((s >> 21) & kLane) + n / 2) / n);
-            d[2] = uint8_t(((s >> 42) + n / 2) / n);
+            uint64_t c[3];
+            if (wide) {
+                std::copy_n(&sums[3 * size_t(x)], 3, c);
+            } else {
+                const uint64_t s = sums[size_t(x)];
+                c[0] = s & kLane;
+                c[1] = (s >> 21) & kLane;
+                c[2] = s >> 42;
+            }
+            for (int i = 0; i < 3; ++i) d[i] = uint8_t((c[i] + n / 2) / n);
         }
     }
 }
@@ -594,24 +615,14 @@ void TTiff::Draw(int32_t col, int32_t row, int32_t cols, int32_t rows, long doub
                                    int64_t(FirstRow) + RowsWritten};
         // Every pixel of the window is read: the lower half of the picture on a second core.
         const int64_t half = picRows >= 64 ? picRows / 2 : picRows;
-        std::exception_ptr failed;
-        std::thread second;
+        rt::TTask<void> lower;
         if (half < picRows)
-            second = std::thread([&] {
-                try {
-                    AverageBlocks(source, w.Col, w.Row, w.Step, picCols, packed, *WorkBitmap, half,
-                                  picRows);
-                } catch (...) {
-                    failed = std::current_exception();
-                }
+            lower = rt::TWorker::Shared().Run([&] {
+                AverageBlocks(source, w.Col, w.Row, w.Step, picCols, packed, *WorkBitmap, half,
+                              picRows);
             });
-        rt::TScopeExit join([&] {
-            if (second.joinable()) second.join();
-        });
         AverageBlocks(source, w.Col, w.Row, w.Step, picCols, packed, *WorkBitmap, 0, half);
-        join.Dismiss();
-        if (second.joinable()) second.join();
-        if (failed) std::rethrow_exception(failed);
+        if (lower.Valid()) lower.Get();
     }
     for (int64_t y = 0; y < picRows && !smooth; ++y) {
         const uint8_t* src;

@@ -134,6 +134,19 @@ size_t TBinaryFile::ReadSome(void* buffer, size_t count) {
     return done;
 }
 
+void TBinaryFile::ReadAt(int64_t offset, void* buffer, size_t count) const {
+    if (!IsOpen()) throw EInOutError(kFileNotOpen);
+    if (Sequential) throw EInOutError(kSeekOnPipe);
+    auto* p = static_cast<char*>(buffer);
+    for (size_t done = 0; done < count;) {
+        ssize_t n = ::pread(Fd, p + done, count - done, static_cast<off_t>(offset + done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) RaiseLastIoError();
+        if (n == 0) throw EInOutError(kReadPastEnd);
+        done += static_cast<size_t>(n);
+    }
+}
+
 void TBinaryFile::Read(void* buffer, size_t count) {
     if (ReadSome(buffer, count) != count) throw EInOutError(kReadPastEnd);
 }

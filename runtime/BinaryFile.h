@@ -51,6 +51,9 @@ public:
     void Read(void* buffer, size_t count);
     // Reads up to count bytes, returning how many there were before the end.
     size_t ReadSome(void* buffer, size_t count);
+    // Reads exactly count bytes at offset without moving the position: several threads may
+    // read one file so at once. A pipe cannot.
+    void ReadAt(int64_t offset, void* buffer, size_t count) const;
     // Writes exactly count bytes; fewer is the disk-full error (101).
     void Write(const void* buffer, size_t count);
 

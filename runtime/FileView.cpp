@@ -15,7 +15,7 @@ namespace {
 constexpr int64_t kWindowBytes = 1 << 20;
 } // namespace
 
-TFileView::TFileView(TBinaryFile& file, size_t maxRange, TAccess access)
+TFileView::TFileView(const TBinaryFile& file, size_t maxRange, TAccess access)
     : File(file), Whole(access == kMapWhole) {
     if (!File.IsOpen()) throw EInOutError(103); // not open
     struct stat st {};
@@ -38,8 +38,7 @@ void TFileView::Unmap() noexcept {
 const uint8_t* TFileView::Get(int64_t offset, size_t count) {
     if (offset < 0 || offset + int64_t(count) > Size) throw EInOutError(kReadPastEnd);
     if (!Mappable) {
-        File.Seek(offset);
-        File.Read(Buffer.data(), count);
+        File.ReadAt(offset, Buffer.data(), count); // views of one file on several threads
         return Buffer.data();
     }
     const bool backwards = Last >= 0 && offset < Last;

@@ -2,7 +2,7 @@
 // Ranges of an open file, read through a read-only memory map of one window of the file
 // at a time where the file can be mapped, else with one read per range into a buffer. The
 // window is let go as the reading moves on, so that resident memory stays bounded whatever
-// the file's size.
+// the file's size. Views of one file may be read on several threads at once.
 
 #include "runtime/BinaryFile.h"
 
@@ -18,7 +18,7 @@ public:
     // pages at once.
     enum TAccess { kRead, kMap, kMapWhole };
     // maxRange is the largest range Get will be asked for.
-    TFileView(TBinaryFile& file, size_t maxRange, TAccess access = kMap);
+    TFileView(const TBinaryFile& file, size_t maxRange, TAccess access = kMap);
     ~TFileView();
     TFileView(const TFileView&) = delete;
     TFileView& operator=(const TFileView&) = delete;
@@ -30,7 +30,7 @@ public:
 private:
     void Unmap() noexcept;
 
-    TBinaryFile& File;
+    const TBinaryFile& File;
     int64_t Size;
     bool Mappable;
     bool Whole;

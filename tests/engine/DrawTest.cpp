@@ -275,7 +275,8 @@ TEST_F(DrawTest, SmoothReductionAveragesEveryBlock) {
     Map.PlateVisible[3] = false;
     Map.PlateColor[0] = rt::RGB(250, 240, 230);
     for (auto [col, row, rate] : {std::tuple{0, 0, 0.5}, std::tuple{17, 9, 0.125},
-                                  std::tuple{1, 260, 1.0 / 64}, std::tuple{50, 20, 0.25}}) {
+                                  std::tuple{1, 260, 1.0 / 64}, std::tuple{50, 20, 0.25},
+                                  std::tuple{2, 5, 1.0 / 128}}) { // beyond what lanes can sum
         TCountingCanvas c = Fresh(120, 90);
         auto t = On(c);
         t->Smooth = true;

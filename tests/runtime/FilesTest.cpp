@@ -260,4 +260,10 @@ TEST(FileView, RangesForwardBackwardAndPastTheEnd) {
     EXPECT_TRUE(same(int64_t(bytes.size()) - 1, 1));
     EXPECT_EQ(CodeOf([&] { view.Get(int64_t(bytes.size()) - 10, 11); }), 100);
     EXPECT_EQ(CodeOf([&] { view.Get(-1, 1); }), 100);
+    // Read by position, a view leaves the file where it stood: views of one file may be read
+    // on several threads at once, as the halves of a smooth picture are.
+    rt::TFileView reads(f, 64, rt::TFileView::kRead);
+    f.Seek(5);
+    EXPECT_EQ(std::memcmp(reads.Get(1000, 64), bytes.data() + 1000, 64), 0);
+    EXPECT_EQ(f.FilePos(), 5);
 }
