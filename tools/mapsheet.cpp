@@ -9,6 +9,7 @@
 #include "runtime/OutputFile.h"
 #include "runtime/PngFile.h"
 #include "runtime/SignalCleanup.h"
+#include "runtime/Worker.h"
 #include "tools/MapSheetArgs.h"
 #include "tools/SampleSheet.h"
 
@@ -85,9 +86,6 @@ struct TUsageError {
 constexpr int kMaxView = 16384;
 const char* const kNoPixel = "the window holds no pixel of the sheet at this rate";
 const char* const kNotASheet = "standard input is not a map sheet";
-
-// Set while many sheets are converted at once: each then keeps to one thread.
-bool gSheetPerCore = false;
 
 // A temporary file of ours in $TMPDIR (or /tmp), removed by a signal that ends the process
 // as by the destructor; it is registered before a signal could find it half made.
@@ -201,24 +199,30 @@ struct TSheet {
     TTermProgress Gauge;
     std::unique_ptr<TTiff> Map;
 
-    // The sheet unpacks into scratchPath where one is given, else into a file of its own;
+    // How a sheet is opened: one of a batch keeps to one thread, and says nothing on the
+    // terminal; the scratch file is scratchPath where one is given, else a file of its own;
     // with a row count, only those rows from firstRow on are unpacked.
-    TSheet(const std::string& path, rt::TCanvasSurface* canvas, bool progress,
-           const std::string& scratchPath = {}, int32_t firstRow = 0, int32_t rowCount = -1) {
+    struct TOpen {
+        bool Alone = true;
+        std::string ScratchPath;
+        int32_t FirstRow = 0, RowCount = -1;
+    };
+    TSheet(const std::string& path, rt::TCanvasSurface* canvas, const TOpen& how) {
         std::string sheet = path;
         if (path == "-") {
             Input = std::make_unique<TTempFile>();
             CopySheet(STDIN_FILENO, Input->Name());
             sheet = Input->Name();
         }
-        if (scratchPath.empty()) Scratch = std::make_unique<TTempFile>();
-        Map = std::make_unique<TTiff>(canvas, scratchPath.empty() ? Scratch->Name() : scratchPath);
-        if (progress && ::isatty(STDERR_FILENO)) Map->Gauge = &Gauge;
-        Map->DecodeAhead = !gSheetPerCore;
-        if (rowCount < 0)
+        if (how.ScratchPath.empty()) Scratch = std::make_unique<TTempFile>();
+        Map = std::make_unique<TTiff>(canvas,
+                                      how.ScratchPath.empty() ? Scratch->Name() : how.ScratchPath);
+        if (how.Alone && ::isatty(STDERR_FILENO)) Map->Gauge = &Gauge;
+        Map->DecodeAhead = how.Alone;
+        if (how.RowCount < 0)
             Map->OpenFile(sheet);
         else
-            Map->OpenRows(sheet, firstRow, rowCount);
+            Map->OpenRows(sheet, how.FirstRow, how.RowCount);
         // A script must not take a copy cut short for a good sheet.
         if (Map->Damage) throw *Map->Damage;
         if (Input) Map->SheetName = "-";
@@ -293,7 +297,7 @@ void UsePlates(const TPlates& p, TTiff& map) {
 int Info(const std::vector<std::string>& args) {
     TArgs a = ParseArgs(args, {}, {});
     Require(a.Positional.size() == 1, "info takes one sheet");
-    TSheet s(a.Positional[0], nullptr, true);
+    TSheet s(a.Positional[0], nullptr, {});
     const TTiff& m = *s.Map;
     std::printf("name: %s\nwidth: %d\nheight: %d\nxdpi: %d\nydpi: %d\nstrips: %d\nrows: %d\n",
                 m.SheetName.c_str(), m.Width, m.Height, m.XDpi, m.YDpi, m.StripCount,
@@ -315,7 +319,7 @@ std::string OutputName(const std::string& sheet, const char* ext) {
 // its own and on one core. A failure is told for its sheet and the others go on; on a
 // terminal one line counts the sheets done.
 int RunBatch(const std::vector<std::string>& sheets, const std::string& outDir, const char* ext,
-             int jobs, const std::function<void(const std::string&, const std::string&)>& one) {
+             int jobCount, const std::function<void(const std::string&, const std::string&)>& one) {
     std::set<std::string> names;
     for (const auto& sheet : sheets) {
         Require(sheet != "-", "standard input is one sheet, not one of many");
@@ -325,7 +329,6 @@ int RunBatch(const std::vector<std::string>& sheets, const std::string& outDir, 
     if (rt::FileExists(outDir)) throw rt::TError("--out-dir " + outDir + " is not a directory");
     if (!rt::ForceDirectories(outDir)) rt::RaiseIoErrorFor(rt::JoinPath(outDir, "x"));
     const bool terminal = ::isatty(STDERR_FILENO);
-    gSheetPerCore = true; // the jobs share the cores: no sheet takes a second one
     std::atomic<size_t> next{0};
     size_t done = 0, failed = 0;
     std::mutex report;
@@ -347,10 +350,16 @@ int RunBatch(const std::vector<std::string>& sheets, const std::string& outDir, 
             if (terminal) std::fprintf(stderr, "\rsheets done: %zu/%zu", done, sheets.size());
         }
     };
-    std::vector<std::thread> threads;
-    for (int t = 1; t < std::min<int>(jobs, int(sheets.size())); ++t) threads.emplace_back(work);
-    work();
-    for (auto& t : threads) t.join();
+    // The jobs share the cores: each sheet keeps to one thread. Threads the system does not
+    // give leave their jobs to this one.
+    {
+        const size_t jobs = std::min<size_t>(size_t(jobCount), sheets.size());
+        rt::TWorker workers(unsigned(jobs > 0 ? jobs - 1 : 0));
+        std::vector<rt::TTask<void>> tasks;
+        for (size_t t = 1; t < jobs; ++t) tasks.push_back(workers.Run(work));
+        work();
+        for (auto& t : tasks) t.Get();
+    }
     if (terminal && !sheets.empty()) std::fputc('\n', stderr);
     return failed ? 1 : 0;
 }
@@ -384,15 +393,15 @@ TTargets Targets(const TArgs& a, const char* command) {
     return t;
 }
 
-void RasterOne(const std::string& sheet, const std::string& outPath, bool progress) {
+void RasterOne(const std::string& sheet, const std::string& outPath, bool alone) {
     rt::TOutputFile out(outPath);
     if (!out.TempPath().empty()) {
         // The raster is the scratch file: unpacked straight into the output, no second pass.
-        TSheet s(sheet, nullptr, progress, out.TempPath());
+        TSheet s(sheet, nullptr, {alone, out.TempPath()});
         out.Commit();
         return;
     }
-    TSheet s(sheet, nullptr, progress);
+    TSheet s(sheet, nullptr, {alone, {}});
     rt::TBinaryFile in;
     in.Assign(s.Map->ScratchPath);
     in.Reset();
@@ -423,9 +432,9 @@ struct TExportOptions {
 };
 
 void ExportOne(const std::string& sheet, const std::string& out, const TExportOptions& o,
-               bool progress) {
+               bool alone) {
     // A window needs only its rows unpacked.
-    TSheet s(sheet, nullptr, progress, {}, o.Window ? o.Win[1] : 0, o.Window ? o.Win[3] : -1);
+    TSheet s(sheet, nullptr, {alone, {}, o.Window ? o.Win[1] : 0, o.Window ? o.Win[3] : -1});
     TTiff& m = *s.Map;
     UsePlates(o.Shown, m);
     m.Smooth = o.Smooth;
@@ -481,7 +490,7 @@ int Render(const std::vector<std::string>& args) {
     const TPlates shown = PlateOptions(a);
     rt::TBitmapCanvas canvas(width, height);
     const int32_t cols = int32_t(width / rate), rows = int32_t(height / rate);
-    TSheet s(a.Positional[0], &canvas, true, {}, at[1], rows); // only the rows the view shows
+    TSheet s(a.Positional[0], &canvas, {true, {}, at[1], rows}); // only the rows the view shows
     UsePlates(shown, *s.Map);
     s.Map->Smooth = a.Has("--smooth");
     const TTiff& m = *s.Map;

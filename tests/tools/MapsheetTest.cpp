@@ -15,6 +15,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <pty.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -240,6 +241,40 @@ TEST_F(MapsheetTest, LimitsAndInputsThatAreNoSheet) {
     EXPECT_EQ(r.Err, "mapsheet: --out-dir plain is not a directory\n");
 }
 
+TEST_F(MapsheetTest, AWriteThatFailsStopsTheUnpackingInsideItsStrip) {
+    // One strip of 9 MB of rows and a file-size limit of 1 MiB: the writes fail early in the
+    // strip, and the unpacking ahead of them stops there instead of going on to its end.
+    sample::TSheetOptions one;
+    one.StripBytes = UINT32_MAX;
+    sample::WriteSheet(Dir.File("one.tif"), sample::PaintSample(3000, 3000, 6), one);
+    Sheet("small.tif", 30, 30, 6);
+    auto peakKiB = [&](const char* sheet, rlim_t fileSize, int& code) {
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            const rlimit limit{fileSize, fileSize};
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+            ::setenv("TMPDIR", Dir.Path().c_str(), 1);
+            const int null = ::open("/dev/null", O_WRONLY);
+            ::dup2(null, STDOUT_FILENO);
+            ::dup2(null, STDERR_FILENO);
+            ::execl(MAPSHEET_PATH, "mapsheet", "info", sheet, static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        int status = 0;
+        rusage usage{};
+        ::wait4(pid, &status, 0, &usage);
+        code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        return long(usage.ru_maxrss);
+    };
+    int code = 0;
+    const long base = peakKiB(Dir.File("small.tif").c_str(), RLIM_INFINITY, code);
+    EXPECT_EQ(code, 0);
+    const long cut = peakKiB(Dir.File("one.tif").c_str(), 1 << 20, code);
+    EXPECT_EQ(code, 1);
+    EXPECT_LT(cut - base, 6 * 1024) << "peak " << cut << " KiB against " << base << " KiB";
+    EXPECT_EQ(LeftOver(), 0);
+}
+
 TEST_F(MapsheetTest, PipesAndFifosInAndOut) {
     Sheet("s.tif", 500, 300, 8);
     TTiff t(nullptr, Dir.File("own.tmp"));
@@ -442,6 +477,17 @@ TEST_F(MapsheetTest, AWholeDiscAtOnce) {
     EXPECT_EQ(r.Code, 0) << r.Err;
     EXPECT_EQ(r.Err, "");
     EXPECT_TRUE(ReadAll(Dir.File("raw/C3.raw")) == Raster.Pixels);
+    // A user allowed no more threads: the jobs run one after another on the one there is.
+    if (::geteuid() == 0) {
+        std::filesystem::permissions(Dir.Path(), std::filesystem::perms::all);
+        r = Run("export --out-dir lone --jobs 4 --rate 1/2 --hide 3 C1.tif C2.tif C3.tif",
+                "prlimit --nproc=1 setpriv --reuid=65534 --regid=65534 --clear-groups");
+        EXPECT_EQ(r.Code, 0) << r.Err;
+        for (const char* name : {"C1.bmp", "C2.bmp", "C3.bmp"})
+            EXPECT_EQ(ReadAll(Dir.File(std::string("lone/") + name)),
+                      ReadAll(Dir.File(std::string("out/") + name)))
+                << name;
+    }
     // Two sheets that would write one file, or standard input among many, are refused.
     std::filesystem::create_directories(Dir.File("other"));
     std::filesystem::copy_file(Dir.File("C1.tif"), Dir.File("other/C1.tif"));
