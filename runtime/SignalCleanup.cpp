@@ -12,23 +12,48 @@ namespace rt {
 
 namespace {
 
-constexpr int kSlots = 64;
-constexpr size_t kPathMax = 4096;
-
-struct TSlot {
+// A registered name. Nodes are linked once and never freed, so that the handler can walk
+// the list at any moment without a lock or an allocation; a node whose file is done with
+// is taken again by a later name that fits it.
+struct TNode {
     std::atomic<int> State{0}; // 0 free, 1 being written, 2 complete
     pid_t Owner = 0;
-    char Path[kPathMax] = {};
+    size_t Capacity = 0;
+    char* Path = nullptr;
+    TNode* Next = nullptr; // set before the node is linked, never changed after
 };
-TSlot gSlots[kSlots];
+std::atomic<TNode*> gHead{nullptr};
 sigset_t gSignals;
+// Files being made and registered on some thread, which holds the signals off meanwhile;
+// once the process is ending, no file is made any more.
+std::atomic<int> gMaking{0};
+std::atomic<bool> gEnding{false};
 
 void OnSignal(int sig) {
     const pid_t self = ::getpid();
-    for (auto& s : gSlots)
-        if (s.State.load() == 2 && s.Owner == self) ::unlink(s.Path);
+    gEnding.store(true);
+    // A file made on another thread is registered a moment later: it must not be missed.
+    while (gMaking.load() > 0) {
+    }
+    for (TNode* n = gHead.load(); n; n = n->Next)
+        if (n->State.load() == 2 && n->Owner == self) ::unlink(n->Path);
     std::signal(sig, SIG_DFL);
     ::raise(sig);
+}
+
+TNode* Claim(size_t bytes) {
+    for (TNode* n = gHead.load(); n; n = n->Next) {
+        int expected = 0;
+        if (n->Capacity >= bytes && n->State.compare_exchange_strong(expected, 1)) return n;
+    }
+    auto* n = new TNode; // for good: the handler may be walking past it at any time
+    n->Path = new char[bytes];
+    n->Capacity = bytes;
+    n->State.store(1);
+    n->Next = gHead.load();
+    while (!gHead.compare_exchange_weak(n->Next, n)) {
+    }
+    return n;
 }
 
 } // namespace
@@ -53,31 +78,51 @@ void RemoveFilesOnSignals(const std::vector<int>& signals) {
 }
 
 TCleanupEntry::TCleanupEntry(const std::string& path) {
-    if (path.size() >= kPathMax) return; // no file of ours has such a name
-    for (int i = 0; i < kSlots; ++i) {
-        int expected = 0;
-        if (!gSlots[i].State.compare_exchange_strong(expected, 1)) continue;
-        gSlots[i].Owner = ::getpid();
-        std::memcpy(gSlots[i].Path, path.c_str(), path.size() + 1);
-        gSlots[i].State.store(2);
-        Slot = i;
-        return;
-    }
+    TNode* n = Claim(path.size() + 1);
+    n->Owner = ::getpid();
+    std::memcpy(n->Path, path.c_str(), path.size() + 1);
+    n->State.store(2);
+    Node = n;
 }
 
 TCleanupEntry::~TCleanupEntry() {
-    if (Slot >= 0) gSlots[Slot].State.store(0);
+    if (Node) static_cast<TNode*>(Node)->State.store(0);
 }
 
 TRegisteredFile CreateRegistered(const std::string& prefix) {
     static std::atomic<unsigned> count{0};
+    // The handler never runs on this thread between the file's making and its registration,
+    // and waits for them on any other.
+    sigset_t before;
+    ::pthread_sigmask(SIG_BLOCK, &gSignals, &before);
+    ++gMaking;
+    if (gEnding.load()) { // the process is ending on another thread: make nothing more
+        --gMaking;
+        for (;;) ::pause();
+    }
+    struct TRestore {
+        sigset_t Before;
+        ~TRestore() {
+            --gMaking;
+            ::pthread_sigmask(SIG_SETMASK, &Before, nullptr);
+        }
+    } restore{before};
     for (;;) {
         TRegisteredFile f;
         f.Path = prefix + std::to_string(::getpid()) + "-" + std::to_string(count++);
-        f.Entry = std::make_unique<TCleanupEntry>(f.Path);
+        // Made first and registered once it is ours: a name taken by another process (of
+        // the same number in another PID namespace) is never registered, so never removed.
         f.Fd = ::open(f.Path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-        if (f.Fd >= 0) return f;
-        if (errno != EEXIST) RaiseIoErrorFor(prefix); // left by a process of the same number
+        if (f.Fd < 0 && errno == EEXIST) continue;
+        if (f.Fd < 0) RaiseIoErrorFor(prefix);
+        try {
+            f.Entry = std::make_unique<TCleanupEntry>(f.Path);
+        } catch (...) {
+            ::close(f.Fd);
+            ::unlink(f.Path.c_str());
+            throw;
+        }
+        return f;
     }
 }
 

@@ -1,7 +1,8 @@
 #pragma once
 // Files that must not outlive the process when a signal ends it: a fatal signal removes
-// every registered file of this process, then ends the process by the same signal. A slot
-// is marked complete only once its name is whole, so the handler only ever sees whole names.
+// every registered file of this process, then ends the process by the same signal. Any
+// number of files may be registered; the handler takes no lock and allocates nothing, and
+// sees a name only once it is whole.
 
 #include <csignal>
 #include <memory>
@@ -20,7 +21,7 @@ std::vector<int> EndingSignals();
 void RemoveFilesOnSignals(const std::vector<int>& signals);
 
 // A registered file; the registration ends with the object (the file stays). A name is
-// registered before its file is made (see CreateRegistered).
+// registered once its file is ours (see CreateRegistered).
 class TCleanupEntry {
 public:
     TCleanupEntry() = default;
@@ -30,13 +31,13 @@ public:
     TCleanupEntry& operator=(const TCleanupEntry&) = delete;
 
 private:
-    int Slot = -1;
+    void* Node = nullptr;
 };
 
 // Creates a new file (mode 0600, opened for reading and writing) named prefix followed by
-// this process's number and a count, registered before it exists, so that a signal in any
-// thread finds it or finds no file at all; a name of this process's is no other's. Answers
-// the descriptor; a failure raises EInOutError for the prefix.
+// this process's number and a count, and registers it once it is made, so that a name
+// another process holds is never removed. Answers the descriptor; a failure raises
+// EInOutError for the prefix.
 struct TRegisteredFile {
     int Fd = -1;
     std::string Path;

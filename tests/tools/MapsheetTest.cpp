@@ -275,6 +275,54 @@ TEST_F(MapsheetTest, AWriteThatFailsStopsTheUnpackingInsideItsStrip) {
     EXPECT_EQ(LeftOver(), 0);
 }
 
+TEST_F(MapsheetTest, ABatchInterruptedLeavesNoFileWhateverItsJobs) {
+    // Seventy jobs hold seventy temporary files and more at once (a scratch file and an
+    // output each): an interruption then removes every one of them.
+    Sheet("s.tif", 3000, 3000, 9);
+    std::vector<std::string> args = {"mapsheet", "export", "--out-dir", "out", "--jobs", "70"};
+    for (int k = 0; k < 70; ++k) {
+        const std::string name = "C" + std::to_string(k) + ".tif";
+        ASSERT_EQ(::link(Dir.File("s.tif").c_str(), Dir.File(name).c_str()), 0);
+        args.push_back(name);
+    }
+    auto temporaries = [&] {
+        int n = LeftOver();
+        std::error_code ec;
+        for (auto& e : std::filesystem::directory_iterator(Dir.File("out"), ec))
+            n += e.path().filename().string().rfind('.', 0) == 0;
+        return n;
+    };
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        if (::chdir(Dir.Path().c_str()) != 0) ::_exit(127);
+        ::setenv("TMPDIR", Dir.Path().c_str(), 1);
+        std::vector<char*> argv;
+        for (auto& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        ::execv(MAPSHEET_PATH, argv.data());
+        ::_exit(127);
+    }
+    int most = 0;
+    for (int i = 0; i < 4000 && most < 70; ++i) {
+        most = std::max(most, temporaries());
+        ::usleep(1000);
+    }
+    ::kill(pid, SIGINT);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    EXPECT_GE(most, 70) << "the jobs never held their files at once: " << most;
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT);
+    EXPECT_EQ(temporaries(), 0) << [&] {
+        std::string names;
+        for (const auto& d : {Dir.Path(), Dir.File("out")})
+            for (auto& e : std::filesystem::directory_iterator(d))
+                if (e.path().filename().string()[0] == '.' ||
+                    e.path().filename().string().rfind("mapsheet-", 0) == 0)
+                    names += e.path().string() + " ";
+        return names;
+    }();
+}
+
 TEST_F(MapsheetTest, PipesAndFifosInAndOut) {
     Sheet("s.tif", 500, 300, 8);
     TTiff t(nullptr, Dir.File("own.tmp"));
