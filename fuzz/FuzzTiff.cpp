@@ -69,7 +69,7 @@ const std::string& WorkDir() {
         }
         if (::unshare(CLONE_NEWNS) != 0 ||
             ::mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-            ::mount("fuzz", d->c_str(), "tmpfs", 0, "size=16m") != 0)
+            ::mount("fuzz", d->c_str(), "tmpfs", 0, "size=1m") != 0)
             std::fprintf(stderr, "fuzz_tiff: no file system of its own, writing in %s\n",
                          d->c_str());
         std::atexit([] {

@@ -13,6 +13,8 @@ namespace {
 // Large enough that a map call is rare against the rows read, small enough that its pages
 // weigh nothing in the process's memory.
 constexpr int64_t kWindowBytes = 1 << 20;
+// A file this small is read whole at once: a map would cost more than the reading.
+constexpr int64_t kReadWholeBytes = 256 * 1024;
 } // namespace
 
 TFileView::TFileView(const TBinaryFile& file, size_t maxRange, TAccess access)
@@ -22,6 +24,13 @@ TFileView::TFileView(const TBinaryFile& file, size_t maxRange, TAccess access)
     if (::fstat(File.Handle(), &st) != 0) RaiseLastIoError();
     Size = st.st_size;
     Mappable = access != kRead && S_ISREG(st.st_mode) && Size > 0;
+    if (Mappable && Size <= kReadWholeBytes) {
+        Mappable = false;
+        Buffer.resize(size_t(Size));
+        File.ReadAt(0, Buffer.data(), Buffer.size());
+        InBuffer = true;
+        return;
+    }
     if (!Mappable) Buffer.resize(maxRange);
 }
 
@@ -37,6 +46,7 @@ void TFileView::Unmap() noexcept {
 
 const uint8_t* TFileView::Get(int64_t offset, size_t count) {
     if (offset < 0 || offset + int64_t(count) > Size) throw EInOutError(kReadPastEnd);
+    if (InBuffer) return Buffer.data() + offset;
     if (!Mappable) {
         File.ReadAt(offset, Buffer.data(), count); // views of one file on several threads
         return Buffer.data();

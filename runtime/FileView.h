@@ -1,6 +1,7 @@
 #pragma once
 // Ranges of an open file, read through a read-only memory map of one window of the file
-// at a time where the file can be mapped, else with one read per range into a buffer. The
+// at a time where the file can be mapped, else with one read per range into a buffer; a
+// small file is read whole at once. The
 // window is let go as the reading moves on, so that resident memory stays bounded whatever
 // the file's size. Views of one file may be read on several threads at once.
 
@@ -34,6 +35,7 @@ private:
     int64_t Size;
     bool Mappable;
     bool Whole;
+    bool InBuffer = false; // a small file, read whole
     std::vector<uint8_t> Buffer;
     uint8_t* Map = nullptr;
     int64_t MapStart = 0, MapEnd = 0; // the file bytes the window holds
