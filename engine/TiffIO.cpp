@@ -680,7 +680,7 @@ void TTiff::SaveBitmap(int32_t col, int32_t row, int32_t cols, int32_t rows, lon
     OpenScratchForReading();
     rt::TFileView sheetRows(ScratchFile, readLen,
                             w.Step == 1 ? rt::TFileView::kMap : rt::TFileView::kRead);
-    rt::TOutputFile out(fileName);
+    rt::TOutputFile out(fileName, {SyncSaves, {}});
 
     uint8_t head[rt::kBmpHeaderBytes + 64] = {};
     rt::TBmpInfo info{uint32_t(w.OutCols), uint32_t(w.OutRows), 4, uint32_t(rowStride), 16};
@@ -770,19 +770,22 @@ void TTiff::SavePng(int32_t col, int32_t row, int32_t cols, int32_t rows, long d
                            AverageBlocks(source, w.Col, top + int64_t(y) * w.Step, w.Step,
                                          w.OutCols, packed, line, 0, 1);
                            std::memcpy(out, line.ScanLine(0), size_t(w.OutCols) * 3);
-                       });
+                       },
+                       {SyncSaves, {}});
         return;
     }
     std::vector<rt::TColor> palette(PlateColor.begin(), PlateColor.end());
     palette.resize(16, rt::kWhite);
     // The bitmap's grid, which starts at the window's bottom row, from its top row down.
     rt::SavePng8(fileName, uint32_t(w.OutCols), uint32_t(w.OutRows), palette, PixelsPerMetre(XDpi),
-                 PixelsPerMetre(YDpi), [&](uint32_t y, uint8_t* out) {
+                 PixelsPerMetre(YDpi),
+                 [&](uint32_t y, uint8_t* out) {
                      const int64_t sheetRow =
                          w.Row + w.Rows - 1 - (w.OutRows - 1 - int64_t(y)) * w.Step;
                      const uint8_t* src = sheetRows.Get(sheetRow * Width + w.Col, readLen);
                      for (int64_t x = 0; x < w.OutCols; ++x) out[x] = index[src[x * w.Step]];
-                 });
+                 },
+                 {SyncSaves, {}});
 }
 
 void TTiff::OpenScratchForReading() {

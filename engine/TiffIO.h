@@ -114,6 +114,9 @@ public:
     rt::TCanvasSurface* TargetCanvas = nullptr;
     std::array<bool, 9> PlateVisible{};     // 1 to 8
     std::array<rt::TColor, 9> PlateColor{}; // 0 (background) to 8
+    // SaveBitmap and SavePng put the file on the disk before it replaces an old one: what a
+    // user saves; off for the many exports of a batch.
+    bool SyncSaves = false;
     // Below rate 1, Draw shows each block's average colour instead of its top-left pixel.
     bool Smooth = false;
     // Opens unpack on a thread of the worker while this one writes, where one is idle; off

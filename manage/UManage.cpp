@@ -8,6 +8,7 @@
 #include "runtime/FileLock.h"
 #include "runtime/FileSys.h"
 #include "runtime/Hooks.h"
+#include "runtime/OutputFile.h"
 #include "runtime/ScopeExit.h"
 
 #include <vector>
@@ -77,12 +78,9 @@ void UpdateMgrFile(uint8_t kind, const std::string& key1, const std::string& key
     // writing it while the lock is ours. One that cannot go fails the creation below.
     const std::string newPath = MgrFile + ".new";
     rt::DeleteFile(newPath);
-    const int mode = rt::FileMode(MgrFile);
-    // The working file goes unless the update gets as far as replacing the registry with it,
-    // also when its creation fails after making it (a close that fails).
-    rt::TScopeExit removeNew([&] { rt::DeleteFile(newPath); });
-    // Private while it is written; it takes the registry's mode before it replaces it.
-    if (!rt::CreateFileExclusive(newPath, mode < 0 ? 0666 : 0600)) rt::RaiseIoErrorFor(newPath);
+    // The working file goes unless the update gets as far as replacing the registry with it;
+    // the new registry is on the disk before it replaces the old one.
+    rt::TOutputFile replacement(MgrFile, {true, newPath});
     tcsv out;
     out.openwrite(newPath);
 
@@ -122,15 +120,7 @@ void UpdateMgrFile(uint8_t kind, const std::string& key1, const std::string& key
         in.close();
     }
     out.close();
-
-    // The new bytes are on the disk before the rename and the rename after it, so that a
-    // power loss leaves the old registry or the new one. One rename replaces the
-    // registry, so there is no moment without it.
-    if (mode >= 0 && !rt::SetFileMode(newPath, mode)) rt::RaiseIoErrorFor(newPath);
-    if (!rt::SyncFile(newPath)) rt::RaiseIoErrorFor(newPath);
-    if (!rt::RenameFile(newPath, MgrFile)) rt::RaiseLastIoError();
-    removeNew.Dismiss();
-    if (!rt::SyncDir(dir)) rt::RaiseIoErrorFor(dir);
+    replacement.Commit();
 }
 
 TMgrFileView ShowMgrFile() {

@@ -52,12 +52,6 @@ bool SyncPath(const std::string& path, int flags) {
 
 } // namespace
 
-bool CreateFileExclusive(const std::string& path, int mode) {
-    const int fd =
-        ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, static_cast<mode_t>(mode));
-    return fd >= 0 && CloseKeepingErrno(fd, true);
-}
-
 int FileMode(const std::string& path) {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) return -1;
@@ -68,9 +62,6 @@ bool SetFileMode(const std::string& path, int mode) {
     return ::chmod(path.c_str(), static_cast<mode_t>(mode)) == 0;
 }
 
-bool SyncFile(const std::string& path) {
-    return SyncPath(path, O_RDONLY);
-}
 bool SyncDir(const std::string& dir) {
     return SyncPath(dir, O_RDONLY | O_DIRECTORY);
 }

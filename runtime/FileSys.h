@@ -11,16 +11,10 @@ bool DirectoryExists(const std::string& path);
 // These return false on failure and leave errno set; callers decide what to report.
 bool DeleteFile(const std::string& path);
 bool RenameFile(const std::string& from, const std::string& to);
-// Creates an empty file, failing (errno EEXIST) when anything, a link too, has that name;
-// mode is less the umask, as for any new file.
-bool CreateFileExclusive(const std::string& path, int mode = 0666);
 // The permission bits of path, or -1; setting them ignores the umask.
 int FileMode(const std::string& path);
 bool SetFileMode(const std::string& path, int mode);
-// Flush a file's data, or a directory's entries, to the disk: a file that replaces another
-// by a rename is synced before it, and the directory after it, so that a power loss
-// leaves the old file or the new one.
-bool SyncFile(const std::string& path);
+// Flushes a directory's entries to the disk: a rename that replaced a file is then kept.
 bool SyncDir(const std::string& dir);
 bool CreateDir(const std::string& path);
 

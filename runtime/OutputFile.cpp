@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
 #include <fstream>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -27,7 +28,8 @@ mode_t CurrentUmask() {
 
 } // namespace
 
-TOutputFile::TOutputFile(const std::string& path) : Target(path) {
+TOutputFile::TOutputFile(const std::string& path, const TReplace& how)
+    : Target(path), Sync(how.Sync) {
     if (path == "-") {
         Out.AssignHandle(STDOUT_FILENO, path);
         return;
@@ -40,17 +42,23 @@ TOutputFile::TOutputFile(const std::string& path) : Target(path) {
         return;
     }
     if (exists && S_ISDIR(st.st_mode)) throw EInOutError(kAccessDenied);
-    const std::string dir = ExtractFileDir(path);
-    std::string leaf = ".";
-    leaf += ExtractFileName(path);
-    leaf += ".";
-    TRegisteredFile made = CreateRegistered(JoinPath(dir, leaf));
-    const int fd = made.Fd;
-    Temp = made.Path;
-    Cleanup = std::move(made.Entry);
-    // The replacement keeps the target's mode; a new file gets what creating it would.
-    const mode_t mode = exists ? (st.st_mode & 07777) : (0666 & ~CurrentUmask());
-    ::fchmod(fd, mode);
+    // The replacement keeps the target's mode; a new file gets what creating it would. It
+    // is private while it is written.
+    Mode = int(exists ? (st.st_mode & 07777) : (0666 & ~CurrentUmask()));
+    int fd;
+    if (!how.WorkPath.empty()) {
+        fd = ::open(how.WorkPath.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (fd < 0) RaiseIoErrorFor(how.WorkPath);
+        Temp = how.WorkPath;
+    } else {
+        std::string leaf = ".";
+        leaf += ExtractFileName(path);
+        leaf += ".";
+        TRegisteredFile made = CreateRegistered(JoinPath(ExtractFileDir(path), leaf));
+        fd = made.Fd;
+        Temp = made.Path;
+        Cleanup = std::move(made.Entry);
+    }
     try {
         Out.AssignHandle(fd, path);
     } catch (...) {
@@ -68,9 +76,15 @@ TOutputFile::~TOutputFile() {
 }
 
 void TOutputFile::Commit() {
+    if (!Temp.empty()) {
+        if (::fchmod(Out.Handle(), mode_t(Mode)) != 0) RaiseIoErrorFor(Temp);
+        if (Sync && ::fsync(Out.Handle()) != 0) RaiseIoErrorFor(Temp);
+    }
     Out.Close();
     if (!Temp.empty() && ::rename(Temp.c_str(), Target.c_str()) != 0) RaiseIoErrorFor(Target);
     Done = true;
+    const std::string dir = ExtractFileDir(Target);
+    if (!Temp.empty() && Sync && !SyncDir(dir.empty() ? "." : dir)) RaiseIoErrorFor(dir);
 }
 
 } // namespace rt

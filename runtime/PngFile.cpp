@@ -54,8 +54,8 @@ bool WriteImage(png_structp png, png_infop info, uint32_t height,
 
 void Save(const std::string& path, uint32_t width, uint32_t height, bool palette,
           const std::vector<TColor>& colours, int32_t xPpm, int32_t yPpm,
-          const std::function<void(uint32_t, uint8_t*)>& fill) {
-    TOutputFile out(path);
+          const std::function<void(uint32_t, uint8_t*)>& fill, const TReplace& how) {
+    TOutputFile out(path, how);
     TPngSink sink{&out, nullptr};
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, OnError, OnWarning);
     png_infop info = png ? png_create_info_struct(png) : nullptr;
@@ -89,13 +89,13 @@ void Save(const std::string& path, uint32_t width, uint32_t height, bool palette
 
 void SavePng8(const std::string& path, uint32_t width, uint32_t height,
               const std::vector<TColor>& palette, int32_t xPixelsPerMetre, int32_t yPixelsPerMetre,
-              const std::function<void(uint32_t y, uint8_t* out)>& row) {
-    Save(path, width, height, true, palette, xPixelsPerMetre, yPixelsPerMetre, row);
+              const std::function<void(uint32_t y, uint8_t* out)>& row, const TReplace& how) {
+    Save(path, width, height, true, palette, xPixelsPerMetre, yPixelsPerMetre, row, how);
 }
 
 void SavePngRgb(const std::string& path, uint32_t width, uint32_t height,
-                const std::function<void(uint32_t y, uint8_t* out)>& row) {
-    Save(path, width, height, false, {}, 0, 0, row);
+                const std::function<void(uint32_t y, uint8_t* out)>& row, const TReplace& how) {
+    Save(path, width, height, false, {}, 0, 0, row, how);
 }
 
 void SavePng24(const TBitmap& bitmap, const std::string& path) {
@@ -107,7 +107,8 @@ void SavePng24(const TBitmap& bitmap, const std::string& path) {
                  out[1] = s[1];
                  out[2] = s[0];
              }
-         });
+         },
+         {});
 }
 
 bool IsPngName(const std::string& path) {

@@ -3,6 +3,7 @@
 // picture whose rows are handed over one by one from the top, and a 24-bit bitmap as RGB.
 
 #include "runtime/Bitmap.h"
+#include "runtime/OutputFile.h"
 
 #include <cstdint>
 #include <functional>
@@ -16,14 +17,14 @@ namespace rt {
 // its order; the resolution, when above 0, in pixels per metre.
 void SavePng8(const std::string& path, uint32_t width, uint32_t height,
               const std::vector<TColor>& palette, int32_t xPixelsPerMetre, int32_t yPixelsPerMetre,
-              const std::function<void(uint32_t y, uint8_t* out)>& row);
+              const std::function<void(uint32_t y, uint8_t* out)>& row, const TReplace& how = {});
 
 // Writes the bitmap as an RGB picture.
 void SavePng24(const TBitmap& bitmap, const std::string& path);
 // Writes a width x height RGB picture whose rows row(y, out) fills, three bytes a pixel in
 // the order red, green, blue, y going from 0 (the top) down.
 void SavePngRgb(const std::string& path, uint32_t width, uint32_t height,
-                const std::function<void(uint32_t y, uint8_t* out)>& row);
+                const std::function<void(uint32_t y, uint8_t* out)>& row, const TReplace& how = {});
 
 // Whether a file name asks for PNG: it ends in ".png", in any case.
 bool IsPngName(const std::string& path);

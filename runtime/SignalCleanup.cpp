@@ -65,10 +65,10 @@ std::vector<int> EndingSignals() {
     return out;
 }
 
-void RemoveFilesOnSignals(const std::vector<int>& signals) {
+void RemoveFilesOnSignals(const std::vector<int>& which) {
     sigemptyset(&gSignals);
-    for (int sig : signals) sigaddset(&gSignals, sig);
-    for (int sig : signals) {
+    for (int sig : which) sigaddset(&gSignals, sig);
+    for (int sig : which) {
         struct sigaction sa {};
         sa.sa_handler = OnSignal;
         sigemptyset(&sa.sa_mask);

@@ -18,7 +18,7 @@ namespace rt {
 std::vector<int> EndingSignals();
 
 // Installs the handler for these signals.
-void RemoveFilesOnSignals(const std::vector<int>& signals);
+void RemoveFilesOnSignals(const std::vector<int>& which);
 
 // A registered file; the registration ends with the object (the file stays). A name is
 // registered once its file is ours (see CreateRegistered).

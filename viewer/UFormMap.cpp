@@ -91,6 +91,7 @@ void TFormMap::FormCreate(const std::string& scratchPath, const std::string& dat
     if (scratchPath.empty()) TTiff::RemoveStaleScratch(rt::ScratchDir());
     MapImage = std::make_unique<TTiff>(Image1, scratchPath);
     MapImage->Gauge = Gauge;
+    MapImage->SyncSaves = true; // what the user saves reaches the disk before it replaces
     Rate = 1.0;
     Ready = false;
 }
