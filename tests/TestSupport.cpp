@@ -3,6 +3,7 @@
 #include "runtime/Hooks.h"
 
 #include <cstdlib>
+#include <cstring>
 #include <dlfcn.h>
 #include <fstream>
 #include <iterator>
@@ -106,6 +107,13 @@ TIoFault::~TIoFault() {
 
 bool IoFaultsLoaded() {
     return ::dlsym(RTLD_DEFAULT, "mapview_io_faults_loaded") != nullptr;
+}
+
+bool SameBitmaps(const rt::TBitmap& a, const rt::TBitmap& b) {
+    if (a.Width() != b.Width() || a.Height() != b.Height()) return false;
+    for (int y = 0; y < a.Height(); ++y)
+        if (std::memcmp(a.ScanLine(y), b.ScanLine(y), size_t(a.Stride())) != 0) return false;
+    return true;
 }
 
 int OpenDescriptorCount() {

@@ -1,6 +1,8 @@
 #pragma once
 // Helpers shared by the suites: a private temporary directory and file access.
 
+#include "runtime/Bitmap.h"
+
 #include <cstdint>
 #include <deque>
 #include <filesystem>
@@ -44,6 +46,9 @@ int InSmallTmpfs(const std::string& dir, int sizeKiB, const std::function<int()>
 
 std::vector<uint8_t> ReadAll(const std::string& path);
 void WriteAll(const std::string& path, const std::vector<uint8_t>& bytes);
+// Whether two pictures have the same size and pixels.
+bool SameBitmaps(const rt::TBitmap& a, const rt::TBitmap& b);
+
 // Number of open file descriptors of this process.
 int OpenDescriptorCount();
 

@@ -52,10 +52,7 @@ protected:
         return b;
     }
     static bool Same(const rt::TBitmap& a, const rt::TBitmap& b) {
-        if (a.Width() != b.Width() || a.Height() != b.Height()) return false;
-        for (int y = 0; y < a.Height(); ++y)
-            if (std::memcmp(a.ScanLine(y), b.ScanLine(y), a.Stride()) != 0) return false;
-        return true;
+        return testing_support::SameBitmaps(a, b);
     }
 
     sample::TRaster Raster;
@@ -274,9 +271,9 @@ TEST_F(DrawTest, SmoothReductionAveragesEveryBlock) {
     Map.OpenFile(sheet);
     Map.PlateVisible[3] = false;
     Map.PlateColor[0] = rt::RGB(250, 240, 230);
-    for (auto [col, row, rate] : {std::tuple{0, 0, 0.5}, std::tuple{17, 9, 0.125},
-                                  std::tuple{1, 260, 1.0 / 64}, std::tuple{50, 20, 0.25},
-                                  std::tuple{2, 5, 1.0 / 128}}) { // beyond what lanes can sum
+    for (auto [col, row, rate] :
+         {std::tuple{0, 0, 0.5}, std::tuple{17, 9, 0.125}, std::tuple{1, 260, 1.0 / 64},
+          std::tuple{50, 20, 0.25}, std::tuple{2, 5, 1.0 / 128}}) { // beyond what lanes can sum
         TCountingCanvas c = Fresh(120, 90);
         auto t = On(c);
         t->Smooth = true;

@@ -4,6 +4,7 @@
 #include "engine/Plates.h"
 #include "engine/TiffIO.h"
 #include "runtime/BitmapFile.h"
+#include "runtime/PngFile.h"
 #include "tests/PngRead.h"
 #include "tests/TestSupport.h"
 #include "tests/engine/EngineFixture.h"
@@ -84,47 +85,100 @@ TEST_F(MapsheetTest, InfoAndRaster) {
     EXPECT_EQ(LeftOver(), 0);
 }
 
-TEST_F(MapsheetTest, ExportEqualsSaveBitmap) {
+TEST_F(MapsheetTest, ToolOutputsAreTheEnginesOwn) {
+    // Each request as the tool writes it and as the engine writes it itself: the export of a
+    // window, or a view drawn onto white; bitmaps byte for byte, PNGs pixel for pixel.
+    struct TRequest {
+        std::string Args; // after the sheet and the output
+        const char* Out;
+        bool Render;
+        std::array<int32_t, 4> Win; // export: the window; render: at col, row, view size
+        long double Rate;
+        std::vector<int> Hidden;
+        std::vector<std::pair<int, rt::TColor>> Colors;
+        bool Smooth;
+    };
+    const TRequest requests[] = {
+        {"", "o.bmp", false, {0, 0, 900, 700}, 1, {}, {}, false},
+        {"--rate 1/4 --window 10,20,500,300 --hide 3,6 --color 0=112233 --color 8=abcdef",
+         "o.bmp",
+         false,
+         {10, 20, 500, 300},
+         0.25L,
+         {3, 6},
+         {{0, 0x00332211}, {8, rt::RGB(0xAB, 0xCD, 0xEF)}},
+         false},
+        {"--rate 1/8 --smooth", "o.png", false, {0, 0, 900, 700}, 0.125L, {}, {}, true},
+        {"--view 300x200 --at 100,50 --hide 4 --rate 1/8",
+         "o.bmp",
+         true,
+         {100, 50, 300, 200},
+         0.125L,
+         {4},
+         {},
+         false},
+        {"--view 300x200 --at 100,50 --hide 4 --rate 1",
+         "o.bmp",
+         true,
+         {100, 50, 300, 200},
+         1,
+         {4},
+         {},
+         false},
+        {"--view 300x200 --at 100,50 --hide 4 --rate 4",
+         "o.bmp",
+         true,
+         {100, 50, 300, 200},
+         4,
+         {4},
+         {},
+         false},
+        {"--view 100x80 --at 40,30 --rate 1/8 --smooth",
+         "o.bmp",
+         true,
+         {40, 30, 100, 80},
+         0.125L,
+         {},
+         {},
+         true},
+    };
     Sheet("s.tif", 900, 700, 4);
-    TTiff t(nullptr, Dir.File("own.tmp"));
-    t.OpenFile(Dir.File("s.tif"));
-    Prepare(t);
-    t.SaveBitmap(0, 0, 900, 700, 1, Dir.File("want1.bmp"));
-    EXPECT_EQ(Run("export s.tif got1.bmp").Code, 0);
-    EXPECT_TRUE(ReadAll(Dir.File("got1.bmp")) == ReadAll(Dir.File("want1.bmp")));
-
-    t.PlateVisible[3] = t.PlateVisible[6] = false;
-    t.PlateColor[0] = 0x00332211;
-    t.PlateColor[8] = rt::RGB(0xAB, 0xCD, 0xEF);
-    t.SaveBitmap(10, 20, 500, 300, 0.25L, Dir.File("want2.bmp"));
-    EXPECT_EQ(Run("export s.tif got2.bmp --rate 1/4 --window 10,20,500,300 --hide 3,6 "
-                  "--color 0=112233 --color 8=abcdef")
-                  .Code,
-              0);
-    EXPECT_TRUE(ReadAll(Dir.File("got2.bmp")) == ReadAll(Dir.File("want2.bmp")));
-    EXPECT_EQ(LeftOver(), 0);
-}
-
-TEST_F(MapsheetTest, RenderEqualsDrawOntoWhite) {
-    Sheet("s.tif", 1200, 900, 5);
-    for (auto [rate, text] :
-         {std::pair{1.0L / 8, "1/8"}, std::pair{1.0L, "1"}, std::pair{4.0L, "4"}}) {
-        rt::TBitmapCanvas canvas(300, 200);
-        canvas.FillRect({0, 0, 300, 200}, rt::kWhite);
+    for (const TRequest& q : requests) {
+        const std::string cmd =
+            std::string(q.Render ? "render" : "export") + " s.tif " + q.Out + " " + q.Args;
+        const TRun r = Run(cmd);
+        ASSERT_EQ(r.Code, 0) << cmd << ": " << r.Err;
+        rt::TBitmapCanvas canvas(std::max(q.Win[2], 1), std::max(q.Win[3], 1));
+        canvas.FillRect({0, 0, q.Win[2], q.Win[3]}, rt::kWhite);
         TTiff t(&canvas, Dir.File("own.tmp"));
         t.OpenFile(Dir.File("s.tif"));
         Prepare(t);
-        t.PlateVisible[4] = false;
-        t.Draw(100, 50, int32_t(300 / rate), int32_t(200 / rate), rate);
-        rt::SaveBitmap24(canvas.Bitmap(), Dir.File("want.bmp"));
-        TRun r = Run(
-            std::string("render s.tif got.bmp --view 300x200 --at 100,50 --hide 4 --rate ") + text);
-        EXPECT_EQ(r.Code, 0) << r.Err;
-        EXPECT_TRUE(ReadAll(Dir.File("got.bmp")) == ReadAll(Dir.File("want.bmp"))) << text;
+        for (int k : q.Hidden) t.PlateVisible[size_t(k)] = false;
+        for (auto [k, c] : q.Colors) t.PlateColor[size_t(k)] = c;
+        t.Smooth = q.Smooth;
+        const std::string want =
+            Dir.File(std::string("want") + (rt::IsPngName(q.Out) ? ".png" : ".bmp"));
+        if (q.Render) {
+            t.Draw(q.Win[0], q.Win[1], int32_t(q.Win[2] / q.Rate), int32_t(q.Win[3] / q.Rate),
+                   q.Rate);
+            rt::SaveBitmap24(canvas.Bitmap(), want);
+        } else if (rt::IsPngName(q.Out)) {
+            t.SavePng(q.Win[0], q.Win[1], q.Win[2], q.Win[3], q.Rate, want);
+        } else {
+            t.SaveBitmap(q.Win[0], q.Win[1], q.Win[2], q.Win[3], q.Rate, want);
+        }
+        if (rt::IsPngName(q.Out))
+            EXPECT_TRUE(testing_support::ReadPng(Dir.File(q.Out)).Rgb ==
+                        testing_support::ReadPng(want).Rgb)
+                << cmd;
+        else
+            EXPECT_TRUE(ReadAll(Dir.File(q.Out)) == ReadAll(want)) << cmd;
     }
-    auto bmp = ReadAll(Dir.File("got.bmp"));
-    ASSERT_EQ(bmp.size(), 54u + 300 * 3 * 200);
-    EXPECT_EQ(bmp[28], 24);
+    // A bitmap of sixteen colours cannot hold averages.
+    TRun r = Run("export s.tif got.bmp --rate 1/8 --smooth");
+    EXPECT_EQ(r.Code, 2);
+    EXPECT_NE(r.Err.find("--smooth writes PNG"), std::string::npos);
+    EXPECT_EQ(LeftOver(), 0);
 }
 
 TEST_F(MapsheetTest, SampleWritesTheRequestedSheet) {
@@ -561,33 +615,5 @@ TEST_F(MapsheetTest, PngOutMeansTheSamePictures) {
         EXPECT_EQ(png.Palette, cmd.rfind("export", 0) == 0) << args;
         EXPECT_TRUE(png.Rgb == testing_support::ReadBmp(ReadAll(Dir.File("o.bmp"))).Rgb) << args;
     }
-    EXPECT_EQ(LeftOver(), 0);
-}
-
-TEST_F(MapsheetTest, SmoothReductionInTheTool) {
-    Sheet("s.tif", 900, 700, 13);
-    TTiff t(nullptr, Dir.File("own.tmp"));
-    t.OpenFile(Dir.File("s.tif"));
-    Prepare(t);
-    t.Smooth = true;
-    t.SavePng(0, 0, 900, 700, 0.125L, Dir.File("want.png"));
-    EXPECT_EQ(Run("export s.tif got.png --rate 1/8 --smooth").Code, 0);
-    EXPECT_TRUE(testing_support::ReadPng(Dir.File("got.png")).Rgb ==
-                testing_support::ReadPng(Dir.File("want.png")).Rgb);
-    // A bitmap of sixteen colours cannot hold averages.
-    TRun r = Run("export s.tif got.bmp --rate 1/8 --smooth");
-    EXPECT_EQ(r.Code, 2);
-    EXPECT_NE(r.Err.find("--smooth writes PNG"), std::string::npos);
-    // render: the engine's smooth picture on white, as a bitmap or a PNG.
-    rt::TBitmapCanvas canvas(100, 80);
-    canvas.FillRect({0, 0, 100, 80}, rt::kWhite);
-    TTiff v(&canvas, Dir.File("view.tmp"));
-    v.OpenFile(Dir.File("s.tif"));
-    Prepare(v);
-    v.Smooth = true;
-    v.Draw(40, 30, 800, 640, 0.125L);
-    rt::SaveBitmap24(canvas.Bitmap(), Dir.File("want.bmp"));
-    EXPECT_EQ(Run("render s.tif got.bmp --view 100x80 --at 40,30 --rate 1/8 --smooth").Code, 0);
-    EXPECT_TRUE(ReadAll(Dir.File("got.bmp")) == ReadAll(Dir.File("want.bmp")));
     EXPECT_EQ(LeftOver(), 0);
 }

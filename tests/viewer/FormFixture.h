@@ -89,10 +89,7 @@ protected:
         return canvas.Bitmap();
     }
     static bool Same(const rt::TBitmap& a, const rt::TBitmap& b) {
-        if (a.Width() != b.Width() || a.Height() != b.Height()) return false;
-        for (int y = 0; y < a.Height(); ++y)
-            if (std::memcmp(a.ScanLine(y), b.ScanLine(y), a.Stride()) != 0) return false;
-        return true;
+        return testing_support::SameBitmaps(a, b);
     }
     bool ViewIsRight() { return Same(Form->Image1->Bitmap(), Expected()); }
     // Scrolls as the user would: a move, then the end of the scroll.
