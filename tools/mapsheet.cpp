@@ -54,8 +54,9 @@ const std::map<std::string, std::string> kUsage = {
                "  --jobs N        sheets converted at once (default: the number of cores)\n"},
     {"export", "usage: mapsheet export SHEET OUT.bmp [--rate R] [--window COL,ROW,COLS,ROWS]\n"
                "                        [--hide PLATES] [--color K=RRGGBB]...\n"
-               "       mapsheet export --out-dir DIR [--jobs N] [options] SHEET...\n"
-               "  --out-dir DIR   one bitmap per sheet, DIR/NAME.bmp after the sheet's name\n"
+               "       mapsheet export --out-dir DIR [--format bmp|png] [--jobs N] [options] SHEET...\n"
+               "  --out-dir DIR   one picture per sheet, DIR/NAME.bmp after the sheet's name\n"
+               "  --format F      with --out-dir: bmp (the default) or png, DIR/NAME.png\n"
                "  --jobs N        sheets converted at once (default: the number of cores)\n"
                "  --rate R        1, 1/2, 1/4 ... 1/64, or the same as a decimal: 0.5, 0.25 ...\n"
                "                  (default 1)\n"
@@ -63,7 +64,7 @@ const std::map<std::string, std::string> kUsage = {
                "  --hide PLATES   comma-separated plate numbers 1 to 8 to leave out\n"
                "  --color K=RRGGBB  colour of plate K (1 to 8) or of the background (0)\n"
                "  --smooth        below rate 1, each pixel the average colour of its block\n"
-               "                  (to a .png output only)\n"},
+               "                  (to PNG only: an output ending in .png, or --format png)\n"},
     {"render",
      "usage: mapsheet render SHEET OUT.bmp --view WIDTHxHEIGHT [--at COL,ROW] [--rate R]\n"
      "                        [--hide PLATES] [--color K=RRGGBB]...\n"
@@ -448,12 +449,18 @@ void ExportOne(const std::string& sheet, const std::string& out, const TExportOp
 }
 
 int Export(const std::vector<std::string>& args) {
-    TArgs a = ParseArgs(args, {"--rate", "--window", "--hide", "--color", "--out-dir", "--jobs"},
-                        {"--smooth"});
+    TArgs a = ParseArgs(
+        args, {"--rate", "--window", "--hide", "--color", "--out-dir", "--jobs", "--format"},
+        {"--smooth"});
     const TTargets t = Targets(a, "export");
+    // One output's type comes from its name; a batch's from --format.
+    Require(!a.Has("--format") || !t.OutDir.empty(), "--format goes with --out-dir");
+    const std::string format = a.Has("--format") ? a.Get("--format") : "bmp";
+    Require(format == "bmp" || format == "png", "bad format: " + format + " (bmp or png)");
+    const bool png = t.OutDir.empty() ? rt::IsPngName(t.Out) : format == "png";
     // Averages are no colours of sixteen: a smooth export is a PNG.
-    Require(!a.Has("--smooth") || (t.OutDir.empty() && rt::IsPngName(t.Out)),
-            "--smooth writes PNG: give an output ending in .png");
+    Require(!a.Has("--smooth") || png,
+            "--smooth writes PNG: give an output ending in .png, or --format png");
     TExportOptions o;
     if (a.Has("--rate"))
         Require(mapsheet::ParseRate(a.Get("--rate"), o.Rate), "bad rate: " + a.Get("--rate"));
@@ -467,7 +474,7 @@ int Export(const std::vector<std::string>& args) {
         ExportOne(t.Sheets[0], t.Out, o, true);
         return 0;
     }
-    return RunBatch(t.Sheets, t.OutDir, ".bmp", t.Jobs,
+    return RunBatch(t.Sheets, t.OutDir, png ? ".png" : ".bmp", t.Jobs,
                     [&o](const std::string& sheet, const std::string& out) {
                         ExportOne(sheet, out, o, false);
                     });

@@ -599,6 +599,40 @@ TEST_F(MapsheetTest, AWholeDiscAtOnce) {
     EXPECT_EQ(LeftOver(), 0);
 }
 
+TEST_F(MapsheetTest, AWholeDiscAsPng) {
+    // Each PNG of a batch is the file the same export of its sheet alone writes.
+    for (int k = 1; k <= 3; ++k)
+        Sheet("C" + std::to_string(k) + ".tif", 200 + 30 * k, 150, uint32_t(k));
+    for (const std::string options :
+         {"", "--rate 1/4 --smooth", "--rate 1/2 --hide 2,5 --color 0=102030 --color 7=ff8000"}) {
+        const TRun r = Run("export --out-dir png --format png --jobs 2 " + options +
+                           " C1.tif C2.tif C3.tif");
+        ASSERT_EQ(r.Code, 0) << options << ": " << r.Err;
+        for (int k = 1; k <= 3; ++k) {
+            const std::string name = "C" + std::to_string(k);
+            ASSERT_EQ(Run("export " + name + ".tif one.png " + options).Code, 0) << options;
+            EXPECT_EQ(ReadAll(Dir.File("png/" + name + ".png")), ReadAll(Dir.File("one.png")))
+                << name << " " << options;
+        }
+    }
+    // A batch's type comes from --format, one output's from its name; averages need PNG.
+    for (const char* bad : {"export C1.tif x.png --format png",
+                            "export --out-dir b --smooth --rate 1/2 C1.tif",
+                            "export --out-dir b --format bmp --smooth --rate 1/2 C1.tif",
+                            "export --out-dir b --format gif C1.tif"})
+        EXPECT_EQ(Run(bad).Code, 2) << bad;
+    // Rate 1 is the whole-size picture, however it is written.
+    ASSERT_EQ(Run("export C1.tif whole.bmp").Code, 0);
+    for (const char* rate : {"1", "1/1", "1.0"}) {
+        EXPECT_EQ(Run(std::string("export C1.tif r.bmp --rate ") + rate).Code, 0) << rate;
+        EXPECT_EQ(ReadAll(Dir.File("r.bmp")), ReadAll(Dir.File("whole.bmp"))) << rate;
+    }
+    const auto whole = testing_support::ReadBmp(ReadAll(Dir.File("whole.bmp")));
+    EXPECT_EQ(whole.Width, 230u);
+    EXPECT_EQ(whole.Height, 150u);
+    EXPECT_EQ(LeftOver(), 0);
+}
+
 TEST_F(MapsheetTest, PngOutMeansTheSamePictures) {
     // export and render write PNG for a name ending in .png, in any case: decoded, the
     // pictures of the bitmaps of the same requests.
