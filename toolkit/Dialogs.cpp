@@ -32,7 +32,11 @@ std::optional<std::string> RunFileDialog(const TFileRequest& r) {
     if (!r.DefaultExt.empty()) {
         d.setDefaultSuffix(QString::fromStdString(r.DefaultExt));
         // A name typed without an extension takes the one of the type chosen in the list.
-        QObject::connect(&d, &QFileDialog::filterSelected, &d, [&d](const QString& filter) {
+        // The list may show a type without its patterns ("PNG"): they are found again by it.
+        QObject::connect(&d, &QFileDialog::filterSelected, &d, [&d](const QString& shown) {
+            QString filter = shown;
+            for (const QString& f : d.nameFilters())
+                if (f.section('(', 0, 0).trimmed() == shown.trimmed()) filter = f;
             const qsizetype at = filter.indexOf("*.");
             if (at < 0) return;
             qsizetype end = at + 2;

@@ -1,5 +1,12 @@
+#include "tests/TestSupport.h"
 #include "tests/toolkit/ToolkitFixture.h"
 
+#include <QApplication>
+#include <QComboBox>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QTest>
+#include <QTimer>
 #include <optional>
 
 namespace {
@@ -19,6 +26,32 @@ TEST(Dialogs, TheDefaultExtensionGoesOnlyOnANameWithoutOne) {
     EXPECT_EQ(tk::WithDefaultExt("/tmp/map.tif", "bmp"), "/tmp/map.tif");
     EXPECT_EQ(tk::WithDefaultExt("/tmp/v1.2/map", "bmp"), "/tmp/v1.2/map.bmp");
     EXPECT_EQ(tk::WithDefaultExt("/tmp/map", ""), "/tmp/map");
+}
+
+TEST_F(ToolkitTest, TheTypeChosenInTheSaveDialogGivesABareNameItsExtension) {
+    // The real dialog, its details hidden: the type list shows "PNG", not "PNG (*.png)".
+    testing_support::TTempDir dir;
+    tk::TSaveDialog save;
+    save.Filter = "Bitmap|*.Bmp|PNG|*.png";
+    save.DefaultExt = "bmp";
+    for (int type : {1, 0}) {
+        bool answered = false;
+        QTimer::singleShot(0, [&] {
+            auto* d = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+            if (!d) return;
+            d->setDirectory(QString::fromStdString(dir.Path()));
+            auto* types = d->findChild<QComboBox*>("fileTypeCombo");
+            auto* name = d->findChild<QLineEdit*>("fileNameEdit");
+            if (!types || !name) return d->reject();
+            while (types->currentIndex() < type) QTest::keyClick(types, Qt::Key_Down);
+            name->setText("view4");
+            answered = true;
+            QMetaObject::invokeMethod(d, "accept");
+        });
+        ASSERT_TRUE(save.Execute());
+        ASSERT_TRUE(answered);
+        EXPECT_EQ(save.FileName, dir.File(type == 1 ? "view4.png" : "view4.bmp"));
+    }
 }
 
 class DialogHooks : public ToolkitTest {
