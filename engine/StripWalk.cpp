@@ -36,8 +36,16 @@ TStripWalk::TStripWalk(rt::TBinaryFile& source, const TSheet& sheet, int64_t fir
     if (ahead) Producer = rt::TWorker::Shared().TryStart([this] { Produce(); });
     if (Producer.Valid()) return;
     Chunk = StripChunk(Sheet.ByteCounts, Source.FileSize());
-    Sink.emplace([this](const uint8_t* rows, size_t bytes) { (*Write)(rows, bytes); },
-                 Sheet.RowBytes, Count);
+    Sink.emplace(
+        [this](const uint8_t* rows, size_t bytes) {
+            try {
+                (*Write)(rows, bytes);
+            } catch (...) {
+                SinkFailed = true; // its rows may be partly written: never again
+                throw;
+            }
+        },
+        Sheet.RowBytes, Count);
 }
 
 TStripWalk::~TStripWalk() {
@@ -88,7 +96,7 @@ std::optional<TStripResult> TStripWalk::Next(const TRowSink::TWrite& write) {
         try {
             r = Walk(Strip++, *Sink, Chunk);
         } catch (...) {
-            Sink->Flush(); // the rows it completed
+            FlushAfterFailure(*Sink); // the rows it completed
             throw;
         }
         Sink->Flush();
@@ -138,10 +146,27 @@ void TStripWalk::Push() {
 }
 
 void TStripWalk::Append(const uint8_t* rows, size_t bytes) {
-    Filling.Rows.insert(Filling.Rows.end(), rows, rows + bytes);
-    if (Filling.Rows.size() < kPieceBytes) return;
-    Push();
-    Filling.Rows = FreeBuffer();
+    try {
+        Filling.Rows.insert(Filling.Rows.end(), rows, rows + bytes);
+        if (Filling.Rows.size() < kPieceBytes) return;
+        Push();
+        Filling.Rows = FreeBuffer();
+    } catch (const TStopped&) {
+        SinkFailed = Stopped = true;
+        throw;
+    } catch (...) {
+        SinkFailed = true; // its rows may be partly queued: never again
+        throw;
+    }
+}
+
+void TStripWalk::FlushAfterFailure(TRowSink& sink) {
+    if (SinkFailed) return;
+    try {
+        sink.Flush();
+    } catch (...) {
+        // The failure that came first is the one told.
+    }
 }
 
 void TStripWalk::Produce() {
@@ -158,12 +183,8 @@ void TStripWalk::Produce() {
                 throw;
             } catch (...) {
                 Filling.Error = std::current_exception();
-                try {
-                    sink.Flush(); // the rows it completed
-                } catch (const TStopped&) {
-                    throw;
-                } catch (...) {
-                }
+                FlushAfterFailure(sink); // the rows it completed
+                if (Stopped) throw TStopped{};
             }
             Filling.EndOfStrip = true;
             over = Filling.Error || Over(sink, Filling.Result);

@@ -48,6 +48,11 @@ private:
     // One strip into the sink, or past it when it lies wholly before the window.
     TStripResult Walk(size_t strip, TRowSink& sink, std::vector<uint8_t>& chunk);
     bool Over(const TRowSink& sink, const TStripResult& last) const;
+    // After a failure in a strip, the whole rows it completed go on, unless handing rows on
+    // is what failed.
+    void FlushAfterFailure(TRowSink& sink);
+    bool SinkFailed = false;
+    bool Stopped = false; // the walk ahead was told to stop while handing rows on
 
     // Walking ahead: pieces of rows travel from the worker's thread to the caller's.
     struct TPiece {

@@ -368,14 +368,14 @@ void TTiff::UnpackStrips(int32_t compression, int64_t firstRow, int64_t rowCount
     const int64_t tableBytes = int64_t(StripCount) * 4;
     if (SourceFile.FilePos() + 2 * tableBytes > SourceFile.FileSize())
         throw rt::EInOutError(rt::kReadPastEnd);
-    std::vector<uint32_t> offsets(static_cast<size_t>(StripCount));
-    std::vector<uint32_t> byteCounts(static_cast<size_t>(StripCount));
-    SourceFile.Read(offsets.data(), static_cast<size_t>(tableBytes));
-    SwapWords(offsets.data(), static_cast<int32_t>(tableBytes));
-    SwapLongHalves(offsets.data(), static_cast<int32_t>(tableBytes));
-    SourceFile.Read(byteCounts.data(), static_cast<size_t>(tableBytes));
-    SwapWords(byteCounts.data(), static_cast<int32_t>(tableBytes));
-    SwapLongHalves(byteCounts.data(), static_cast<int32_t>(tableBytes));
+    auto readTable = [&] {
+        std::vector<uint32_t> table(static_cast<size_t>(StripCount));
+        SourceFile.Read(table.data(), static_cast<size_t>(tableBytes));
+        for (uint32_t& v : table) v = BigEndian32(reinterpret_cast<const uint8_t*>(&v));
+        return table;
+    };
+    const std::vector<uint32_t> offsets = readTable();
+    const std::vector<uint32_t> byteCounts = readTable();
     RowsWritten = 0;
     if (Width <= 0 || Height <= 0) rowCount = 0; // the strips still count on the gauge
 

@@ -1,6 +1,7 @@
 #include "runtime/FileLock.h"
 
 #include "runtime/BinaryFile.h"
+#include "runtime/Errors.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -15,8 +16,14 @@ bool TFileLock::Lock(const std::string& path, bool wait) {
     for (;;) {
         // flock needs no more than a descriptor to read by: a user who may not write the
         // lock file (another's, made 0644 by the umask) still takes turns by it.
-        int fd = ::open(path.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0666);
+        // Non-blocking, so that a FIFO of that name is refused instead of waited on.
+        int fd = ::open(path.c_str(), O_RDONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0666);
         if (fd < 0) RaiseIoErrorFor(path);
+        struct stat kind {};
+        if (::fstat(fd, &kind) != 0 || !S_ISREG(kind.st_mode)) {
+            ::close(fd);
+            throw TError(kNotRegularFile);
+        }
         int rc;
         do {
             rc = ::flock(fd, LOCK_EX | (wait ? 0 : LOCK_NB));

@@ -36,6 +36,8 @@ TOutputFile::TOutputFile(const std::string& path, const TReplace& how)
     }
     struct stat st {};
     const bool exists = ::stat(path.c_str(), &st) == 0;
+    // A file replaced under a caller's lock is a regular file or none.
+    if (exists && !S_ISREG(st.st_mode) && !how.WorkPath.empty()) throw TError(kNotRegularFile);
     if (exists && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) {
         Out.Assign(path);
         Out.Rewrite();
@@ -83,6 +85,7 @@ void TOutputFile::Commit() {
     Out.Close();
     if (!Temp.empty() && ::rename(Temp.c_str(), Target.c_str()) != 0) RaiseIoErrorFor(Target);
     Done = true;
+    Cleanup.reset(); // the working name is no file of ours any more
     const std::string dir = ExtractFileDir(Target);
     if (!Temp.empty() && Sync && !SyncDir(dir.empty() ? "." : dir)) RaiseIoErrorFor(dir);
 }

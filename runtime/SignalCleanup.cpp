@@ -69,6 +69,9 @@ void RemoveFilesOnSignals(const std::vector<int>& which) {
     sigemptyset(&gSignals);
     for (int sig : which) sigaddset(&gSignals, sig);
     for (int sig : which) {
+        // A signal the process was started ignoring (nohup, a background job) stays so.
+        struct sigaction now {};
+        if (::sigaction(sig, nullptr, &now) == 0 && now.sa_handler == SIG_IGN) continue;
         struct sigaction sa {};
         sa.sa_handler = OnSignal;
         sigemptyset(&sa.sa_mask);
@@ -91,38 +94,38 @@ TCleanupEntry::~TCleanupEntry() {
 
 TRegisteredFile CreateRegistered(const std::string& prefix) {
     static std::atomic<unsigned> count{0};
-    // The handler never runs on this thread between the file's making and its registration,
-    // and waits for them on any other.
-    sigset_t before;
-    ::pthread_sigmask(SIG_BLOCK, &gSignals, &before);
-    ++gMaking;
-    if (gEnding.load()) { // the process is ending on another thread: make nothing more
-        --gMaking;
-        for (;;) ::pause();
-    }
-    struct TRestore {
-        sigset_t Before;
-        ~TRestore() {
-            --gMaking;
-            ::pthread_sigmask(SIG_SETMASK, &Before, nullptr);
-        }
-    } restore{before};
     for (;;) {
         TRegisteredFile f;
         f.Path = prefix + std::to_string(::getpid()) + "-" + std::to_string(count++);
-        // Made first and registered once it is ours: a name taken by another process (of
-        // the same number in another PID namespace) is never registered, so never removed.
-        f.Fd = ::open(f.Path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-        if (f.Fd < 0 && errno == EEXIST) continue;
-        if (f.Fd < 0) RaiseIoErrorFor(prefix);
-        try {
-            f.Entry = std::make_unique<TCleanupEntry>(f.Path);
-        } catch (...) {
-            ::close(f.Fd);
-            ::unlink(f.Path.c_str());
-            throw;
+        // Everything that allocates comes first: the handler may wait for the window below
+        // on a thread that holds the allocator's lock.
+        f.Entry = std::make_unique<TCleanupEntry>();
+        TNode* n = Claim(f.Path.size() + 1);
+        std::memcpy(n->Path, f.Path.c_str(), f.Path.size() + 1);
+        n->Owner = ::getpid();
+        // The handler never runs on this thread between the file's making and its
+        // registration, and waits for them on any other. Made first and registered once it
+        // is ours: a name another process holds (of the same number in another PID
+        // namespace) is never registered, so never removed.
+        sigset_t before;
+        ::pthread_sigmask(SIG_BLOCK, &gSignals, &before);
+        ++gMaking;
+        if (gEnding.load()) { // the process is ending on another thread: make nothing more
+            --gMaking;
+            for (;;) ::pause();
         }
-        return f;
+        f.Fd = ::open(f.Path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        const int err = errno;
+        n->State.store(f.Fd >= 0 ? 2 : 0);
+        --gMaking;
+        ::pthread_sigmask(SIG_SETMASK, &before, nullptr);
+        if (f.Fd >= 0) {
+            f.Entry->Node = n;
+            return f;
+        }
+        if (err == EEXIST) continue;
+        errno = err;
+        RaiseIoErrorFor(prefix);
     }
 }
 

@@ -20,6 +20,9 @@ std::vector<int> EndingSignals();
 // Installs the handler for these signals.
 void RemoveFilesOnSignals(const std::vector<int>& which);
 
+struct TRegisteredFile;
+TRegisteredFile CreateRegistered(const std::string& prefix);
+
 // A registered file; the registration ends with the object (the file stays). A name is
 // registered once its file is ours (see CreateRegistered).
 class TCleanupEntry {
@@ -31,6 +34,7 @@ public:
     TCleanupEntry& operator=(const TCleanupEntry&) = delete;
 
 private:
+    friend TRegisteredFile CreateRegistered(const std::string& prefix);
     void* Node = nullptr;
 };
 

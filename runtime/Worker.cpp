@@ -46,10 +46,15 @@ bool TJob::Cancelled() const {
 } // namespace worker_detail
 
 TWorker::TWorker(unsigned threads) : Owner(::getpid()) {
+    try {
+        Pool->reserve(threads);
+    } catch (...) {
+        return; // no room even for the threads' handles: none, the callers run everything
+    }
     for (unsigned i = 0; i < threads; ++i) {
         try {
             Pool->emplace_back([this] { Loop(); });
-        } catch (const std::system_error&) {
+        } catch (...) {
             break; // the system gives no more: fewer threads, the callers run the rest
         }
     }
@@ -67,7 +72,7 @@ TWorker::~TWorker() {
         left.swap(Queue);
     }
     Changed.notify_all();
-    for (auto& job : left) job->Cancel();
+    // Work no thread took runs where its result is asked for.
     for (auto& t : *Pool) t.join();
 }
 
@@ -111,11 +116,12 @@ void TWorker::Loop() {
 }
 
 TWorker& TWorker::Shared() {
-    static TWorker shared([] {
+    // Never destroyed: at exit its threads may still wait in work that no one will end.
+    static TWorker* shared = new TWorker([] {
         const unsigned cores = std::thread::hardware_concurrency();
         return cores > 1 ? cores - 1 : 1u;
     }());
-    return shared;
+    return *shared;
 }
 
 } // namespace rt

@@ -106,7 +106,7 @@ class TWorker {
 public:
     // Starts up to threads threads; as many as the system gives.
     explicit TWorker(unsigned threads);
-    // Cancels the work no thread has taken and joins the threads.
+    // Joins the threads; work no thread has taken runs where its result is asked for.
     ~TWorker();
     TWorker(const TWorker&) = delete;
     TWorker& operator=(const TWorker&) = delete;

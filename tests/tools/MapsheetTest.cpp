@@ -253,6 +253,27 @@ TEST_F(MapsheetTest, SignalsRemoveEveryFileOfTheTool) {
         EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << sig;
         EXPECT_EQ(LeftOver(), 0) << sig;
     }
+    // Started ignoring a signal (under nohup), the tool goes on ignoring it.
+    int in[2];
+    ASSERT_EQ(::pipe(in), 0);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::signal(SIGHUP, SIG_IGN);
+        ::dup2(in[0], STDIN_FILENO);
+        ::close(in[1]);
+        ::setenv("TMPDIR", Dir.Path().c_str(), 1);
+        ::execl(MAPSHEET_PATH, "mapsheet", "info", "-", static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    ::close(in[0]);
+    for (int i = 0; i < 500 && LeftOver() == 0; ++i) ::usleep(10000);
+    ::kill(pid, SIGHUP);
+    ::usleep(50000);
+    ::close(in[1]); // no sheet after all
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1);
+    EXPECT_EQ(LeftOver(), 0);
 }
 
 TEST_F(MapsheetTest, LimitsAndInputsThatAreNoSheet) {
@@ -605,8 +626,8 @@ TEST_F(MapsheetTest, AWholeDiscAsPng) {
         Sheet("C" + std::to_string(k) + ".tif", 200 + 30 * k, 150, uint32_t(k));
     for (const std::string options :
          {"", "--rate 1/4 --smooth", "--rate 1/2 --hide 2,5 --color 0=102030 --color 7=ff8000"}) {
-        const TRun r = Run("export --out-dir png --format png --jobs 2 " + options +
-                           " C1.tif C2.tif C3.tif");
+        const TRun r =
+            Run("export --out-dir png --format png --jobs 2 " + options + " C1.tif C2.tif C3.tif");
         ASSERT_EQ(r.Code, 0) << options << ": " << r.Err;
         for (int k = 1; k <= 3; ++k) {
             const std::string name = "C" + std::to_string(k);
@@ -616,10 +637,10 @@ TEST_F(MapsheetTest, AWholeDiscAsPng) {
         }
     }
     // A batch's type comes from --format, one output's from its name; averages need PNG.
-    for (const char* bad : {"export C1.tif x.png --format png",
-                            "export --out-dir b --smooth --rate 1/2 C1.tif",
-                            "export --out-dir b --format bmp --smooth --rate 1/2 C1.tif",
-                            "export --out-dir b --format gif C1.tif"})
+    for (const char* bad :
+         {"export C1.tif x.png --format png", "export --out-dir b --smooth --rate 1/2 C1.tif",
+          "export --out-dir b --format bmp --smooth --rate 1/2 C1.tif",
+          "export --out-dir b --format gif C1.tif"})
         EXPECT_EQ(Run(bad).Code, 2) << bad;
     // Rate 1 is the whole-size picture, however it is written.
     ASSERT_EQ(Run("export C1.tif whole.bmp").Code, 0);
