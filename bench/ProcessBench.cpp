@@ -141,8 +141,8 @@ int main(int argc, char** argv) {
         for (int i = 0; i < count; ++i) disc.push_back(sheet(size.first, size.second, 100 + i));
         for (const char* format : {"bmp", "png"}) {
             auto jobs = [&](const char* n) {
-                std::vector<std::string> argv = {mapsheet, "export",   "--out-dir", at("disc"),
-                                                 "--format", format, "--jobs",    n};
+                std::vector<std::string> argv = {mapsheet,   "export", "--out-dir", at("disc"),
+                                                 "--format", format,   "--jobs",    n};
                 argv.insert(argv.end(), disc.begin(), disc.end());
                 return argv;
             };

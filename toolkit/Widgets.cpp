@@ -128,6 +128,7 @@ void TPaintBox::paintEvent(QPaintEvent*) {
     QImage shown(Image.ScanLine(0), Image.Width(), Image.Height(), qsizetype(Image.Stride()),
                  QImage::Format_BGR888);
     p.drawImage(QRect(0, 0, Image.Width(), Image.Height()), shown);
+    if (OnOverlay) OnOverlay(p);
 }
 
 void TPaintBox::mousePressEvent(QMouseEvent* e) {

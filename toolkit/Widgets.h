@@ -11,6 +11,8 @@
 #include <QWidget>
 #include <functional>
 
+class QPainter;
+
 // Two arrow buttons, up above down.
 class TSpinButton : public QWidget {
     Q_OBJECT
@@ -65,6 +67,8 @@ public:
     std::function<void()> OnMouseLeave;
     std::function<void(QWheelEvent*)> OnWheel;
     std::function<bool(QKeyEvent*)> OnKeyDown; // true when the key was used
+    // Drawn over the picture on the screen only: the picture (copied, saved) stays as it is.
+    std::function<void(QPainter&)> OnOverlay;
     const rt::TBitmap& Bitmap() const { return Image; }
 
     void FillRect(const rt::TRect& r, rt::TColor c) override;

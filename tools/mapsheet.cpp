@@ -52,19 +52,20 @@ const std::map<std::string, std::string> kUsage = {
                "       mapsheet raster --out-dir DIR [--jobs N] SHEET...\n"
                "  --out-dir DIR   one output per sheet, DIR/NAME.raw after the sheet's name\n"
                "  --jobs N        sheets converted at once (default: the number of cores)\n"},
-    {"export", "usage: mapsheet export SHEET OUT.bmp [--rate R] [--window COL,ROW,COLS,ROWS]\n"
-               "                        [--hide PLATES] [--color K=RRGGBB]...\n"
-               "       mapsheet export --out-dir DIR [--format bmp|png] [--jobs N] [options] SHEET...\n"
-               "  --out-dir DIR   one picture per sheet, DIR/NAME.bmp after the sheet's name\n"
-               "  --format F      with --out-dir: bmp (the default) or png, DIR/NAME.png\n"
-               "  --jobs N        sheets converted at once (default: the number of cores)\n"
-               "  --rate R        1, 1/2, 1/4 ... 1/64, or the same as a decimal: 0.5, 0.25 ...\n"
-               "                  (default 1)\n"
-               "  --window ...    the part of the sheet to write (default the whole sheet)\n"
-               "  --hide PLATES   comma-separated plate numbers 1 to 8 to leave out\n"
-               "  --color K=RRGGBB  colour of plate K (1 to 8) or of the background (0)\n"
-               "  --smooth        below rate 1, each pixel the average colour of its block\n"
-               "                  (to PNG only: an output ending in .png, or --format png)\n"},
+    {"export",
+     "usage: mapsheet export SHEET OUT.bmp [--rate R] [--window COL,ROW,COLS,ROWS]\n"
+     "                        [--hide PLATES] [--color K=RRGGBB]...\n"
+     "       mapsheet export --out-dir DIR [--format bmp|png] [--jobs N] [options] SHEET...\n"
+     "  --out-dir DIR   one picture per sheet, DIR/NAME.bmp after the sheet's name\n"
+     "  --format F      with --out-dir: bmp (the default) or png, DIR/NAME.png\n"
+     "  --jobs N        sheets converted at once (default: the number of cores)\n"
+     "  --rate R        1, 1/2, 1/4 ... 1/64, or the same as a decimal: 0.5, 0.25 ...\n"
+     "                  (default 1)\n"
+     "  --window ...    the part of the sheet to write (default the whole sheet)\n"
+     "  --hide PLATES   comma-separated plate numbers 1 to 8 to leave out\n"
+     "  --color K=RRGGBB  colour of plate K (1 to 8) or of the background (0)\n"
+     "  --smooth        below rate 1, each pixel the average colour of its block\n"
+     "                  (to PNG only: an output ending in .png, or --format png)\n"},
     {"render",
      "usage: mapsheet render SHEET OUT.bmp --view WIDTHxHEIGHT [--at COL,ROW] [--rate R]\n"
      "                        [--hide PLATES] [--color K=RRGGBB]...\n"

@@ -198,6 +198,7 @@ void TFormMap::OpenSheet(const std::string& path, bool keepPosition) {
     });
     const int col = scrH->Position(), row = scrV->Position();
     ++SheetsOpened;
+    Measure.reset(); // measured on the sheet before
     // Taken before the open, so that leafing goes on past a sheet that cannot be read.
     SheetPath = path;
     ListSiblings();

@@ -93,6 +93,10 @@ public:
     QString StatusSheet() const { return lblStatusSheet->text(); }
     QString StatusScale() const { return lblStatusScale->text(); }
     QString StatusPointer() const { return lblStatusPointer->text(); }
+    QString StatusMeasure() const { return lblStatusMeasure->text(); }
+    // A distance measured by Shift and a drag: its length on the ground at the 1:25,000 of
+    // these sheets, from the sheet's resolution; in sheet pixels where it has none.
+    QString MeasureText() const;
     bool Dragging() const { return DragOn; }
 
 protected:
@@ -118,6 +122,17 @@ private:
     QLabel* lblStatusSheet = nullptr;
     QLabel* lblStatusScale = nullptr;
     QLabel* lblStatusPointer = nullptr;
+    QLabel* lblStatusMeasure = nullptr;
+    // The line measured, in sheet pixels, and the scroll positions it was measured at: a
+    // scroll ends it, as Esc and the next measurement do.
+    struct TMeasure {
+        QPointF From, To;
+        QPoint Scroll;
+    };
+    std::optional<TMeasure> Measure;
+    bool Measuring = false;
+    QPointF SheetPoint(QPointF view) const;
+    void DrawMeasure(QPainter& p) const;
     QTimer* FrameTimer = nullptr;
     bool DragOn = false;
     bool DragRedrawDue = false;

@@ -15,6 +15,7 @@
 #include <QKeyEvent>
 #include <QMimeData>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QScreen>
 #include <QShortcut>
 #include <QWheelEvent>
@@ -37,9 +38,12 @@ void TFormMap::SetupInput() {
     lblStatusSheet = new QLabel(StatusBar);
     lblStatusScale = new QLabel(StatusBar);
     lblStatusPointer = new QLabel(StatusBar);
+    lblStatusMeasure = new QLabel(StatusBar);
     row->addWidget(lblStatusSheet);
     row->addWidget(lblStatusScale);
+    row->addWidget(lblStatusMeasure);
     row->addWidget(lblStatusPointer, 1);
+    Image1->OnOverlay = [this](QPainter& p) { DrawMeasure(p); };
 
     // Moves during a drag are drawn at most once a frame.
     FrameTimer = new QTimer(this);
@@ -104,6 +108,14 @@ void TFormMap::ScrollBy(double cols, double rows) {
 void TFormMap::ViewMouseDown(QMouseEvent* e) {
     Image1->setFocus(Qt::MouseFocusReason);
     if (e->button() != Qt::LeftButton || !MapImage->Loaded) return;
+    if (e->modifiers() & Qt::ShiftModifier) { // a measurement, not a pan
+        const QPointF at = SheetPoint(e->position());
+        Measure = TMeasure{at, at, {scrH->Position(), scrV->Position()}};
+        Measuring = true;
+        Image1->update();
+        UpdateStatus();
+        return;
+    }
     DragOn = true;
     DragLast = e->position();
     RestCols = RestRows = 0;
@@ -111,6 +123,10 @@ void TFormMap::ViewMouseDown(QMouseEvent* e) {
 }
 
 void TFormMap::ViewMouseMove(QMouseEvent* e) {
+    if (Measuring && Measure) {
+        Measure->To = SheetPoint(e->position());
+        Image1->update();
+    }
     ShowPointer(e->position().toPoint());
     if (!DragOn) return;
     const QPointF d = e->position() - DragLast;
@@ -122,6 +138,13 @@ void TFormMap::ViewMouseMove(QMouseEvent* e) {
 }
 
 void TFormMap::ViewMouseUp(QMouseEvent* e) {
+    if (Measuring && e->button() == Qt::LeftButton) {
+        Measuring = false; // the line and its length stay
+        if (Measure) Measure->To = SheetPoint(e->position());
+        Image1->update();
+        UpdateStatus();
+        return;
+    }
     if (!DragOn || e->button() != Qt::LeftButton) return;
     DragOn = false;
     DragRedrawDue = false;
@@ -221,6 +244,13 @@ bool TFormMap::ViewKeyDown(QKeyEvent* e) {
     case Qt::Key_Space:
         LeafThrough(+1);
         return true;
+    case Qt::Key_Escape:
+        if (!Measure) return false;
+        Measure.reset();
+        Measuring = false;
+        Image1->update();
+        UpdateStatus();
+        return true;
     case Qt::Key_S:
         if (ctrl) return false;
         actSmooth->toggle();
@@ -273,6 +303,33 @@ void TFormMap::dropEvent(QDropEvent* e) {
     tk::Guarded([&] { OpenSheet(path.toStdString()); });
 }
 
+QPointF TFormMap::SheetPoint(QPointF view) const {
+    return {scrH->Position() + view.x() / Rate, scrV->Position() + view.y() / Rate};
+}
+
+void TFormMap::DrawMeasure(QPainter& p) const {
+    if (!Measure) return;
+    auto onView = [this](QPointF s) {
+        return QPointF((s.x() - scrH->Position()) * Rate, (s.y() - scrV->Position()) * Rate);
+    };
+    p.setRenderHint(QPainter::Antialiasing, true);
+    p.setPen(QPen(QColor(220, 0, 0), 2));
+    p.drawLine(onView(Measure->From), onView(Measure->To));
+}
+
+QString TFormMap::MeasureText() const {
+    if (!Measure) return {};
+    const double dx = Measure->To.x() - Measure->From.x(), dy = Measure->To.y() - Measure->From.y();
+    if (MapImage->XDpi <= 0 || MapImage->YDpi <= 0)
+        return QStringLiteral("距離 %1 px").arg(qRound64(std::hypot(dx, dy)));
+    // A sheet inch is 25,000 inches on the ground.
+    constexpr double kMetresPerInch = 0.0254 * 25000;
+    const double metres =
+        std::hypot(dx * kMetresPerInch / MapImage->XDpi, dy * kMetresPerInch / MapImage->YDpi);
+    if (metres < 999.5) return QStringLiteral("距離 %1 m").arg(qRound64(metres));
+    return QStringLiteral("距離 %1 km").arg(metres / 1000, 0, 'f', 2);
+}
+
 void TFormMap::ShowPointer(QPoint at) {
     Pointer = at;
     if (MapImage->Loaded && !DragOn) Image1->setCursor(Qt::OpenHandCursor);
@@ -287,6 +344,11 @@ void TFormMap::SetSmoothView(bool on) {
 
 void TFormMap::UpdateStatus() {
     if (!lblStatusSheet) return;
+    if (Measure && !Measuring && Measure->Scroll != QPoint(scrH->Position(), scrV->Position())) {
+        Measure.reset(); // scrolled away from it
+        Image1->update();
+    }
+    lblStatusMeasure->setText(MapImage && MapImage->Loaded ? MeasureText() : QString());
     if (!MapImage || !MapImage->Loaded) {
         lblStatusSheet->clear();
         if (MapImage && !SheetPath.empty())

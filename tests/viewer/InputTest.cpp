@@ -314,6 +314,43 @@ TEST_F(InputTest, SpaceAndBackspaceLeafThroughTheDisc) {
     EXPECT_TRUE(MapImage->Loaded);
 }
 
+TEST_F(InputTest, ShiftAndADragMeasureADistanceOnTheGround) {
+    OpenSample(2000, 1500); // 254 dpi: a sheet pixel is 2.5 m on the ground
+    SetRate(0.5);
+    const rt::TBitmap before = Form->Image1->Bitmap();
+    // 102 x 136 view pixels at 1/2: 204 x 272 sheet pixels, 340 in all.
+    QTest::mousePress(Form->Image1, Qt::LeftButton, Qt::ShiftModifier, QPoint(5, 5));
+    QTest::mouseMove(Form->Image1, QPoint(107, 141));
+    EXPECT_EQ(Form->StatusMeasure().toStdString(), "距離 850 m");
+    QTest::mouseMove(Form->Image1, QPoint(155, 205)); // 300 x 400: 500 sheet pixels
+    QTest::mouseRelease(Form->Image1, Qt::LeftButton, Qt::ShiftModifier, QPoint(155, 205));
+    EXPECT_EQ(Form->StatusMeasure().toStdString(), "距離 1.25 km");
+    EXPECT_EQ(Form->scrH->Position(), 0); // a measurement, not a pan
+    // Drawn over the picture on the screen, not into the picture that is copied and saved.
+    const QImage shown = Form->Image1->grab().toImage();
+    const QColor mid = shown.pixelColor(80, 105);
+    EXPECT_GT(mid.red(), 150);
+    EXPECT_LT(mid.green(), 100);
+    EXPECT_TRUE(testing_support::SameBitmaps(Form->Image1->Bitmap(), before));
+    // Esc ends it, and so does a scroll.
+    Key(Qt::Key_Escape);
+    EXPECT_EQ(Form->StatusMeasure().toStdString(), "");
+    QTest::mousePress(Form->Image1, Qt::LeftButton, Qt::ShiftModifier, QPoint(5, 5));
+    QTest::mouseRelease(Form->Image1, Qt::LeftButton, Qt::ShiftModifier, QPoint(35, 45));
+    EXPECT_EQ(Form->StatusMeasure().toStdString(), "距離 250 m");
+    ScrollTo(Form->scrV, 100);
+    EXPECT_EQ(Form->StatusMeasure().toStdString(), "");
+    // A sheet without a resolution measures in its own pixels.
+    sample::TSheetOptions none;
+    none.XDpi = none.YDpi = 0;
+    LastOpened = Dir.File("nodpi.tif");
+    sample::WriteSheet(LastOpened, sample::PaintSample(400, 300, 2), none);
+    Open(LastOpened);
+    QTest::mousePress(Form->Image1, Qt::LeftButton, Qt::ShiftModifier, QPoint(5, 5));
+    QTest::mouseRelease(Form->Image1, Qt::LeftButton, Qt::ShiftModifier, QPoint(20, 25));
+    EXPECT_EQ(Form->StatusMeasure().toStdString(), "距離 50 px");
+}
+
 TEST(NaturalOrder, NumbersByValueLettersWithoutCase) {
     std::vector<std::string> names = {"C10.tif", "c3.TIF",  "C2.tif",  "C02.tif",
                                       "b.tif",   "C2a.tif", "C100.tif"};
