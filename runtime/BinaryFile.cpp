@@ -2,6 +2,7 @@
 
 #include "runtime/Errors.h"
 #include "runtime/FileSys.h"
+#include "runtime/SignalCleanup.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -35,7 +36,14 @@ TBinaryFile::~TBinaryFile() {
 void TBinaryFile::OpenWith(int flags) {
     if (IsOpen()) Close();
     if (Path.empty()) throw EInOutError(kFileNotFound);
-    int fd = ::open(Path.c_str(), flags | O_CLOEXEC, 0666);
+    int fd;
+    if (flags & O_CREAT) {
+        // A file a signal removes while the process ends is not made again behind it.
+        TCreatingFile creating;
+        fd = ::open(Path.c_str(), flags | O_CLOEXEC, 0666);
+    } else {
+        fd = ::open(Path.c_str(), flags | O_CLOEXEC, 0666);
+    }
     if (fd < 0) RaiseIoErrorFor(Path);
     struct stat st {};
     if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {

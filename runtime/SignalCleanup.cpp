@@ -92,6 +92,20 @@ TCleanupEntry::~TCleanupEntry() {
     if (Node) static_cast<TNode*>(Node)->State.store(0);
 }
 
+TCreatingFile::TCreatingFile() {
+    ::pthread_sigmask(SIG_BLOCK, &gSignals, &Before);
+    ++gMaking;
+    if (gEnding.load()) { // the process is ending on another thread: create nothing more
+        --gMaking;
+        for (;;) ::pause();
+    }
+}
+
+TCreatingFile::~TCreatingFile() {
+    --gMaking;
+    ::pthread_sigmask(SIG_SETMASK, &Before, nullptr);
+}
+
 TRegisteredFile CreateRegistered(const std::string& prefix) {
     static std::atomic<unsigned> count{0};
     for (;;) {
@@ -103,22 +117,15 @@ TRegisteredFile CreateRegistered(const std::string& prefix) {
         TNode* n = Claim(f.Path.size() + 1);
         std::memcpy(n->Path, f.Path.c_str(), f.Path.size() + 1);
         n->Owner = ::getpid();
-        // The handler never runs on this thread between the file's making and its
-        // registration, and waits for them on any other. Made first and registered once it
-        // is ours: a name another process holds (of the same number in another PID
-        // namespace) is never registered, so never removed.
-        sigset_t before;
-        ::pthread_sigmask(SIG_BLOCK, &gSignals, &before);
-        ++gMaking;
-        if (gEnding.load()) { // the process is ending on another thread: make nothing more
-            --gMaking;
-            for (;;) ::pause();
+        // Made first and registered once it is ours: a name another process holds (of the
+        // same number in another PID namespace) is never registered, so never removed.
+        int err;
+        {
+            TCreatingFile creating;
+            f.Fd = ::open(f.Path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+            err = errno;
+            n->State.store(f.Fd >= 0 ? 2 : 0);
         }
-        f.Fd = ::open(f.Path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-        const int err = errno;
-        n->State.store(f.Fd >= 0 ? 2 : 0);
-        --gMaking;
-        ::pthread_sigmask(SIG_SETMASK, &before, nullptr);
         if (f.Fd >= 0) {
             f.Entry->Node = n;
             return f;

@@ -20,6 +20,21 @@ std::vector<int> EndingSignals();
 // Installs the handler for these signals.
 void RemoveFilesOnSignals(const std::vector<int>& which);
 
+// Held around a call that may create a file (an open with O_CREAT): a signal that ends the
+// process waits until it is over, so that a registered file it creates again is still
+// removed, and once the process is ending no file is created any more. It allocates
+// nothing and holds the signals off its own thread meanwhile.
+class TCreatingFile {
+public:
+    TCreatingFile();
+    ~TCreatingFile();
+    TCreatingFile(const TCreatingFile&) = delete;
+    TCreatingFile& operator=(const TCreatingFile&) = delete;
+
+private:
+    sigset_t Before;
+};
+
 struct TRegisteredFile;
 TRegisteredFile CreateRegistered(const std::string& prefix);
 
