@@ -15,10 +15,10 @@
 namespace {
 
 bool Faulty(int fd, off_t from, size_t count) {
-    const char* spec = getenv("MAPVIEW_READ_FAULT");
-    if (!spec) return false;
+    const char* fault = getenv("MAPVIEW_READ_FAULT");
+    if (!fault) return false;
     char* path;
-    const long long offset = std::strtoll(spec, &path, 10);
+    const long long offset = std::strtoll(fault, &path, 10);
     if (*path != ':') return false;
     struct stat want {
     }, have{};
