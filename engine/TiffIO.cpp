@@ -113,7 +113,10 @@ constexpr char kScratchLockName[] = "tiff.lock";
 // "tiff-PID.tmp", or "tiff-PID-N.tmp" where a viewer of the same number in another PID
 // namespace holds the first.
 std::string OwnScratchName(pid_t pid, int n) {
-    return "tiff-" + std::to_string(pid) + (n > 0 ? "-" + std::to_string(n) : "") + ".tmp";
+    std::string name = "tiff-";
+    name += std::to_string(pid);
+    if (n > 0) name.append("-").append(std::to_string(n));
+    return name.append(".tmp");
 }
 
 bool IsOwnScratchName(const std::string& name) {
@@ -290,6 +293,7 @@ void TTiff::Open(const std::string& sheetPath, int64_t firstRow, int64_t rowCoun
     SourceFile.Assign(sheetPath);
     SourceFile.ResetRegular();
 
+    ScratchMap.reset();
     AcquireSharedScratch();
     ScratchFile.Assign(ScratchPath);
     // Written over and cut to length at the end: emptying a large file first is slow.
@@ -486,6 +490,7 @@ namespace {
 // for rows a damaged or windowed sheet does not hold.
 struct TSmoothSource {
     const rt::TBinaryFile& File;
+    const rt::TFileMap* Map;
     int64_t Width, Height, FirstHeld, EndHeld;
 };
 
@@ -502,7 +507,7 @@ void AverageBlocks(const TSmoothSource& src, int64_t col, int64_t row, int64_t s
                    int64_t outCols, const uint64_t* packed, rt::TBitmap& picture, int64_t y0,
                    int64_t y1) {
     const int64_t span = std::min(outCols * step, src.Width - col);
-    rt::TFileView view(src.File, size_t(span), rt::TFileView::kMapWhole);
+    rt::TFileView view(src.File, size_t(span), rt::TFileView::kMapWhole, src.Map);
     std::vector<uint8_t> background; // made for the first row a sheet lacks
     constexpr uint64_t kLane = (1u << 21) - 1;
     // The lanes hold a block's sums while step * step * 255 stays below 2^21, to 1/90; a
@@ -554,6 +559,22 @@ void AverageBlocks(const TSmoothSource& src, int64_t col, int64_t row, int64_t s
     }
 }
 
+// Turns cols pixel bytes, step apart, into blue, green, red triples at d.
+void ComposeRow(const uint8_t* src, int64_t step, int64_t cols, const uint32_t* colours,
+                uint8_t* d) {
+    int64_t x = 0;
+    if (step == 1) // the common case, without the multiplication in its way
+        for (; x + 1 < cols; ++x, d += 3) std::memcpy(d, &colours[src[x]], 4);
+    else
+        for (; x + 1 < cols; ++x, d += 3) std::memcpy(d, &colours[src[x * step]], 4);
+    if (x < cols) { // the last pixel of the row may not spill
+        const uint32_t c = colours[src[x * step]];
+        d[0] = uint8_t(c);
+        d[1] = uint8_t(c >> 8);
+        d[2] = uint8_t(c >> 16);
+    }
+}
+
 } // namespace
 
 void TTiff::Draw(int32_t col, int32_t row, int32_t cols, int32_t rows, long double rate) {
@@ -584,11 +605,7 @@ void TTiff::Draw(int32_t col, int32_t row, int32_t cols, int32_t rows, long doub
     const size_t readLen =
         static_cast<size_t>(enlarge ? w.Cols : std::min(w.OutCols * w.Step, w.Cols));
     WorkBitmap->Dormant();
-    OpenScratchForReading();
-    rt::TFileView sheetRows(ScratchFile, readLen,
-                            w.Step == 1 ? rt::TFileView::kMap : rt::TFileView::kRead);
-    std::vector<uint8_t> missing; // the background, for rows a damaged sheet did not give
-    int64_t offset = w.Row * Width + w.Col;
+    const int64_t scratchBytes = OpenScratchForReading();
 
     const std::array<uint8_t, 256> index = PlateIndexTable();
     // Each entry holds blue, green, red in its low three bytes, so that a pixel is one
@@ -600,55 +617,65 @@ void TTiff::Draw(int32_t col, int32_t row, int32_t cols, int32_t rows, long doub
             uint32_t(rt::BlueOf(c)) | uint32_t(rt::GreenOf(c)) << 8 | uint32_t(rt::RedOf(c)) << 16;
     }
 
-    const int64_t picCols = enlarge ? w.Cols : w.OutCols;
-    const int64_t picRows = enlarge ? w.Rows : w.OutRows;
-    const int64_t rowAdvance = int64_t(Width) * w.Step;
-    WorkBitmap->SetWidth(static_cast<int>(picCols));
-    WorkBitmap->SetHeight(static_cast<int>(picRows));
+    int64_t picCols = enlarge ? w.Cols : w.OutCols;
+    int64_t picRows = enlarge ? w.Rows : w.OutRows;
+    // A picture the canvas shows pixel for pixel is composed in the canvas itself.
+    rt::TBitmap* direct = rate == 1 || !enlarge ? TargetCanvas->Pixels() : nullptr;
+    rt::TBitmap& picture = direct ? *direct : *WorkBitmap;
+    if (direct) {
+        picCols = std::min<int64_t>(picCols, direct->Width());
+        picRows = std::min<int64_t>(picRows, direct->Height());
+        if (picCols <= 0 || picRows <= 0) return;
+    } else {
+        WorkBitmap->SetWidth(static_cast<int>(picCols));
+        WorkBitmap->SetHeight(static_cast<int>(picRows));
+    }
     const bool smooth = Smooth && !enlarge && w.Step > 1;
+    const int64_t readRows =
+        smooth ? std::min(picRows * w.Step, Height - w.Row) : (picRows - 1) * w.Step + 1;
+    // The canvas is written as the rows are read: a file too short must fail first.
+    const int64_t heldEnd = std::min(w.Row + readRows, int64_t(FirstRow) + RowsWritten);
+    if (heldEnd > w.Row && heldEnd * Width > scratchBytes) throw rt::EInOutError(rt::kReadPastEnd);
+    ShowPages(w.Row * Width, (w.Row + readRows) * Width);
     if (smooth) {
         uint64_t packed[256];
         for (int v = 0; v < 256; ++v)
             packed[v] =
                 Lanes(uint8_t(colours[v]), uint8_t(colours[v] >> 8), uint8_t(colours[v] >> 16));
-        const TSmoothSource source{ScratchFile, Width, Height, FirstRow,
+        const TSmoothSource source{ScratchFile, ScratchMap.get(), Width, Height, FirstRow,
                                    int64_t(FirstRow) + RowsWritten};
         // Every pixel of the window is read: the lower half of the picture on a second core.
         const int64_t half = picRows >= 64 ? picRows / 2 : picRows;
         rt::TTask<void> lower;
         if (half < picRows)
             lower = rt::TWorker::Shared().Run([&] {
-                AverageBlocks(source, w.Col, w.Row, w.Step, picCols, packed, *WorkBitmap, half,
+                AverageBlocks(source, w.Col, w.Row, w.Step, picCols, packed, picture, half,
                               picRows);
             });
-        AverageBlocks(source, w.Col, w.Row, w.Step, picCols, packed, *WorkBitmap, 0, half);
+        AverageBlocks(source, w.Col, w.Row, w.Step, picCols, packed, picture, 0, half);
         if (lower.Valid()) lower.Get();
-    }
-    for (int64_t y = 0; y < picRows && !smooth; ++y) {
-        const uint8_t* src;
-        const int64_t sheetRow = w.Row + y * w.Step;
-        if (sheetRow >= FirstRow && sheetRow < int64_t(FirstRow) + RowsWritten) {
-            src = sheetRows.Get(offset, readLen);
-        } else {
-            missing.resize(readLen);
-            src = missing.data();
+    } else {
+        rt::TFileView sheetRows(ScratchFile, readLen,
+                                w.Step == 1 ? rt::TFileView::kMap : rt::TFileView::kRead,
+                                ScratchMap.get());
+        std::vector<uint8_t> missing; // the background, for rows a damaged sheet did not give
+        int64_t offset = w.Row * Width + w.Col;
+        const int64_t rowAdvance = int64_t(Width) * w.Step;
+        for (int64_t y = 0; y < picRows; ++y, offset += rowAdvance) {
+            const uint8_t* src;
+            const int64_t sheetRow = w.Row + y * w.Step;
+            if (sheetRow >= FirstRow && sheetRow < int64_t(FirstRow) + RowsWritten) {
+                src = sheetRows.Get(offset, readLen);
+            } else {
+                missing.resize(readLen);
+                src = missing.data();
+            }
+            ComposeRow(src, w.Step, picCols, colours, picture.ScanLine(static_cast<int>(y)));
         }
-        uint8_t* d = WorkBitmap->ScanLine(static_cast<int>(y));
-        const int64_t step = w.Step;
-        int64_t x = 0;
-        if (step == 1) // the common case, without the multiplication in its way
-            for (; x + 1 < picCols; ++x, d += 3) std::memcpy(d, &colours[src[x]], 4);
-        else
-            for (; x + 1 < picCols; ++x, d += 3) std::memcpy(d, &colours[src[x * step]], 4);
-        if (x < picCols) { // the last pixel of the row may not spill
-            const uint32_t c = colours[src[x * step]];
-            d[0] = uint8_t(c);
-            d[1] = uint8_t(c >> 8);
-            d[2] = uint8_t(c >> 16);
-        }
-        offset += rowAdvance;
     }
-    if (enlarge)
+    if (direct)
+        TargetCanvas->PixelsWritten();
+    else if (enlarge)
         TargetCanvas->StretchBlt(0, 0, static_cast<int>(w.OutCols), static_cast<int>(w.OutRows),
                                  *WorkBitmap, 0, 0, static_cast<int>(w.Cols),
                                  static_cast<int>(w.Rows), rt::SRCCOPY);
@@ -656,6 +683,22 @@ void TTiff::Draw(int32_t col, int32_t row, int32_t cols, int32_t rows, long doub
         TargetCanvas->BitBlt(0, 0, static_cast<int>(w.OutCols), static_cast<int>(w.OutRows),
                              *WorkBitmap, 0, 0, rt::SRCCOPY);
     WorkBitmap->Dormant();
+}
+
+void TTiff::ShowPages(int64_t start, int64_t end) {
+    // A page fault maps the pages around the one read as well (64 KiB on Linux).
+    constexpr int64_t kFaultAround = 256 * 1024;
+    const int64_t oldStart = ShownStart, oldEnd = ShownEnd;
+    ShownStart = std::max<int64_t>(start - kFaultAround, 0);
+    ShownEnd = end + kFaultAround;
+    ReleasePages(oldStart, oldEnd);
+}
+
+void TTiff::ReleasePages(int64_t start, int64_t end) {
+    if (!ScratchMap) return;
+    ScratchMap->Release(start, std::min(end, ShownStart) - start);
+    const int64_t from = std::max(start, ShownEnd);
+    ScratchMap->Release(from, end - from);
 }
 
 namespace {
@@ -666,6 +709,14 @@ int32_t PixelsPerMetre(int32_t dpi) {
 }
 
 } // namespace
+
+rt::TFileView::TAccess TTiff::ExportAccess(int64_t step, size_t readLen) const {
+    // Every row of a window that fills most of each row: the rows read many at a time.
+    // Rows far apart are read one by one; an export never maps the scratch file, whose
+    // pages would stay with the process for as long as the file is open.
+    return step == 1 && readLen * 2 >= size_t(Width) ? rt::TFileView::kReadAhead
+                                                     : rt::TFileView::kRead;
+}
 
 void TTiff::SaveBitmap(int32_t col, int32_t row, int32_t cols, int32_t rows, long double rate,
                        const std::string& fileName) {
@@ -678,8 +729,7 @@ void TTiff::SaveBitmap(int32_t col, int32_t row, int32_t cols, int32_t rows, lon
     const size_t readLen = static_cast<size_t>(std::min(w.OutCols * w.Step, w.Cols));
 
     OpenScratchForReading();
-    rt::TFileView sheetRows(ScratchFile, readLen,
-                            w.Step == 1 ? rt::TFileView::kMap : rt::TFileView::kRead);
+    rt::TFileView sheetRows(ScratchFile, readLen, ExportAccess(w.Step, readLen));
     rt::TOutputFile out(fileName, {SyncSaves, {}});
 
     uint8_t head[rt::kBmpHeaderBytes + 64] = {};
@@ -751,8 +801,7 @@ void TTiff::SavePng(int32_t col, int32_t row, int32_t cols, int32_t rows, long d
     if (!HoldsRows(int32_t(w.Row), int32_t(w.Rows))) throw rt::EInOutError(rt::kReadPastEnd);
     const size_t readLen = static_cast<size_t>(std::min(w.OutCols * w.Step, w.Cols));
     OpenScratchForReading();
-    rt::TFileView sheetRows(ScratchFile, readLen,
-                            w.Step == 1 ? rt::TFileView::kMap : rt::TFileView::kRead);
+    rt::TFileView sheetRows(ScratchFile, readLen, ExportAccess(w.Step, readLen));
     const std::array<uint8_t, 256> index = PlateIndexTable();
     if (Smooth && w.Step > 1) {
         uint64_t packed[256];
@@ -760,7 +809,7 @@ void TTiff::SavePng(int32_t col, int32_t row, int32_t cols, int32_t rows, long d
             const rt::TColor c = PlateColor[index[size_t(v)]];
             packed[v] = Lanes(rt::RedOf(c), rt::GreenOf(c), rt::BlueOf(c));
         }
-        const TSmoothSource source{ScratchFile, Width, Height, FirstRow,
+        const TSmoothSource source{ScratchFile, nullptr, Width, Height, FirstRow,
                                    int64_t(FirstRow) + RowsWritten};
         const int64_t top = w.Row + w.Rows - w.OutRows * w.Step; // the export's grid, from its top
         rt::TBitmap line;
@@ -788,10 +837,20 @@ void TTiff::SavePng(int32_t col, int32_t row, int32_t cols, int32_t rows, long d
                  {SyncSaves, {}});
 }
 
-void TTiff::OpenScratchForReading() {
-    if (ScratchFile.IsOpen()) return;
-    ScratchFile.Assign(ScratchPath);
-    ScratchFile.Reset();
+int64_t TTiff::OpenScratchForReading() {
+    if (!ScratchFile.IsOpen()) {
+        ScratchMap.reset();
+        ScratchFile.Assign(ScratchPath);
+        ScratchFile.Reset();
+    }
+    const int64_t size = ScratchFile.FileSize();
+    // A file cut behind our back must not be read through a map longer than the file.
+    if (!ScratchMap || (ScratchMap->Mapped() && ScratchMap->Size() != size)) {
+        ScratchMap.reset();
+        ScratchMap = std::make_unique<rt::TFileMap>(ScratchFile);
+        ShownStart = ShownEnd = 0;
+    }
+    return size;
 }
 
 bool TTiff::HoldsRows(int32_t row, int32_t rows) const {

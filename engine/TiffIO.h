@@ -8,6 +8,8 @@
 #include "runtime/Canvas.h"
 #include "runtime/Errors.h"
 #include "runtime/FileLock.h"
+#include "runtime/FileMap.h"
+#include "runtime/FileView.h"
 #include "runtime/Progress.h"
 
 #include <array>
@@ -132,12 +134,22 @@ private:
     // Takes in what one strip gave; false when it ends the unpacking.
     bool TakeResult(const TStripResult& result);
     void AcquireSharedScratch();
-    // The scratch file stays open for reading from the first picture until the next open.
-    void OpenScratchForReading();
+    // The scratch file stays open for reading, and mapped, from the first picture until the
+    // next open. Returns its size.
+    int64_t OpenScratchForReading();
     std::array<uint8_t, 256> PlateIndexTable() const;
+    rt::TFileView::TAccess ExportAccess(int64_t step, size_t readLen) const;
+    // The scratch bytes start to end - 1 are those of the picture on the canvas: the pages
+    // the last one read and this one does not are given back.
+    void ShowPages(int64_t start, int64_t end);
+    // Gives back the pages of start to end - 1 that the picture on the canvas does not read.
+    void ReleasePages(int64_t start, int64_t end);
 
     bool Opening = false;
     bool StopRequested = false;
     std::string SharedDir;     // set while the shared "tiff.tmp" may still be ours
     rt::TFileLock ScratchLock; // held while "tiff.tmp" is ours
+    // The scratch file mapped whole from the first picture until the next open.
+    std::unique_ptr<rt::TFileMap> ScratchMap;
+    int64_t ShownStart = 0, ShownEnd = 0;
 };

@@ -29,6 +29,11 @@ public:
     // The surface's size: nothing drawn beyond it can be seen.
     virtual int SurfaceWidth() const = 0;
     virtual int SurfaceHeight() const = 0;
+    // The surface's own pixels, for a caller that composes a picture straight into them
+    // rather than into a bitmap it then copies; nullptr where the surface has none. The
+    // caller says when it has written with PixelsWritten.
+    virtual TBitmap* Pixels() { return nullptr; }
+    virtual void PixelsWritten() {}
 };
 
 // Copies between bitmaps with clipping on both sides; the one drawing routine behind
@@ -54,6 +59,7 @@ public:
     void Unlock() override {}
     int SurfaceWidth() const override { return Image.Width(); }
     int SurfaceHeight() const override { return Image.Height(); }
+    TBitmap* Pixels() override { return &Image; }
 
 private:
     TBitmap Image;

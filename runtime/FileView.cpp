@@ -17,13 +17,20 @@ constexpr int64_t kWindowBytes = 1 << 20;
 constexpr int64_t kReadWholeBytes = 256 * 1024;
 } // namespace
 
-TFileView::TFileView(const TBinaryFile& file, size_t maxRange, TAccess access)
-    : File(file), Whole(access == kMapWhole) {
+TFileView::TFileView(const TBinaryFile& file, size_t maxRange, TAccess access,
+                     const TFileMap* whole)
+    : File(file), Whole(access == kMapWhole), Ahead(access == kReadAhead) {
     if (!File.IsOpen()) throw EInOutError(103); // not open
+    if (whole && whole->Mapped()) {
+        WholeMap = whole;
+        Size = whole->Size();
+        Mappable = false;
+        return;
+    }
     struct stat st {};
     if (::fstat(File.Handle(), &st) != 0) RaiseLastIoError();
     Size = st.st_size;
-    Mappable = access != kRead && S_ISREG(st.st_mode) && Size > 0;
+    Mappable = (access == kMap || access == kMapWhole) && S_ISREG(st.st_mode) && Size > 0;
     if (Mappable && Size <= kReadWholeBytes) {
         Mappable = false;
         Buffer.resize(size_t(Size));
@@ -31,7 +38,7 @@ TFileView::TFileView(const TBinaryFile& file, size_t maxRange, TAccess access)
         InBuffer = true;
         return;
     }
-    if (!Mappable) Buffer.resize(maxRange);
+    if (!Mappable) Buffer.resize(Ahead ? std::max<size_t>(maxRange, kWindowBytes) : maxRange);
 }
 
 TFileView::~TFileView() {
@@ -46,18 +53,29 @@ void TFileView::Unmap() noexcept {
 
 const uint8_t* TFileView::Get(int64_t offset, size_t count) {
     if (offset < 0 || offset + int64_t(count) > Size) throw EInOutError(kReadPastEnd);
+    if (WholeMap) return WholeMap->Data() + offset;
     if (InBuffer) return Buffer.data() + offset;
-    if (!Mappable) {
+    if (!Mappable && !Ahead) {
         File.ReadAt(offset, Buffer.data(), count); // views of one file on several threads
         return Buffer.data();
     }
     const bool backwards = Last >= 0 && offset < Last;
     Last = offset;
-    if (Map && offset >= MapStart && offset + int64_t(count) <= MapEnd)
-        return Map + (offset - MapStart);
+    if (MapEnd > MapStart && offset >= MapStart && offset + int64_t(count) <= MapEnd)
+        return (Ahead ? Buffer.data() : Map) + (offset - MapStart);
     Unmap();
-    static const int64_t page = ::sysconf(_SC_PAGESIZE);
     // The window runs the way the reading goes, so that the next ranges fall inside it.
+    if (Ahead) {
+        const int64_t span = int64_t(Buffer.size()); // never less than count
+        const int64_t start = backwards ? std::max<int64_t>(0, offset + int64_t(count) - span)
+                                        : offset;
+        const int64_t end = std::min(Size, start + span);
+        File.ReadAt(start, Buffer.data(), size_t(end - start));
+        MapStart = start;
+        MapEnd = end;
+        return Buffer.data() + (offset - start);
+    }
+    static const int64_t page = ::sysconf(_SC_PAGESIZE);
     const int64_t span = std::max<int64_t>(kWindowBytes, int64_t(count) + page);
     int64_t start = backwards ? offset + int64_t(count) - span : offset;
     start = std::max<int64_t>(0, std::min(start, offset)) / page * page;

@@ -6,6 +6,7 @@
 // the file's size. Views of one file may be read on several threads at once.
 
 #include "runtime/BinaryFile.h"
+#include "runtime/FileMap.h"
 
 #include <cstdint>
 #include <vector>
@@ -17,9 +18,13 @@ public:
     // How the file is read: ranges far apart (the rows of a reduction) cost less as reads
     // than as windows mapped for a row or two; a window read whole is best mapped with its
     // pages at once.
-    enum TAccess { kRead, kMap, kMapWhole };
-    // maxRange is the largest range Get will be asked for.
-    TFileView(const TBinaryFile& file, size_t maxRange, TAccess access = kMap);
+    // A file read through from one end to the other is best read a window at a time into
+    // a buffer: the bytes arrive hot in the cache, with one call per window.
+    enum TAccess { kRead, kMap, kMapWhole, kReadAhead };
+    // maxRange is the largest range Get will be asked for. With a map of the whole file,
+    // ranges are read from it, whatever the access.
+    TFileView(const TBinaryFile& file, size_t maxRange, TAccess access = kMap,
+              const TFileMap* whole = nullptr);
     ~TFileView();
     TFileView(const TFileView&) = delete;
     TFileView& operator=(const TFileView&) = delete;
@@ -32,9 +37,11 @@ private:
     void Unmap() noexcept;
 
     const TBinaryFile& File;
+    const TFileMap* WholeMap = nullptr;
     int64_t Size;
     bool Mappable;
     bool Whole;
+    bool Ahead;
     bool InBuffer = false; // a small file, read whole
     std::vector<uint8_t> Buffer;
     uint8_t* Map = nullptr;

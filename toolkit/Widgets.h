@@ -80,6 +80,8 @@ public:
     void Unlock() override;
     int SurfaceWidth() const override { return Image.Width(); }
     int SurfaceHeight() const override { return Image.Height(); }
+    rt::TBitmap* Pixels() override { return &Image; }
+    void PixelsWritten() override { Drawn(); }
     bool Locked() const { return Locks > 0; }
 
 protected:

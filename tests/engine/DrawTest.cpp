@@ -3,6 +3,8 @@
 #include "tests/engine/EngineFixture.h"
 
 #include <cstring>
+#include <fstream>
+#include <sstream>
 #include <unistd.h>
 
 using namespace enginetest;
@@ -60,6 +62,29 @@ protected:
     TTiff Map{&View, ScratchPath()};
 };
 
+// Bytes of the file at path that this process's mappings hold in memory.
+int64_t MappedResidentBytes(const std::string& path) {
+    std::ifstream smaps("/proc/self/smaps");
+    std::string line;
+    bool inFile = false;
+    int64_t total = 0;
+    while (std::getline(smaps, line)) {
+        std::istringstream fields(line);
+        std::string first;
+        fields >> first;
+        if (first.find('-') != std::string::npos && first.back() != ':') {
+            std::string perms, offset, device, inode, name;
+            fields >> perms >> offset >> device >> inode >> name;
+            inFile = name == path;
+        } else if (inFile && first == "Rss:") {
+            int64_t kib = 0;
+            fields >> kib;
+            total += kib * 1024;
+        }
+    }
+    return total;
+}
+
 } // namespace
 
 TEST_F(DrawTest, NothingLoadedLeavesTheCanvasAlone) {
@@ -106,7 +131,7 @@ TEST_F(DrawTest, PlateRuleAndColourBytes) {
     t->Draw(0, 0, 4, 1, 1);
     EXPECT_EQ(c.Bitmap().Pixel(0, 0), 0x88u);
     EXPECT_EQ(c.Bitmap().Pixel(1, 0), 0x00FFFFFFu);
-    const uint8_t* px = t->WorkBitmap->ScanLine(0);
+    const uint8_t* px = c.Bitmap().ScanLine(0);
     EXPECT_EQ((std::vector<uint8_t>(px + 6, px + 12)),
               (std::vector<uint8_t>{255, 0, 0, 0, 0, 255}));
     t->PlateVisible[8] = false;
@@ -132,11 +157,21 @@ TEST_F(DrawTest, SizesOfThePictureAtOddRates) {
     EXPECT_EQ(c.Bitmap().Pixel(639, 479),
               ViewerColours()[size_t(PlateOf(Raster.Row(59)[79], AllVisible()))]);
     EXPECT_EQ(c.Bitmap().Pixel(640, 0), kPaper);
-    t->Draw(10, 0, 5, 2, 0.5);
-    EXPECT_EQ(t->WorkBitmap->Width(), 2);
-    t->Draw(0, 0, 40, 20, 0.75); // step 1: the top-left part at 1:1
-    EXPECT_EQ(t->WorkBitmap->Width(), 30);
-    EXPECT_EQ(t->WorkBitmap->Height(), 15);
+    // Reductions are composed in the canvas: their size shows where the paper begins.
+    auto colourAt = [&](int x, int y) {
+        return ViewerColours()[size_t(PlateOf(Raster.Row(y)[x], AllVisible()))];
+    };
+    TCountingCanvas reduced = Fresh(700, 500);
+    auto r = On(reduced);
+    r->WorkBitmap = std::move(t->WorkBitmap);
+    r->Draw(10, 0, 5, 2, 0.5);
+    EXPECT_EQ(reduced.Bitmap().Pixel(1, 0), colourAt(12, 0));
+    EXPECT_EQ(reduced.Bitmap().Pixel(2, 0), kPaper);
+    EXPECT_EQ(reduced.Bitmap().Pixel(0, 1), kPaper);
+    r->Draw(0, 0, 40, 20, 0.75); // step 1: the top-left part at 1:1
+    EXPECT_EQ(reduced.Bitmap().Pixel(29, 14), colourAt(29, 14));
+    EXPECT_EQ(reduced.Bitmap().Pixel(30, 0), kPaper);
+    EXPECT_EQ(reduced.Bitmap().Pixel(0, 15), kPaper);
     EXPECT_EQ(work.Releases, 6); // released at the start and end of each call
 }
 
@@ -308,4 +343,25 @@ TEST_F(DrawTest, SmoothReductionAveragesEveryBlock) {
     plain->Draw(3, 4, 25, 20, 2);
     smooth->Draw(3, 4, 25, 20, 2);
     EXPECT_TRUE(Same(a.Bitmap(), b.Bitmap()));
+}
+
+TEST_F(DrawTest, ScrollingAcrossTheSheetKeepsOnlyTheViewsPagesInMemory) {
+    constexpr int kW = 4000, kH = 3000; // 12 MB of scratch rows
+    Open(sample::PaintSample(kW, kH, 12));
+    TCountingCanvas c = Fresh(400, 300);
+    auto t = On(c);
+    const std::string scratch = Dir.File("view.tmp");
+    t->Smooth = true;
+    t->Draw(0, 0, kW, kH, 1.0 / 8); // every byte of the sheet read
+    t->Smooth = false;
+    for (int row = 0; row < kH; row += 300)
+        for (int col = 0; col < kW; col += 400) t->Draw(col, row, 400, 300, 1);
+    t->Draw(0, 0, kW, kH, 0.5);
+    t->Draw(1000, 1000, 400, 300, 1);
+    EXPECT_EQ(c.Transfers, 103);
+    EXPECT_TRUE(Same(c.Bitmap(), Expected(400, 300, 1000, 1000, 400, 300, 1)));
+    // The last view's rows, with the pages mapped around them: far below the sheet's size.
+    const int64_t resident = MappedResidentBytes(scratch);
+    EXPECT_GT(resident, 0) << "the view is not read through a map of " << scratch;
+    EXPECT_LT(resident, 2 * 1024 * 1024);
 }

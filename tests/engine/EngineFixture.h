@@ -49,6 +49,7 @@ public:
         ++Transfers;
         TBitmapCanvas::BitBlt(dx, dy, w, h, src, sx, sy, rop);
     }
+    void PixelsWritten() override { ++Transfers; }
     int Transfers = 0;
 };
 

@@ -1,6 +1,7 @@
 #include "runtime/BinaryFile.h"
 #include "runtime/Errors.h"
 #include "runtime/FileSys.h"
+#include "runtime/FileMap.h"
 #include "runtime/FileView.h"
 #include "runtime/Progress.h"
 #include "runtime/TextFile.h"
@@ -244,22 +245,34 @@ TEST(FileView, RangesForwardBackwardAndPastTheEnd) {
     rt::TBinaryFile f;
     f.Assign(dir.File("v.bin"));
     f.Reset();
-    rt::TFileView view(f, 5000);
-    auto same = [&](int64_t at, size_t n) {
-        return std::memcmp(view.Get(at, n), bytes.data() + at, n) == 0;
+    const rt::TFileMap whole(f);
+    ASSERT_TRUE(whole.Mapped());
+    struct TWay {
+        const char* Name;
+        rt::TFileView::TAccess Access;
+        const rt::TFileMap* Map;
     };
-    for (int64_t at = 0; at + 5000 <= int64_t(bytes.size()); at += 16000)
-        EXPECT_TRUE(same(at, 5000)) << at;
-    for (int64_t at = int64_t(bytes.size()) - 5000; at >= 0; at -= 16001)
-        EXPECT_TRUE(same(at, 5000)) << at;
-    std::mt19937 random(5);
-    for (int i = 0; i < 200; ++i) {
-        const int64_t at = int64_t(random() % (bytes.size() - 4999));
-        EXPECT_TRUE(same(at, 1 + random() % 5000)) << at;
+    for (const TWay& way : {TWay{"windows mapped", rt::TFileView::kMap, nullptr},
+                            TWay{"windows read", rt::TFileView::kReadAhead, nullptr},
+                            TWay{"one map", rt::TFileView::kRead, &whole}}) {
+        SCOPED_TRACE(way.Name);
+        rt::TFileView view(f, 5000, way.Access, way.Map);
+        auto same = [&](int64_t at, size_t n) {
+            return std::memcmp(view.Get(at, n), bytes.data() + at, n) == 0;
+        };
+        for (int64_t at = 0; at + 5000 <= int64_t(bytes.size()); at += 16000)
+            EXPECT_TRUE(same(at, 5000)) << at;
+        for (int64_t at = int64_t(bytes.size()) - 5000; at >= 0; at -= 16001)
+            EXPECT_TRUE(same(at, 5000)) << at;
+        std::mt19937 random(5);
+        for (int i = 0; i < 200; ++i) {
+            const int64_t at = int64_t(random() % (bytes.size() - 4999));
+            EXPECT_TRUE(same(at, 1 + random() % 5000)) << at;
+        }
+        EXPECT_TRUE(same(int64_t(bytes.size()) - 1, 1));
+        EXPECT_EQ(CodeOf([&] { view.Get(int64_t(bytes.size()) - 10, 11); }), 100);
+        EXPECT_EQ(CodeOf([&] { view.Get(-1, 1); }), 100);
     }
-    EXPECT_TRUE(same(int64_t(bytes.size()) - 1, 1));
-    EXPECT_EQ(CodeOf([&] { view.Get(int64_t(bytes.size()) - 10, 11); }), 100);
-    EXPECT_EQ(CodeOf([&] { view.Get(-1, 1); }), 100);
     // Read by position, a view leaves the file where it stood: views of one file may be read
     // on several threads at once, as the halves of a smooth picture are.
     rt::TFileView reads(f, 64, rt::TFileView::kRead);
