@@ -66,13 +66,16 @@ TStripResult TStripWalk::Walk(size_t s, TRowSink& sink, std::vector<uint8_t>& ch
     const uint32_t offset = Sheet.Offsets[s], byteCount = Sheet.ByteCounts[s];
     if (RowsBefore < First) {
         // Each strip starts a row: its rows are known from its length alone.
-        uint64_t length = 0;
-        try {
-            length = StripLength(Source, offset, byteCount, Sheet.Packed, chunk);
-        } catch (const rt::EInOutError& e) {
-            return {0, e}; // the rows after it cannot be placed
+        int64_t rows = Sheet.StripRows;
+        if (rows <= 0) {
+            uint64_t length = 0;
+            try {
+                length = StripLength(Source, offset, byteCount, Sheet.Packed, chunk);
+            } catch (const rt::EInOutError& e) {
+                return {0, e}; // the rows after it cannot be placed
+            }
+            rows = int64_t(length / Sheet.RowBytes);
         }
-        const int64_t rows = int64_t(length / Sheet.RowBytes);
         if (RowsBefore + rows <= First) {
             RowsBefore += rows;
             return {};

@@ -4,9 +4,9 @@
 // unpacked a few at a time on a thread of the process's worker while the caller writes,
 // so that an open costs about what the slower of the two does.
 //
-// Only the rows of the window wanted are handed on: the strips before it are scanned for
-// their length, not unpacked. A strip cut short (the file ends inside it, a read error)
-// ends the walk after the whole rows its bytes hold.
+// Only the rows of the window wanted are handed on: the strips before it are counted from
+// the rows a strip holds, or scanned for their length, not unpacked. A strip cut short (the file
+// ends inside it, a read error) ends the walk after the whole rows its bytes hold.
 
 #include "engine/RowSink.h"
 #include "runtime/BinaryFile.h"
@@ -27,6 +27,9 @@ public:
         const std::vector<uint32_t>& ByteCounts;
         bool Packed;
         size_t RowBytes;
+        // The rows of each strip but the last, where the sheet states them: the strips
+        // before the window are then passed without being read. 0: their lengths tell.
+        int64_t StripRows = 0;
     };
     // Rows first to first + count - 1 are handed on. With ahead, the walk runs on a thread
     // of the worker where one is idle, and on the caller's otherwise. source is the walk's

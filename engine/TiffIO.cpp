@@ -31,6 +31,7 @@ constexpr uint16_t kImageWidth = 256;
 constexpr uint16_t kImageLength = 257;
 constexpr uint16_t kCompression = 259;
 constexpr uint16_t kStripOffsets = 273;
+constexpr uint16_t kRowsPerStrip = 278;
 constexpr uint16_t kXResolution = 282;
 constexpr uint16_t kYResolution = 283;
 constexpr uint16_t kTypeLong = 4;
@@ -57,6 +58,7 @@ struct TTagValues {
     int32_t Width = 0, Height = 0;
     int32_t Compression = kNoCompression; // none stated: uncompressed, as TIFF defines
     int32_t StripCount = 0, XResOffset = 0, YResOffset = 0;
+    int32_t RowsPerStrip = 0; // 0: not stated
 };
 
 // Which tag sets which number: the entry's value, or for the strip offsets its count.
@@ -66,10 +68,22 @@ struct TTagField {
     bool FromCount;
 };
 constexpr TTagField kTagFields[] = {
-    {kImageWidth, &TTagValues::Width, false},        {kImageLength, &TTagValues::Height, false},
-    {kCompression, &TTagValues::Compression, false}, {kStripOffsets, &TTagValues::StripCount, true},
-    {kXResolution, &TTagValues::XResOffset, false},  {kYResolution, &TTagValues::YResOffset, false},
+    {kImageWidth, &TTagValues::Width, false},
+    {kImageLength, &TTagValues::Height, false},
+    {kCompression, &TTagValues::Compression, false},
+    {kStripOffsets, &TTagValues::StripCount, true},
+    {kXResolution, &TTagValues::XResOffset, false},
+    {kYResolution, &TTagValues::YResOffset, false},
+    {kRowsPerStrip, &TTagValues::RowsPerStrip, false},
 };
+
+// The rows of every strip but the last, where the tags state them and the strip count
+// agrees; 0 where the strips' lengths must tell.
+int64_t StripRows(const TTagValues& v) {
+    const int64_t rows = v.RowsPerStrip;
+    if (rows <= 0 || v.Height <= 0) return 0;
+    return (int64_t(v.Height) + rows - 1) / rows == v.StripCount ? rows : 0;
+}
 
 // Reads count big-endian entries of 12 bytes; later entries of a tag win. The first ones
 // are kept in kept[1] onwards where it is given.
@@ -359,14 +373,15 @@ void TTiff::Open(const std::string& sheetPath, int64_t firstRow, int64_t rowCoun
     constexpr int64_t kReserveFrom = 1 << 20;
     if (StripCount > 0 && rowCount * Width >= kReserveFrom)
         ScratchFile.Reserve(firstRow * Width, rowCount * Width);
-    if (StripCount > 0) UnpackStrips(compression, firstRow, rowCount);
+    if (StripCount > 0) UnpackStrips(compression, StripRows(tags), firstRow, rowCount);
 
     SourceFile.Close();
     ScratchFile.CloseCut();
     Loaded = true;
 }
 
-void TTiff::UnpackStrips(int32_t compression, int64_t firstRow, int64_t rowCount) {
+void TTiff::UnpackStrips(int32_t compression, int64_t stripRows, int64_t firstRow,
+                         int64_t rowCount) {
     // The two tables lie directly behind the directory; check they are there before
     // taking memory for them.
     const int64_t tableBytes = int64_t(StripCount) * 4;
@@ -392,9 +407,10 @@ void TTiff::UnpackStrips(int32_t compression, int64_t firstRow, int64_t rowCount
         ScratchFile.Write(rows, bytes);
         written += int64_t(bytes);
     };
-    TStripWalk walk(SourceFile,
-                    {offsets, byteCounts, compression == kPackBits, size_t(std::max(Width, 1))},
-                    firstRow, rowCount, DecodeAhead);
+    TStripWalk walk(
+        SourceFile,
+        {offsets, byteCounts, compression == kPackBits, size_t(std::max(Width, 1)), stripRows},
+        firstRow, rowCount, DecodeAhead);
     bool over = false;
     for (int32_t s = 0; s < StripCount; ++s) {
         if (Gauge) Gauge->SetPosition(s);
@@ -642,8 +658,8 @@ void TTiff::Draw(int32_t col, int32_t row, int32_t cols, int32_t rows, long doub
         for (int v = 0; v < 256; ++v)
             packed[v] =
                 Lanes(uint8_t(colours[v]), uint8_t(colours[v] >> 8), uint8_t(colours[v] >> 16));
-        const TSmoothSource source{ScratchFile, ScratchMap.get(), Width, Height, FirstRow,
-                                   int64_t(FirstRow) + RowsWritten};
+        const TSmoothSource source{ScratchFile, ScratchMap.get(), Width,
+                                   Height,      FirstRow,         int64_t(FirstRow) + RowsWritten};
         // Every pixel of the window is read: the lower half of the picture on a second core.
         const int64_t half = picRows >= 64 ? picRows / 2 : picRows;
         rt::TTask<void> lower;
@@ -809,8 +825,8 @@ void TTiff::SavePng(int32_t col, int32_t row, int32_t cols, int32_t rows, long d
             const rt::TColor c = PlateColor[index[size_t(v)]];
             packed[v] = Lanes(rt::RedOf(c), rt::GreenOf(c), rt::BlueOf(c));
         }
-        const TSmoothSource source{ScratchFile, nullptr, Width, Height, FirstRow,
-                                   int64_t(FirstRow) + RowsWritten};
+        const TSmoothSource source{ScratchFile, nullptr,  Width,
+                                   Height,      FirstRow, int64_t(FirstRow) + RowsWritten};
         const int64_t top = w.Row + w.Rows - w.OutRows * w.Step; // the export's grid, from its top
         rt::TBitmap line;
         line.SetSize(int(w.OutCols), 1);

@@ -130,7 +130,8 @@ public:
 
 private:
     void Open(const std::string& sheetPath, int64_t firstRow, int64_t rowCount);
-    void UnpackStrips(int32_t compression, int64_t firstRow, int64_t rowCount);
+    // stripRows: the rows each strip but the last holds, 0 where unknown.
+    void UnpackStrips(int32_t compression, int64_t stripRows, int64_t firstRow, int64_t rowCount);
     // Takes in what one strip gave; false when it ends the unpacking.
     bool TakeResult(const TStripResult& result);
     void AcquireSharedScratch();

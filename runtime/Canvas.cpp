@@ -10,6 +10,11 @@ void FillBitmap(TBitmap& dst, const TRect& r, TColor c) {
     int rr = std::min(r.Right, dst.Width()), b = std::min(r.Bottom, dst.Height());
     if (l >= rr || t >= b) return;
     const uint8_t px[3] = {BlueOf(c), GreenOf(c), RedOf(c)};
+    if (px[0] == px[1] && px[1] == px[2]) { // white, black: one byte throughout
+        for (int y = t; y < b; ++y)
+            std::memset(dst.ScanLine(y) + size_t(l) * 3, px[0], size_t(rr - l) * 3);
+        return;
+    }
     for (int y = t; y < b; ++y) {
         uint8_t* p = dst.ScanLine(y) + static_cast<size_t>(l) * 3;
         for (int x = l; x < rr; ++x, p += 3) std::memcpy(p, px, 3);

@@ -313,3 +313,34 @@ TEST_F(EngineTest, AStopRequestEndsTheOpenBeforeTheNextStrip) {
     t.OpenFile(path);
     EXPECT_TRUE(t.Loaded);
 }
+
+TEST_F(EngineTest, AWindowPassesTheStripsBeforeItByTheirStatedRows) {
+    // Three strips of two rows; the first one's byte count runs far past the end of the file,
+    // so that reading it for its length fails.
+    struct TCase {
+        const char* What;
+        uint32_t StatedRows; // 0: no RowsPerStrip entry
+        bool PassedUnread;
+    };
+    for (const TCase& c : {TCase{"stated", 2, true}, TCase{"not stated", 0, false},
+                           TCase{"not the strip count", 4, false}}) {
+        SCOPED_TRACE(c.What);
+        auto b =
+            TSheetBuilder::Basic(4, 6, {RowsStrip(4, 2), RowsStrip(4, 2, 2), RowsStrip(4, 2, 4)});
+        if (c.StatedRows) b.Entries.push_back({278, 4, 1, c.StatedRows});
+        std::vector<uint8_t> bytes = b.Build();
+        const size_t byteCounts = b.DirOffset + 2 + 12 * b.Entries.size() + 4 + 4 * 3;
+        sample::PutBE32(bytes, byteCounts, 0x00FFFFFF);
+        TTiff t(nullptr, ScratchPath());
+        t.OpenRows(Put("w.tif", bytes), 3, 2);
+        EXPECT_EQ(t.Damage.has_value(), !c.PassedUnread);
+        EXPECT_EQ(t.RowsWritten, c.PassedUnread ? 2 : 0);
+        uint8_t v = 0;
+        if (c.PassedUnread) {
+            ASSERT_TRUE(t.PixelAt(3, 3, v));
+            EXPECT_EQ(v, 3);
+            ASSERT_TRUE(t.PixelAt(0, 4, v));
+            EXPECT_EQ(v, 4);
+        }
+    }
+}
