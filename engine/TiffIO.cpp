@@ -308,6 +308,7 @@ void TTiff::Open(const std::string& sheetPath, int64_t firstRow, int64_t rowCoun
     SourceFile.ResetRegular();
 
     ScratchMap.reset();
+    Pictures = 0;
     AcquireSharedScratch();
     ScratchFile.Assign(ScratchPath);
     // Written over and cut to length at the end: emptying a large file first is slow.
@@ -621,7 +622,9 @@ void TTiff::Draw(int32_t col, int32_t row, int32_t cols, int32_t rows, long doub
     const size_t readLen =
         static_cast<size_t>(enlarge ? w.Cols : std::min(w.OutCols * w.Step, w.Cols));
     WorkBitmap->Dormant();
-    const int64_t scratchBytes = OpenScratchForReading();
+    // A sheet drawn once (a picture for a file) is read a window at a time, and its pages
+    // go with the window; one drawn again is mapped whole, as the view scrolls over it.
+    const int64_t scratchBytes = OpenScratchForReading(++Pictures > 1);
 
     const std::array<uint8_t, 256> index = PlateIndexTable();
     // Each entry holds blue, green, red in its low three bytes, so that a pixel is one
@@ -705,8 +708,8 @@ void TTiff::ShowPages(int64_t start, int64_t end) {
     // A page fault maps the pages around the one read as well (64 KiB on Linux).
     constexpr int64_t kFaultAround = 256 * 1024;
     const int64_t oldStart = ShownStart, oldEnd = ShownEnd;
-    ShownStart = std::max<int64_t>(start - kFaultAround, 0);
-    ShownEnd = end + kFaultAround;
+    ShownStart = start < end ? std::max<int64_t>(start - kFaultAround, 0) : 0;
+    ShownEnd = start < end ? end + kFaultAround : 0;
     ReleasePages(oldStart, oldEnd);
 }
 
@@ -744,7 +747,7 @@ void TTiff::SaveBitmap(int32_t col, int32_t row, int32_t cols, int32_t rows, lon
     const size_t rowStride = static_cast<size_t>((w.OutCols + 7) / 8 * 4);
     const size_t readLen = static_cast<size_t>(std::min(w.OutCols * w.Step, w.Cols));
 
-    OpenScratchForReading();
+    OpenScratchForReading(false);
     rt::TFileView sheetRows(ScratchFile, readLen, ExportAccess(w.Step, readLen));
     rt::TOutputFile out(fileName, {SyncSaves, {}});
 
@@ -816,7 +819,7 @@ void TTiff::SavePng(int32_t col, int32_t row, int32_t cols, int32_t rows, long d
     if (w.Empty()) return;
     if (!HoldsRows(int32_t(w.Row), int32_t(w.Rows))) throw rt::EInOutError(rt::kReadPastEnd);
     const size_t readLen = static_cast<size_t>(std::min(w.OutCols * w.Step, w.Cols));
-    OpenScratchForReading();
+    OpenScratchForReading(false);
     rt::TFileView sheetRows(ScratchFile, readLen, ExportAccess(w.Step, readLen));
     const std::array<uint8_t, 256> index = PlateIndexTable();
     if (Smooth && w.Step > 1) {
@@ -853,7 +856,7 @@ void TTiff::SavePng(int32_t col, int32_t row, int32_t cols, int32_t rows, long d
                  {SyncSaves, {}});
 }
 
-int64_t TTiff::OpenScratchForReading() {
+int64_t TTiff::OpenScratchForReading(bool mapWhole) {
     if (!ScratchFile.IsOpen()) {
         ScratchMap.reset();
         ScratchFile.Assign(ScratchPath);
@@ -861,8 +864,8 @@ int64_t TTiff::OpenScratchForReading() {
     }
     const int64_t size = ScratchFile.FileSize();
     // A file cut behind our back must not be read through a map longer than the file.
-    if (!ScratchMap || (ScratchMap->Mapped() && ScratchMap->Size() != size)) {
-        ScratchMap.reset();
+    if (ScratchMap && ScratchMap->Mapped() && ScratchMap->Size() != size) ScratchMap.reset();
+    if (mapWhole && !ScratchMap) {
         ScratchMap = std::make_unique<rt::TFileMap>(ScratchFile);
         ShownStart = ShownEnd = 0;
     }

@@ -135,9 +135,9 @@ private:
     // Takes in what one strip gave; false when it ends the unpacking.
     bool TakeResult(const TStripResult& result);
     void AcquireSharedScratch();
-    // The scratch file stays open for reading, and mapped, from the first picture until the
-    // next open. Returns its size.
-    int64_t OpenScratchForReading();
+    // The scratch file stays open for reading from the first picture until the next open,
+    // and mapped whole once mapWhole asks for it. Returns its size.
+    int64_t OpenScratchForReading(bool mapWhole);
     std::array<uint8_t, 256> PlateIndexTable() const;
     rt::TFileView::TAccess ExportAccess(int64_t step, size_t readLen) const;
     // The scratch bytes start to end - 1 are those of the picture on the canvas: the pages
@@ -153,4 +153,5 @@ private:
     // The scratch file mapped whole from the first picture until the next open.
     std::unique_ptr<rt::TFileMap> ScratchMap;
     int64_t ShownStart = 0, ShownEnd = 0;
+    int32_t Pictures = 0; // drawn since the open
 };
