@@ -167,6 +167,8 @@ TTiff::TTiff(rt::TCanvasSurface* viewCanvas, TSharedScratch shared) {
 TTiff::~TTiff() {
     SourceFile.CloseQuietly();
     ScratchFile.CloseQuietly();
+    ScratchMap.reset();
+    ScratchRows.CloseQuietly();
     WorkBitmap.reset();
     // The shared file is ours to delete only while we hold its lock; a file of our own is
     // deleted before its lock goes.
@@ -308,7 +310,11 @@ void TTiff::Open(const std::string& sheetPath, int64_t firstRow, int64_t rowCoun
     SourceFile.ResetRegular();
 
     ScratchMap.reset();
+    ScratchRows.CloseQuietly();
     Pictures = 0;
+    ViewFirst = ViewEnd = 0;
+    // Rows unpacked for the first view are held only while the open runs.
+    rt::TScopeExit viewRows([this] { ViewFirst = ViewEnd = 0; });
     AcquireSharedScratch();
     ScratchFile.Assign(ScratchPath);
     // Written over and cut to length at the end: emptying a large file first is slow.
@@ -374,15 +380,32 @@ void TTiff::Open(const std::string& sheetPath, int64_t firstRow, int64_t rowCoun
     constexpr int64_t kReserveFrom = 1 << 20;
     if (StripCount > 0 && rowCount * Width >= kReserveFrom)
         ScratchFile.Reserve(firstRow * Width, rowCount * Width);
-    if (StripCount > 0) UnpackStrips(compression, StripRows(tags), firstRow, rowCount);
+    if (StripCount > 0) {
+        const int64_t stripRows = StripRows(tags);
+        const TStripTables tables = ReadStripTables();
+        // The rows a view shows first come first where the strips that hold them are known
+        // without reading the ones before; the whole walk writes them again, the same.
+        const int64_t viewFirst = std::min<int64_t>(ShowFirst.First, Height);
+        const int64_t viewCount = std::min<int64_t>(ShowFirst.Count, Height - viewFirst);
+        if (stripRows > 0 && viewFirst > firstRow && viewCount > 0 && firstRow == 0 &&
+            rowCount == Height) {
+            UnpackStrips(compression, tables, stripRows, viewFirst, viewCount, true);
+            ViewFirst = viewFirst;
+            ViewEnd = viewFirst + RowsWritten;
+            Damage.reset(); // the whole walk meets it again, in its place
+            DroppedBytes = 0;
+            FirstRow = 0;
+            RowsWritten = 0;
+        }
+        UnpackStrips(compression, tables, stripRows, firstRow, rowCount, false);
+    }
 
     SourceFile.Close();
     ScratchFile.CloseCut();
     Loaded = true;
 }
 
-void TTiff::UnpackStrips(int32_t compression, int64_t stripRows, int64_t firstRow,
-                         int64_t rowCount) {
+TTiff::TStripTables TTiff::ReadStripTables() {
     // The two tables lie directly behind the directory; check they are there before
     // taking memory for them.
     const int64_t tableBytes = int64_t(StripCount) * 4;
@@ -394,33 +417,43 @@ void TTiff::UnpackStrips(int32_t compression, int64_t stripRows, int64_t firstRo
         for (uint32_t& v : table) v = BigEndian32(reinterpret_cast<const uint8_t*>(&v));
         return table;
     };
-    const std::vector<uint32_t> offsets = readTable();
-    const std::vector<uint32_t> byteCounts = readTable();
+    TStripTables t;
+    t.Offsets = readTable();
+    t.ByteCounts = readTable();
+    return t;
+}
+
+void TTiff::UnpackStrips(int32_t compression, const TStripTables& tables, int64_t stripRows,
+                         int64_t firstRow, int64_t rowCount, bool viewFirst) {
     RowsWritten = 0;
+    FirstRow = static_cast<int32_t>(firstRow);
     if (Width <= 0 || Height <= 0) rowCount = 0; // the strips still count on the gauge
 
     // The rows go to their place: a window's rows behind a hole where the others would be.
     ScratchFile.Seek(firstRow * Width);
     int64_t written = 0;
-    rt::TScopeExit counted(
-        [&] { RowsWritten = Width > 0 ? static_cast<int32_t>(written / Width) : 0; });
     const TRowSink::TWrite write = [&](const uint8_t* rows, size_t bytes) {
         ScratchFile.Write(rows, bytes);
         written += int64_t(bytes);
+        RowsWritten = static_cast<int32_t>(written / Width); // drawn as they come
     };
-    TStripWalk walk(
-        SourceFile,
-        {offsets, byteCounts, compression == kPackBits, size_t(std::max(Width, 1)), stripRows},
-        firstRow, rowCount, DecodeAhead);
+    TStripWalk walk(SourceFile,
+                    {tables.Offsets, tables.ByteCounts, compression == kPackBits,
+                     size_t(std::max(Width, 1)), stripRows},
+                    firstRow, rowCount, DecodeAhead);
     bool over = false;
     for (int32_t s = 0; s < StripCount; ++s) {
         if (Gauge) Gauge->SetPosition(s);
         rt::ProcessMessages();
         if (StopRequested) throw rt::EAbort();
-        if (over) continue;
+        if (over) {
+            if (viewFirst) return; // the rest comes with the whole walk
+            continue;
+        }
         const std::optional<TStripResult> r = walk.Next(write);
         over = !r;
         if (r && !TakeResult(*r)) return;
+        if (r && OnRows) OnRows();
     }
 }
 
@@ -508,7 +541,8 @@ namespace {
 struct TSmoothSource {
     const rt::TBinaryFile& File;
     const rt::TFileMap* Map;
-    int64_t Width, Height, FirstHeld, EndHeld;
+    const TTiff& Sheet;
+    int64_t Width, Height;
 };
 
 // Three channels in the 21-bit lanes AverageBlocks sums, in the order they are written.
@@ -536,7 +570,7 @@ void AverageBlocks(const TSmoothSource& src, int64_t col, int64_t row, int64_t s
         std::fill(sums.begin(), sums.end(), 0);
         const int64_t top = row + y * step, bottom = std::min(top + step, src.Height);
         for (int64_t r = top; r < bottom; ++r) {
-            const bool held = r >= src.FirstHeld && r < src.EndHeld;
+            const bool held = src.Sheet.HoldsRow(r);
             if (!held) background.resize(size_t(span), 0);
             const uint8_t* p =
                 held ? view.Get(r * src.Width + col, size_t(span)) : background.data();
@@ -595,7 +629,8 @@ void ComposeRow(const uint8_t* src, int64_t step, int64_t cols, const uint32_t* 
 } // namespace
 
 void TTiff::Draw(int32_t col, int32_t row, int32_t cols, int32_t rows, long double rate) {
-    if (!Loaded || !TargetCanvas) return;
+    // While an open runs, the rows already in are drawn and the others are background.
+    if (!(Loaded || Opening) || !TargetCanvas) return;
     TWindow w = ClipWindow(Width, Height, col, row, cols, rows, rate);
     if (w.Empty()) return;
     // What lies beyond the canvas is never seen: compose no more than it can show.
@@ -653,16 +688,20 @@ void TTiff::Draw(int32_t col, int32_t row, int32_t cols, int32_t rows, long doub
     const int64_t readRows =
         smooth ? std::min(picRows * w.Step, Height - w.Row) : (picRows - 1) * w.Step + 1;
     // The canvas is written as the rows are read: a file too short must fail first.
-    const int64_t heldEnd = std::min(w.Row + readRows, int64_t(FirstRow) + RowsWritten);
-    if (heldEnd > w.Row && heldEnd * Width > scratchBytes) throw rt::EInOutError(rt::kReadPastEnd);
+    int64_t heldEnd = 0; // one past the last row read that the scratch file holds
+    for (auto [first, end] : {std::pair{int64_t(FirstRow), int64_t(FirstRow) + RowsWritten},
+                              std::pair{ViewFirst, ViewEnd}}) {
+        const int64_t e = std::min(w.Row + readRows, end);
+        if (e > std::max(first, w.Row)) heldEnd = std::max(heldEnd, e);
+    }
+    if (heldEnd * Width > scratchBytes) throw rt::EInOutError(rt::kReadPastEnd);
     ShowPages(w.Row * Width, (w.Row + readRows) * Width);
     if (smooth) {
         uint64_t packed[256];
         for (int v = 0; v < 256; ++v)
             packed[v] =
                 Lanes(uint8_t(colours[v]), uint8_t(colours[v] >> 8), uint8_t(colours[v] >> 16));
-        const TSmoothSource source{ScratchFile, ScratchMap.get(), Width,
-                                   Height,      FirstRow,         int64_t(FirstRow) + RowsWritten};
+        const TSmoothSource source{ScratchRows, ScratchMap.get(), *this, Width, Height};
         // Every pixel of the window is read: the lower half of the picture on a second core.
         const int64_t half = picRows >= 64 ? picRows / 2 : picRows;
         rt::TTask<void> lower;
@@ -674,7 +713,7 @@ void TTiff::Draw(int32_t col, int32_t row, int32_t cols, int32_t rows, long doub
         AverageBlocks(source, w.Col, w.Row, w.Step, picCols, packed, picture, 0, half);
         if (lower.Valid()) lower.Get();
     } else {
-        rt::TFileView sheetRows(ScratchFile, readLen,
+        rt::TFileView sheetRows(ScratchRows, readLen,
                                 w.Step == 1 ? rt::TFileView::kMap : rt::TFileView::kRead,
                                 ScratchMap.get());
         std::vector<uint8_t> missing; // the background, for rows a damaged sheet did not give
@@ -683,7 +722,7 @@ void TTiff::Draw(int32_t col, int32_t row, int32_t cols, int32_t rows, long doub
         for (int64_t y = 0; y < picRows; ++y, offset += rowAdvance) {
             const uint8_t* src;
             const int64_t sheetRow = w.Row + y * w.Step;
-            if (sheetRow >= FirstRow && sheetRow < int64_t(FirstRow) + RowsWritten) {
+            if (HoldsRow(sheetRow)) {
                 src = sheetRows.Get(offset, readLen);
             } else {
                 missing.resize(readLen);
@@ -748,7 +787,7 @@ void TTiff::SaveBitmap(int32_t col, int32_t row, int32_t cols, int32_t rows, lon
     const size_t readLen = static_cast<size_t>(std::min(w.OutCols * w.Step, w.Cols));
 
     OpenScratchForReading(false);
-    rt::TFileView sheetRows(ScratchFile, readLen, ExportAccess(w.Step, readLen));
+    rt::TFileView sheetRows(ScratchRows, readLen, ExportAccess(w.Step, readLen));
     rt::TOutputFile out(fileName, {SyncSaves, {}});
 
     uint8_t head[rt::kBmpHeaderBytes + 64] = {};
@@ -820,7 +859,7 @@ void TTiff::SavePng(int32_t col, int32_t row, int32_t cols, int32_t rows, long d
     if (!HoldsRows(int32_t(w.Row), int32_t(w.Rows))) throw rt::EInOutError(rt::kReadPastEnd);
     const size_t readLen = static_cast<size_t>(std::min(w.OutCols * w.Step, w.Cols));
     OpenScratchForReading(false);
-    rt::TFileView sheetRows(ScratchFile, readLen, ExportAccess(w.Step, readLen));
+    rt::TFileView sheetRows(ScratchRows, readLen, ExportAccess(w.Step, readLen));
     const std::array<uint8_t, 256> index = PlateIndexTable();
     if (Smooth && w.Step > 1) {
         uint64_t packed[256];
@@ -828,8 +867,7 @@ void TTiff::SavePng(int32_t col, int32_t row, int32_t cols, int32_t rows, long d
             const rt::TColor c = PlateColor[index[size_t(v)]];
             packed[v] = Lanes(rt::RedOf(c), rt::GreenOf(c), rt::BlueOf(c));
         }
-        const TSmoothSource source{ScratchFile, nullptr,  Width,
-                                   Height,      FirstRow, int64_t(FirstRow) + RowsWritten};
+        const TSmoothSource source{ScratchRows, nullptr, *this, Width, Height};
         const int64_t top = w.Row + w.Rows - w.OutRows * w.Step; // the export's grid, from its top
         rt::TBitmap line;
         line.SetSize(int(w.OutCols), 1);
@@ -857,16 +895,16 @@ void TTiff::SavePng(int32_t col, int32_t row, int32_t cols, int32_t rows, long d
 }
 
 int64_t TTiff::OpenScratchForReading(bool mapWhole) {
-    if (!ScratchFile.IsOpen()) {
+    if (!ScratchRows.IsOpen()) {
         ScratchMap.reset();
-        ScratchFile.Assign(ScratchPath);
-        ScratchFile.Reset();
+        ScratchRows.Assign(ScratchPath);
+        ScratchRows.Reset();
     }
-    const int64_t size = ScratchFile.FileSize();
+    const int64_t size = ScratchRows.FileSize();
     // A file cut behind our back must not be read through a map longer than the file.
     if (ScratchMap && ScratchMap->Mapped() && ScratchMap->Size() != size) ScratchMap.reset();
     if (mapWhole && !ScratchMap) {
-        ScratchMap = std::make_unique<rt::TFileMap>(ScratchFile);
+        ScratchMap = std::make_unique<rt::TFileMap>(ScratchRows);
         ShownStart = ShownEnd = 0;
     }
     return size;
@@ -874,7 +912,13 @@ int64_t TTiff::OpenScratchForReading(bool mapWhole) {
 
 bool TTiff::HoldsRows(int32_t row, int32_t rows) const {
     const int64_t end = std::min<int64_t>(int64_t(row) + rows, Height);
-    return end <= row || (row >= FirstRow && end <= int64_t(FirstRow) + RowsWritten);
+    return end <= row || (row >= FirstRow && end <= int64_t(FirstRow) + RowsWritten) ||
+           (row >= ViewFirst && end <= ViewEnd);
+}
+
+bool TTiff::HoldsRow(int64_t row) const {
+    return (row >= FirstRow && row < int64_t(FirstRow) + RowsWritten) ||
+           (row >= ViewFirst && row < ViewEnd);
 }
 
 bool TTiff::PixelAt(int32_t col, int32_t row, uint8_t& value) const {

@@ -14,6 +14,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -68,6 +69,7 @@ public:
     // Whether the scratch file holds every row of the window, cut to the sheet: a damaged
     // sheet may end before Height rows.
     bool HoldsRows(int32_t row, int32_t rows) const;
+    bool HoldsRow(int64_t row) const;
 
     // How many bytes of a sheet an open reads (header, directory, tables, resolution and
     // strips), as far as the bytes already in partial tell: a caller with fewer copies more
@@ -113,6 +115,15 @@ public:
     int32_t YDpi = 0;
     std::unique_ptr<rt::TBitmap> WorkBitmap;
     bool Loaded = false;
+    // Rows a view will show at once: where the sheet states its strips' rows, an open of
+    // the whole sheet unpacks them before the others.
+    struct TRows {
+        int32_t First = 0, Count = 0;
+    };
+    TRows ShowFirst;
+    // Called while an open runs, after each strip's rows are in the scratch file: HoldsRows
+    // tells which rows may be drawn already.
+    std::function<void()> OnRows;
     rt::TCanvasSurface* TargetCanvas = nullptr;
     std::array<bool, 9> PlateVisible{};     // 1 to 8
     std::array<rt::TColor, 9> PlateColor{}; // 0 (background) to 8
@@ -131,7 +142,14 @@ public:
 private:
     void Open(const std::string& sheetPath, int64_t firstRow, int64_t rowCount);
     // stripRows: the rows each strip but the last holds, 0 where unknown.
-    void UnpackStrips(int32_t compression, int64_t stripRows, int64_t firstRow, int64_t rowCount);
+    struct TStripTables {
+        std::vector<uint32_t> Offsets, ByteCounts;
+    };
+    TStripTables ReadStripTables();
+    // Unpacks rows firstRow to firstRow + rowCount - 1 to their place in the scratch file.
+    // viewFirst: a walk for a view's rows alone, that ends once they are in.
+    void UnpackStrips(int32_t compression, const TStripTables& tables, int64_t stripRows,
+                      int64_t firstRow, int64_t rowCount, bool viewFirst);
     // Takes in what one strip gave; false when it ends the unpacking.
     bool TakeResult(const TStripResult& result);
     void AcquireSharedScratch();
@@ -148,8 +166,10 @@ private:
 
     bool Opening = false;
     bool StopRequested = false;
-    std::string SharedDir;     // set while the shared "tiff.tmp" may still be ours
-    rt::TFileLock ScratchLock; // held while "tiff.tmp" is ours
+    std::string SharedDir;              // set while the shared "tiff.tmp" may still be ours
+    rt::TFileLock ScratchLock;          // held while "tiff.tmp" is ours
+    rt::TBinaryFile ScratchRows;        // the scratch file open for reading, from the first picture
+    int64_t ViewFirst = 0, ViewEnd = 0; // rows unpacked ahead for a view while an open runs
     // The scratch file mapped whole from the first picture until the next open.
     std::unique_ptr<rt::TFileMap> ScratchMap;
     int64_t ShownStart = 0, ShownEnd = 0;

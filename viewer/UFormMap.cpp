@@ -114,6 +114,10 @@ bool TFormMap::Busy() const {
     return MapImage && MapImage->IsOpening();
 }
 
+bool TFormMap::Showing() const {
+    return MapImage && (MapImage->Loaded || MapImage->IsOpening());
+}
+
 void TFormMap::showEvent(QShowEvent* e) {
     QWidget::showEvent(e);
     AlignControls();
@@ -163,7 +167,7 @@ void TFormMap::RedrawView() {
         MapImage->PlateVisible[size_t(k)] = PlateChecks[size_t(k)]->isChecked();
     MapImage->Smooth = SmoothView();
     Image1->FillRect({0, 0, Image1->width(), Image1->height()}, rt::RGB(255, 255, 255));
-    if (MapImage->Loaded) {
+    if (Showing()) {
         const TRedrawState state = CurrentRedrawState();
         try {
             MapImage->Draw(scrH->Position(), scrV->Position(), ViewCols, ViewRows,
@@ -202,6 +206,26 @@ void TFormMap::OpenSheet(const std::string& path, bool keepPosition) {
     // Taken before the open, so that leafing goes on past a sheet that cannot be read.
     SheetPath = path;
     ListSiblings();
+    // The view is drawn as soon as its rows are in, and the rest unpacked while it is seen.
+    const int startCol = keepPosition ? col : 0, startRow = keepPosition ? row : 0;
+    MapImage->ShowFirst = {startRow, ViewRows};
+    bool shown = false;
+    MapImage->OnRows = [this, startCol, startRow, &shown] {
+        if (shown) return;
+        UpdateScrollRanges(); // the new sheet's, which clamp the position kept
+        const int32_t top = std::min(startRow, scrV->Max());
+        if (!MapImage->HoldsRows(top, ViewRows)) return;
+        shown = true;
+        scrH->SetPosition(std::min(startCol, scrH->Max()));
+        scrV->SetPosition(top);
+        try {
+            RedrawView();
+        } catch (const rt::TError&) {
+            // The whole sheet is drawn again once it is in, and says what fails.
+        }
+        Ready = true;
+    };
+    rt::TScopeExit unhook([this] { MapImage->OnRows = nullptr; });
     try {
         MapImage->OpenFile(path);
     } catch (...) {

@@ -140,7 +140,8 @@ private:
     double RestCols = 0, RestRows = 0;
     int ZoomRest = 0;
     QPoint Pointer{-1, -1};
-    bool Busy() const; // a sheet is being unpacked
+    bool Busy() const;    // a sheet is being unpacked
+    bool Showing() const; // a sheet is open or its rows are coming in
 
     // What a redraw shows: the same failure of the same picture is reported once, not once
     // per repaint.

@@ -349,7 +349,7 @@ void TFormMap::UpdateStatus() {
         Image1->update();
     }
     lblStatusMeasure->setText(MapImage && MapImage->Loaded ? MeasureText() : QString());
-    if (!MapImage || !MapImage->Loaded) {
+    if (!Showing()) {
         lblStatusSheet->clear();
         if (MapImage && !SheetPath.empty())
             lblStatusSheet->setText(QString::fromStdString(rt::ExtractFileName(SheetPath)) +

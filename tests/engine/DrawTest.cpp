@@ -2,6 +2,7 @@
 #include "runtime/FileSys.h"
 #include "tests/engine/EngineFixture.h"
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <sstream>
@@ -364,4 +365,52 @@ TEST_F(DrawTest, ScrollingAcrossTheSheetKeepsOnlyTheViewsPagesInMemory) {
     const int64_t resident = MappedResidentBytes(scratch);
     EXPECT_GT(resident, 0) << "the view is not read through a map of " << scratch;
     EXPECT_LT(resident, 2 * 1024 * 1024);
+}
+
+TEST_F(DrawTest, AViewInsideTheSheetIsDrawnBeforeTheRestIsUnpacked) {
+    Raster = sample::PaintSample(300, 400, 13);
+    sample::TSheetOptions o;
+    o.StripBytes = 900; // strips of a few rows
+    const std::string sheet = PutSample("f.tif", Raster, o);
+    Map.PlateColor = ViewerColours();
+    Map.PlateVisible = AllVisible();
+    TCountingCanvas early = Fresh(200, 60);
+    TTiff t(&early, Dir.File("first.tmp"));
+    t.PlateColor = Map.PlateColor;
+    t.PlateVisible = Map.PlateVisible;
+    t.ShowFirst = {250, 60};
+    int calls = 0, viewAt = 0, topAt = 0;
+    t.OnRows = [&] {
+        ++calls;
+        if (!topAt && t.HoldsRows(0, 1)) topAt = calls;
+        if (!viewAt && t.HoldsRows(250, 60)) {
+            viewAt = calls;
+            t.Draw(40, 250, 200, 60, 1);
+        }
+    };
+    t.OpenFile(sheet);
+    ASSERT_GT(viewAt, 0);
+    EXPECT_LT(viewAt, topAt); // the view's strips before the first strip of the sheet
+    EXPECT_TRUE(Same(early.Bitmap(), Expected(200, 60, 40, 250, 200, 60, 1)));
+    EXPECT_TRUE(t.HoldsRows(0, 400));
+    EXPECT_EQ(t.RowsWritten, 400);
+
+    // A strip above the view that cannot be read: once the open is over, the view's rows
+    // are not held, as they are not in the file the open leaves.
+    std::vector<uint8_t> bytes = testing_support::ReadAll(sheet);
+    const uint32_t at = testing_support::StripOffset(bytes, 5);
+    const uint8_t be[4] = {uint8_t(at >> 24), uint8_t(at >> 16), uint8_t(at >> 8), uint8_t(at)};
+    auto entry = std::search(bytes.begin(), bytes.end(), be, be + 4); // in the offsets table
+    ASSERT_NE(entry, bytes.end());
+    sample::PutBE32(bytes, size_t(entry - bytes.begin()), 0x7FFFFFF0);
+    TTiff cut(nullptr, Dir.File("cut.tmp"));
+    cut.ShowFirst = {250, 60};
+    bool viewHeld = false;
+    cut.OnRows = [&] { viewHeld = viewHeld || cut.HoldsRows(250, 60); };
+    cut.OpenFile(Put("cut.tif", bytes));
+    EXPECT_TRUE(viewHeld);
+    ASSERT_TRUE(cut.Damage);
+    EXPECT_LT(cut.RowsWritten, 250);
+    EXPECT_FALSE(cut.HoldsRows(250, 60));
+    EXPECT_FALSE(cut.HoldsRow(260));
 }

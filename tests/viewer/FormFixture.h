@@ -77,7 +77,7 @@ protected:
         rt::TBitmapCanvas canvas(view.Width(), view.Height());
         canvas.FillRect({0, 0, view.Width(), view.Height()}, rt::kWhite);
         TTiff t(&canvas, Dir.File("reference.tmp"));
-        if (MapImage->Loaded) {
+        if (MapImage->Loaded || MapImage->IsOpening()) { // the whole sheet, drawn as it will be
             t.OpenFile(LastOpened);
             for (int k = 1; k <= 8; ++k)
                 t.PlateVisible[size_t(k)] = Form->PlateChecks[size_t(k)]->isChecked();

@@ -391,3 +391,32 @@ TEST_F(InputTest, SmoothReductionFromTheViewsMenuAndTheKey) {
     Key(Qt::Key_S);
     EXPECT_TRUE(Form->SmoothView());
 }
+
+TEST_F(InputTest, LeafingShowsTheViewBeforeTheRestOfTheSheetIsIn) {
+    std::filesystem::create_directories(Dir.File("disc"));
+    MakeSheet("disc/A1.tif", 1600, 2400, 1);
+    MakeSheet("disc/A2.tif", 1600, 2400, 2); // Raster is this one's
+    LastOpened = Dir.File("disc/A1.tif");
+    Open(LastOpened);
+    Form->scrH->SetPosition(500);
+    Form->scrV->SetPosition(1700);
+    LastOpened = Dir.File("disc/A2.tif");
+    // Between the strips of the open: the view drawn while the sheet's top is not yet in.
+    int early = 0, checked = 0;
+    rt::SetProcessMessagesHook([&] { // the reference below opens a sheet too: checked first
+        if (checked || !MapImage->IsOpening() || MapImage->HoldsRows(0, 1)) return;
+        if (!MapImage->HoldsRows(1700, Form->ViewRows)) return;
+        ++checked;
+        if (Form->scrV->Position() != 1700 || Form->scrH->Position() != 500) return;
+        rt::TBitmap shown = Form->Image1->Bitmap();
+        early = Same(shown, Expected()) ? 1 : -1;
+    });
+    Key(Qt::Key_Space);
+    rt::SetProcessMessagesHook(nullptr);
+    EXPECT_EQ(checked, 1);
+    EXPECT_EQ(early, 1) << "the view was not on the canvas before the sheet's top rows";
+    EXPECT_EQ(MapImage->SheetName, "A2");
+    EXPECT_EQ(Form->scrV->Position(), 1700);
+    EXPECT_TRUE(ViewIsRight());
+    EXPECT_TRUE(Errors.empty());
+}
