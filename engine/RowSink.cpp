@@ -80,6 +80,16 @@ TStripResult UnpackStrip(rt::TBinaryFile& source, uint32_t offset, uint32_t byte
     return result;
 }
 
+void TRowSink::Pass(int64_t n) {
+    Flush();
+    Skip = 0; // rows before a window in the strip passed are passed with it
+    n = std::min(n, MaxRows - Rows);
+    if (Done || n <= 0) return;
+    Write(nullptr, size_t(n) * RowBytes);
+    Rows += n;
+    Done = Rows >= MaxRows;
+}
+
 void TRowSink::Flush() {
     size_t rows = Filled / RowBytes;
     const size_t skipped = size_t(std::min<int64_t>(Skip, int64_t(rows)));

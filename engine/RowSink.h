@@ -31,6 +31,9 @@ public:
     void Put(const uint8_t* p, size_t n);
     // The next n whole rows are dropped, not written: rows before a window.
     void SkipRows(int64_t n) { Skip = n; }
+    // Passes n rows that are not unpacked at all (a strip a sampled walk does not need):
+    // the write is told their bytes with no rows, where a hole stands for them.
+    void Pass(int64_t n);
     // The strip ended: answers how many bytes of an incomplete row it drops.
     size_t EndStrip();
     // Writes the whole rows gathered so far.

@@ -31,8 +31,8 @@ uint64_t StripLength(rt::TBinaryFile& source, uint32_t offset, uint32_t byteCoun
 } // namespace
 
 TStripWalk::TStripWalk(rt::TBinaryFile& source, const TSheet& sheet, int64_t first, int64_t count,
-                       bool ahead)
-    : Source(source), Sheet(sheet), First(first), Count(count) {
+                       bool ahead, TSample sample)
+    : Source(source), Sheet(sheet), First(first), Count(count), Sample(sample) {
     if (ahead) Producer = rt::TWorker::Shared().TryStart([this] { Produce(); });
     if (Producer.Valid()) return;
     Chunk = StripChunk(Sheet.ByteCounts, Source.FileSize());
@@ -84,7 +84,24 @@ TStripResult TStripWalk::Walk(size_t s, TRowSink& sink, std::vector<uint8_t>& ch
         sink.SkipRows(First - RowsBefore);
         RowsBefore = First;
     }
+    if (!Wanted(s)) {
+        const int64_t top = int64_t(s) * Sheet.StripRows;
+        sink.Pass(top + Sheet.StripRows - std::max(top, First)); // its rows in the window
+        return {};
+    }
     return UnpackStrip(Source, offset, byteCount, Sheet.Packed, sink, chunk);
+}
+
+bool TStripWalk::Wanted(size_t s) const {
+    return Holds(Sample, Sheet.StripRows, int64_t(s));
+}
+
+bool TStripWalk::Holds(const TSample& sample, int64_t stripRows, int64_t s) {
+    if (sample.Step <= 1 || stripRows <= 0) return true;
+    const int64_t top = s * stripRows, end = top + stripRows;
+    const int64_t from = std::max(top, sample.FirstWanted);
+    const int64_t off = (from - sample.FirstWanted) % sample.Step;
+    return (off ? from + sample.Step - off : from) < end;
 }
 
 bool TStripWalk::Over(const TRowSink& sink, const TStripResult& last) const {
@@ -120,6 +137,7 @@ std::optional<TStripResult> TStripWalk::Next(const TRowSink::TWrite& write) {
         }
         Changed.notify_all();
         if (!piece.Rows.empty()) write(piece.Rows.data(), piece.Rows.size());
+        if (piece.Gap > 0) write(nullptr, piece.Gap);
         {
             std::lock_guard<std::mutex> guard(Lock);
             Free.push_back(std::move(piece.Rows));
@@ -150,6 +168,12 @@ void TStripWalk::Push() {
 
 void TStripWalk::Append(const uint8_t* rows, size_t bytes) {
     try {
+        if (!rows) { // a gap goes after the rows before it, and nothing follows it in a piece
+            Filling.Gap = bytes;
+            Push();
+            Filling.Rows = FreeBuffer();
+            return;
+        }
         Filling.Rows.insert(Filling.Rows.end(), rows, rows + bytes);
         if (Filling.Rows.size() < kPieceBytes) return;
         Push();

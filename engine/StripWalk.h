@@ -31,11 +31,18 @@ public:
         // before the window are then passed without being read. 0: their lengths tell.
         int64_t StripRows = 0;
     };
+    // The rows a reduction samples: FirstWanted and every Step-th row after it. A strip that
+    // holds none of them, where the strips' rows are known, is passed unread.
+    struct TSample {
+        int64_t Step = 1, FirstWanted = 0;
+    };
+    // Whether strip s of a sheet whose strips hold stripRows rows holds a row sample wants.
+    static bool Holds(const TSample& sample, int64_t stripRows, int64_t s);
     // Rows first to first + count - 1 are handed on. With ahead, the walk runs on a thread
     // of the worker where one is idle, and on the caller's otherwise. source is the walk's
     // alone until it ends.
     TStripWalk(rt::TBinaryFile& source, const TSheet& sheet, int64_t first, int64_t count,
-               bool ahead);
+               bool ahead, TSample sample);
     // Stops the walk, inside a strip too, and waits for its thread.
     ~TStripWalk();
     TStripWalk(const TStripWalk&) = delete;
@@ -60,6 +67,7 @@ private:
     // Walking ahead: pieces of rows travel from the worker's thread to the caller's.
     struct TPiece {
         std::vector<uint8_t> Rows;
+        size_t Gap = 0; // bytes of rows passed unread, after Rows
         bool EndOfStrip = false;
         TStripResult Result;
         std::exception_ptr Error;
@@ -73,6 +81,9 @@ private:
     rt::TBinaryFile& Source;
     const TSheet Sheet;
     const int64_t First, Count;
+    const TSample Sample;
+    // Whether strip s, inside the window, holds a row the sample wants.
+    bool Wanted(size_t s) const;
     int64_t RowsBefore = 0; // rows of the strips walked past, before the window
     size_t Strip = 0;       // the next strip
 

@@ -283,14 +283,23 @@ int64_t TTiff::BytesNeeded(rt::TBinaryFile& f) {
 }
 
 void TTiff::OpenFile(const std::string& sheetPath) {
-    Open(sheetPath, 0, -1);
+    Open(sheetPath, 0, -1, 1);
 }
 
 void TTiff::OpenRows(const std::string& sheetPath, int32_t firstRow, int32_t rowCount) {
-    Open(sheetPath, std::max(firstRow, 0), std::max(rowCount, 0));
+    Open(sheetPath, std::max(firstRow, 0), std::max(rowCount, 0), 1);
 }
 
-void TTiff::Open(const std::string& sheetPath, int64_t firstRow, int64_t rowCount) {
+void TTiff::OpenSample(const std::string& sheetPath, int32_t firstRow, int32_t rowCount,
+                       int32_t step) {
+    Open(sheetPath, std::max(firstRow, 0), rowCount < 0 ? -1 : rowCount, std::max(step, 1));
+}
+
+int64_t TTiff::SampleStep(long double rate) {
+    return rate >= 1 || !(rate > 0) ? 1 : TruncTo64(1 / rate);
+}
+
+void TTiff::Open(const std::string& sheetPath, int64_t firstRow, int64_t rowCount, int32_t step) {
     if (Opening) throw rt::TError("マップ画像を読み込み中です");
     Opening = true;
     StopRequested = false;
@@ -313,6 +322,8 @@ void TTiff::Open(const std::string& sheetPath, int64_t firstRow, int64_t rowCoun
     ScratchRows.CloseQuietly();
     Pictures = 0;
     ViewFirst = ViewEnd = 0;
+    RowStep = 1;
+    HeldStripRows = 0;
     // Rows unpacked for the first view are held only while the open runs.
     rt::TScopeExit viewRows([this] { ViewFirst = ViewEnd = 0; });
     AcquireSharedScratch();
@@ -378,7 +389,7 @@ void TTiff::Open(const std::string& sheetPath, int64_t firstRow, int64_t rowCoun
     // Taken at once, the space costs nothing row by row; where it cannot be, rows take it.
     // A small raster gains nothing by it.
     constexpr int64_t kReserveFrom = 1 << 20;
-    if (StripCount > 0 && rowCount * Width >= kReserveFrom)
+    if (StripCount > 0 && rowCount * Width >= kReserveFrom && step == 1)
         ScratchFile.Reserve(firstRow * Width, rowCount * Width);
     if (StripCount > 0) {
         const int64_t stripRows = StripRows(tags);
@@ -389,7 +400,7 @@ void TTiff::Open(const std::string& sheetPath, int64_t firstRow, int64_t rowCoun
         const int64_t viewCount = std::min<int64_t>(ShowFirst.Count, Height - viewFirst);
         if (stripRows > 0 && viewFirst > firstRow && viewCount > 0 && firstRow == 0 &&
             rowCount == Height) {
-            UnpackStrips(compression, tables, stripRows, viewFirst, viewCount, true);
+            UnpackStrips(compression, tables, stripRows, viewFirst, viewCount, true, {});
             ViewFirst = viewFirst;
             ViewEnd = viewFirst + RowsWritten;
             Damage.reset(); // the whole walk meets it again, in its place
@@ -397,7 +408,13 @@ void TTiff::Open(const std::string& sheetPath, int64_t firstRow, int64_t rowCoun
             FirstRow = 0;
             RowsWritten = 0;
         }
-        UnpackStrips(compression, tables, stripRows, firstRow, rowCount, false);
+        // A sample's rows: the window's last and every step-th row above it.
+        const TStripWalk::TSample sample{stripRows > 0 ? step : 1,
+                                         firstRow + (std::max<int64_t>(rowCount, 1) - 1) % step};
+        RowStep = int32_t(sample.Step);
+        FirstWanted = sample.FirstWanted;
+        HeldStripRows = stripRows;
+        UnpackStrips(compression, tables, stripRows, firstRow, rowCount, false, sample);
     }
 
     SourceFile.Close();
@@ -424,7 +441,8 @@ TTiff::TStripTables TTiff::ReadStripTables() {
 }
 
 void TTiff::UnpackStrips(int32_t compression, const TStripTables& tables, int64_t stripRows,
-                         int64_t firstRow, int64_t rowCount, bool viewFirst) {
+                         int64_t firstRow, int64_t rowCount, bool viewFirst,
+                         const TStripWalk::TSample& sample) {
     RowsWritten = 0;
     FirstRow = static_cast<int32_t>(firstRow);
     if (Width <= 0 || Height <= 0) rowCount = 0; // the strips still count on the gauge
@@ -433,14 +451,17 @@ void TTiff::UnpackStrips(int32_t compression, const TStripTables& tables, int64_
     ScratchFile.Seek(firstRow * Width);
     int64_t written = 0;
     const TRowSink::TWrite write = [&](const uint8_t* rows, size_t bytes) {
-        ScratchFile.Write(rows, bytes);
+        if (rows)
+            ScratchFile.Write(rows, bytes);
+        else // rows no sample reads: a hole
+            ScratchFile.Seek(ScratchFile.FilePos() + int64_t(bytes));
         written += int64_t(bytes);
         RowsWritten = static_cast<int32_t>(written / Width); // drawn as they come
     };
     TStripWalk walk(SourceFile,
                     {tables.Offsets, tables.ByteCounts, compression == kPackBits,
                      size_t(std::max(Width, 1)), stripRows},
-                    firstRow, rowCount, DecodeAhead);
+                    firstRow, rowCount, DecodeAhead, sample);
     bool over = false;
     for (int32_t s = 0; s < StripCount; ++s) {
         if (Gauge) Gauge->SetPosition(s);
@@ -521,7 +542,7 @@ TWindow ClipWindow(int32_t width, int32_t height, int32_t col, int32_t row, int3
     if (width < w.Col + w.Cols) w.Cols = width - w.Col;
     if (height < w.Row + w.Rows) w.Rows = height - w.Row;
     if (w.Cols <= 0 || w.Rows <= 0) return w;
-    w.Step = rate >= 1 ? 1 : TruncTo64(1 / rate);
+    w.Step = TTiff::SampleStep(rate);
     w.OutCols = TruncTo64(w.Cols * rate);
     w.OutRows = TruncTo64(w.Rows * rate);
     if (rate < 1) {
@@ -782,7 +803,7 @@ void TTiff::SaveBitmap(int32_t col, int32_t row, int32_t cols, int32_t rows, lon
     const TWindow w = ClipWindow(Width, Height, col, row, cols, rows, rate);
     if (w.Empty()) return;
     // A written file must not hold pixels the sheet did not give.
-    if (!HoldsRows(int32_t(w.Row), int32_t(w.Rows))) throw rt::EInOutError(rt::kReadPastEnd);
+    if (!HoldsSamples(w.Row, w.Rows, w.Step, w.OutRows)) throw rt::EInOutError(rt::kReadPastEnd);
     const size_t rowStride = static_cast<size_t>((w.OutCols + 7) / 8 * 4);
     const size_t readLen = static_cast<size_t>(std::min(w.OutCols * w.Step, w.Cols));
 
@@ -856,7 +877,7 @@ void TTiff::SavePng(int32_t col, int32_t row, int32_t cols, int32_t rows, long d
     if (!Loaded || rate > 1) return;
     const TWindow w = ClipWindow(Width, Height, col, row, cols, rows, rate);
     if (w.Empty()) return;
-    if (!HoldsRows(int32_t(w.Row), int32_t(w.Rows))) throw rt::EInOutError(rt::kReadPastEnd);
+    if (!HoldsSamples(w.Row, w.Rows, w.Step, w.OutRows)) throw rt::EInOutError(rt::kReadPastEnd);
     const size_t readLen = static_cast<size_t>(std::min(w.OutCols * w.Step, w.Cols));
     OpenScratchForReading(false);
     rt::TFileView sheetRows(ScratchRows, readLen, ExportAccess(w.Step, readLen));
@@ -912,13 +933,26 @@ int64_t TTiff::OpenScratchForReading(bool mapWhole) {
 
 bool TTiff::HoldsRows(int32_t row, int32_t rows) const {
     const int64_t end = std::min<int64_t>(int64_t(row) + rows, Height);
-    return end <= row || (row >= FirstRow && end <= int64_t(FirstRow) + RowsWritten) ||
-           (row >= ViewFirst && end <= ViewEnd);
+    if (end <= row || (row >= ViewFirst && end <= ViewEnd)) return true;
+    if (row < FirstRow || end > int64_t(FirstRow) + RowsWritten) return false;
+    if (RowStep == 1 || HeldStripRows <= 0) return true;
+    for (int64_t s = row / HeldStripRows; s * HeldStripRows < end; ++s)
+        if (!TStripWalk::Holds({RowStep, FirstWanted}, HeldStripRows, s)) return false;
+    return true;
 }
 
 bool TTiff::HoldsRow(int64_t row) const {
-    return (row >= FirstRow && row < int64_t(FirstRow) + RowsWritten) ||
-           (row >= ViewFirst && row < ViewEnd);
+    if (row >= ViewFirst && row < ViewEnd) return true;
+    if (row < FirstRow || row >= int64_t(FirstRow) + RowsWritten) return false;
+    return RowStep == 1 || HeldStripRows <= 0 ||
+           TStripWalk::Holds({RowStep, FirstWanted}, HeldStripRows, row / HeldStripRows);
+}
+
+bool TTiff::HoldsSamples(int64_t row, int64_t rows, int64_t step, int64_t count) const {
+    if (RowStep == 1) return HoldsRows(int32_t(row), int32_t(rows));
+    for (int64_t j = 0; j < count; ++j)
+        if (!HoldsRow(row + rows - 1 - j * step)) return false;
+    return true;
 }
 
 bool TTiff::PixelAt(int32_t col, int32_t row, uint8_t& value) const {

@@ -3,6 +3,7 @@
 // raster file, composes the plates into colours, draws a window of the sheet onto the
 // view's canvas and exports bitmaps.
 
+#include "engine/StripWalk.h"
 #include "runtime/BinaryFile.h"
 #include "runtime/Bitmap.h"
 #include "runtime/Canvas.h"
@@ -53,6 +54,13 @@ public:
     // to firstRow + rowCount - 1; only those rows are written, at their place in the scratch
     // file. For a window of a large sheet, where the rest is never shown.
     void OpenRows(const std::string& sheetPath, int32_t firstRow, int32_t rowCount);
+    // Opens the rows an export at 1/step reads of the window of rows firstRow to firstRow +
+    // rowCount - 1 (to the sheet's end where rowCount is negative): its last row and every
+    // step-th row above it. Where the sheet states its strips' rows, a strip that holds
+    // none of them is not read, and its rows are not held.
+    void OpenSample(const std::string& sheetPath, int32_t firstRow, int32_t rowCount, int32_t step);
+    // The rows an export at rate samples: every step-th.
+    static int64_t SampleStep(long double rate);
     void ReadResolution(int32_t xOffset, int32_t yOffset);
     void Draw(int32_t col, int32_t row, int32_t cols, int32_t rows, long double rate);
     void SaveBitmap(int32_t col, int32_t row, int32_t cols, int32_t rows, long double rate,
@@ -140,7 +148,9 @@ public:
     std::array<TDirEntry, 15> DirEntries{}; // 1 to 14
 
 private:
-    void Open(const std::string& sheetPath, int64_t firstRow, int64_t rowCount);
+    void Open(const std::string& sheetPath, int64_t firstRow, int64_t rowCount, int32_t step);
+    // Whether the file holds the count rows step apart that end on the window's last row.
+    bool HoldsSamples(int64_t row, int64_t rows, int64_t step, int64_t count) const;
     // stripRows: the rows each strip but the last holds, 0 where unknown.
     struct TStripTables {
         std::vector<uint32_t> Offsets, ByteCounts;
@@ -149,7 +159,8 @@ private:
     // Unpacks rows firstRow to firstRow + rowCount - 1 to their place in the scratch file.
     // viewFirst: a walk for a view's rows alone, that ends once they are in.
     void UnpackStrips(int32_t compression, const TStripTables& tables, int64_t stripRows,
-                      int64_t firstRow, int64_t rowCount, bool viewFirst);
+                      int64_t firstRow, int64_t rowCount, bool viewFirst,
+                      const TStripWalk::TSample& sample);
     // Takes in what one strip gave; false when it ends the unpacking.
     bool TakeResult(const TStripResult& result);
     void AcquireSharedScratch();
@@ -170,6 +181,10 @@ private:
     rt::TFileLock ScratchLock;          // held while "tiff.tmp" is ours
     rt::TBinaryFile ScratchRows;        // the scratch file open for reading, from the first picture
     int64_t ViewFirst = 0, ViewEnd = 0; // rows unpacked ahead for a view while an open runs
+    // A sampled open holds the rows of the strips that hold FirstWanted or a row every
+    // RowStep rows after it.
+    int32_t RowStep = 1;
+    int64_t FirstWanted = 0, HeldStripRows = 0;
     // The scratch file mapped whole from the first picture until the next open.
     std::unique_ptr<rt::TFileMap> ScratchMap;
     int64_t ShownStart = 0, ShownEnd = 0;

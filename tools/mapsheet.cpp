@@ -208,6 +208,7 @@ struct TSheet {
         bool Alone = true;
         std::string ScratchPath;
         int32_t FirstRow = 0, RowCount = -1;
+        int32_t Step = 1; // an export's reduction: only the rows it samples
     };
     TSheet(const std::string& path, rt::TCanvasSurface* canvas, const TOpen& how) {
         std::string sheet = path;
@@ -221,7 +222,9 @@ struct TSheet {
                                       how.ScratchPath.empty() ? Scratch->Name() : how.ScratchPath);
         if (how.Alone && ::isatty(STDERR_FILENO)) Map->Gauge = &Gauge;
         Map->DecodeAhead = how.Alone;
-        if (how.RowCount < 0)
+        if (how.Step > 1)
+            Map->OpenSample(sheet, how.FirstRow, how.RowCount, how.Step);
+        else if (how.RowCount < 0)
             Map->OpenFile(sheet);
         else
             Map->OpenRows(sheet, how.FirstRow, how.RowCount);
@@ -435,8 +438,11 @@ struct TExportOptions {
 
 void ExportOne(const std::string& sheet, const std::string& out, const TExportOptions& o,
                bool alone) {
-    // A window needs only its rows unpacked.
-    TSheet s(sheet, nullptr, {alone, {}, o.Window ? o.Win[1] : 0, o.Window ? o.Win[3] : -1});
+    // A window needs only its rows unpacked, and a sampled reduction only the strips that
+    // hold a row it samples; a smooth one reads every row.
+    const int32_t step =
+        o.Smooth ? 1 : int32_t(std::min<int64_t>(TTiff::SampleStep(o.Rate), INT32_MAX));
+    TSheet s(sheet, nullptr, {alone, {}, o.Window ? o.Win[1] : 0, o.Window ? o.Win[3] : -1, step});
     TTiff& m = *s.Map;
     UsePlates(o.Shown, m);
     m.Smooth = o.Smooth;

@@ -344,3 +344,37 @@ TEST_F(EngineTest, AWindowPassesTheStripsBeforeItByTheirStatedRows) {
         }
     }
 }
+
+TEST_F(EngineTest, ASampledOpenReadsOnlyTheStripsThatHoldASampledRow) {
+    // Eight strips of one row; an export at 1/4 samples rows 7 and 3. Every other strip's
+    // byte count runs far past the end of the file: reading one would end the open.
+    std::vector<std::vector<uint8_t>> strips;
+    for (int r = 0; r < 8; ++r) strips.push_back(RowsStrip(6, 1, 10 * r));
+    auto b = TSheetBuilder::Basic(6, 8, strips);
+    b.Entries.push_back({278, 4, 1, 1});
+    std::vector<uint8_t> bytes = b.Build();
+    const size_t byteCounts = b.DirOffset + 2 + 12 * b.Entries.size() + 4 + 4 * 8;
+    for (int s : {0, 1, 2, 4, 5, 6}) sample::PutBE32(bytes, byteCounts + 4 * size_t(s), 0x00FFFFFF);
+    const std::string sheet = Put("s.tif", bytes);
+
+    TTiff t(nullptr, ScratchPath());
+    t.OpenSample(sheet, 0, -1, 4);
+    EXPECT_FALSE(t.Damage);
+    uint8_t v = 0;
+    for (int r = 0; r < 8; ++r) EXPECT_EQ(t.HoldsRow(r), r == 3 || r == 7) << r;
+    ASSERT_TRUE(t.PixelAt(5, 3, v));
+    EXPECT_EQ(v, 30);
+    ASSERT_TRUE(t.PixelAt(0, 7, v));
+    EXPECT_EQ(v, 70);
+    EXPECT_FALSE(t.HoldsRows(0, 8));
+    // The export at 1/4 reads the rows it holds; one at 1/2 would need the others.
+    t.PlateVisible = AllVisible();
+    t.SaveBitmap(0, 0, 6, 8, 0.25L, Dir.File("q.bmp"));
+    EXPECT_EQ(testing_support::ReadAll(Dir.File("q.bmp")).size(), 118u + 2 * 4);
+    EXPECT_EQ(ErrorOf([&] { t.SaveBitmap(0, 0, 6, 8, 0.5L, Dir.File("h.bmp")); }),
+              rt::EInOutError(rt::kReadPastEnd).what());
+    // A window ending on row 6 samples rows 6 and 2, which lie in unreadable strips.
+    TTiff w(nullptr, Dir.File("w.tmp"));
+    w.OpenSample(sheet, 1, 6, 4);
+    EXPECT_TRUE(w.Damage);
+}
