@@ -6,8 +6,8 @@
 
 #include <csetjmp>
 #include <png.h>
-#include <zlib.h>
 #include <strings.h>
+#include <zlib.h>
 
 namespace rt {
 
@@ -64,9 +64,10 @@ bool WriteImage(png_structp png, png_infop info, TPngSink* sink, const TPngLayou
     if (l.Small) png_set_compression_mem_level(png, 1);
     if (l.Palette) {
         // A map's plates are long runs of one colour, much like the row above: each row as
-        // its difference from the one above, compressed as runs, is about as small as the
-        // default compression makes it and several times quicker.
-        png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_UP);
+        // it is or as its difference from the one above, whichever looks smaller, compressed
+        // as runs, is about as small as the default compression makes it and several times
+        // quicker.
+        png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_NONE | PNG_FILTER_UP);
         png_set_compression_strategy(png, Z_RLE);
     }
     png_write_info(png, info);
