@@ -33,6 +33,11 @@ uint64_t StripLength(rt::TBinaryFile& source, uint32_t offset, uint32_t byteCoun
 TStripWalk::TStripWalk(rt::TBinaryFile& source, const TSheet& sheet, int64_t first, int64_t count,
                        bool ahead, TSample sample)
     : Source(source), Sheet(sheet), First(first), Count(count), Sample(sample) {
+    if (Sheet.StripRows > 0) { // the strips before the window need not even be passed
+        Start = std::min(size_t(First / Sheet.StripRows), Sheet.Offsets.size());
+        Strip = Start;
+        RowsBefore = int64_t(Start) * Sheet.StripRows;
+    }
     if (ahead) Producer = rt::TWorker::Shared().TryStart([this] { Produce(); });
     if (Producer.Valid()) return;
     Chunk = StripChunk(Sheet.ByteCounts, Source.FileSize());

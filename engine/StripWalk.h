@@ -53,6 +53,9 @@ public:
     // cut short). Raises what failed in a strip once the rows it completed are written.
     std::optional<TStripResult> Next(const TRowSink::TWrite& write);
     bool Ahead() const { return Producer.Valid(); }
+    // The strip the walk begins with: the first of the window's, where the strips' rows
+    // are known, else the first of the sheet.
+    size_t FirstStrip() const { return Start; }
 
 private:
     // One strip into the sink, or past it when it lies wholly before the window.
@@ -85,7 +88,8 @@ private:
     // Whether strip s, inside the window, holds a row the sample wants.
     bool Wanted(size_t s) const;
     int64_t RowsBefore = 0; // rows of the strips walked past, before the window
-    size_t Strip = 0;       // the next strip
+    size_t Start = 0;
+    size_t Strip = 0; // the next strip
 
     // Walked on the caller's thread.
     std::optional<TRowSink> Sink;

@@ -463,7 +463,7 @@ void TTiff::UnpackStrips(int32_t compression, const TStripTables& tables, int64_
                      size_t(std::max(Width, 1)), stripRows},
                     firstRow, rowCount, DecodeAhead, sample);
     bool over = false;
-    for (int32_t s = 0; s < StripCount; ++s) {
+    for (int32_t s = int32_t(walk.FirstStrip()); s < StripCount; ++s) {
         if (Gauge) Gauge->SetPosition(s);
         rt::ProcessMessages();
         if (StopRequested) throw rt::EAbort();
