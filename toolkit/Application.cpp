@@ -16,8 +16,8 @@
 namespace tk {
 
 void PrepareEnvironment() {
-    // Layouts are in logical pixels at 96 dpi; a desktop's scale factor enlarges them all.
-    qputenv("QT_FONT_DPI", "96");
+    // Layouts are in logical pixels with pixel-sized fonts: the desktop's own scale (Xft.dpi
+    // on X11, a scale factor elsewhere) enlarges them all, and nothing here overrides it.
 }
 
 TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {}

@@ -96,3 +96,89 @@ TEST_F(ViewerProcess, ScratchFilesOfKilledViewersGoWhenTheNextOneStarts) {
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     EXPECT_FALSE(fs::exists(Scratch()));
 }
+
+namespace {
+
+// An X server of the test's own, kept alive between clients, so that the root window's
+// resources stay as a desktop sets them.
+class TXServer {
+public:
+    TXServer() {
+        int fds[2];
+        if (::pipe(fds) != 0) return;
+        Pid = ::fork();
+        if (Pid == 0) {
+            ::close(fds[0]);
+            const std::string fd = std::to_string(fds[1]);
+            ::execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "2400x1600x24",
+                     "-nolisten", "tcp", "-noreset", static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        ::close(fds[1]);
+        char number[16] = {};
+        const ssize_t n = ::read(fds[0], number, sizeof number - 1);
+        ::close(fds[0]);
+        if (n > 0) Display = ":" + std::string(number, size_t(n) - (number[n - 1] == '\n'));
+    }
+    ~TXServer() {
+        if (Pid > 0) {
+            ::kill(Pid, SIGTERM);
+            ::waitpid(Pid, nullptr, 0);
+        }
+    }
+    // Runs a command on this display; its standard output.
+    std::string Run(const std::string& command) const {
+        std::string out;
+        FILE* p = ::popen(("DISPLAY=" + Display + " " + command).c_str(), "r");
+        if (!p) return out;
+        char buf[4096];
+        for (size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
+        ::pclose(p);
+        return out;
+    }
+    pid_t Pid = -1;
+    std::string Display;
+};
+
+} // namespace
+
+TEST_F(ViewerProcess, ADesktopsXftDpiScalesTheWindowWithItsLayout) {
+    TXServer x;
+    ASSERT_FALSE(x.Display.empty()) << "Xvfb did not start";
+    // The main window's size on the screen, as the X server has it: "WxH".
+    auto windowSize = [&](const char* dpi) {
+        if (dpi)
+            x.Run(std::string("xprop -root -format RESOURCE_MANAGER 8s -set RESOURCE_MANAGER "
+                              "'Xft.dpi:\t") +
+                  dpi + "'");
+        else
+            x.Run("xprop -root -remove RESOURCE_MANAGER");
+        pid_t pid = ::fork();
+        if (pid == 0) {
+            ::setenv("QT_QPA_PLATFORM", "xcb", 1);
+            ::setenv("DISPLAY", x.Display.c_str(), 1);
+            ::setenv("HOME", Dir.Path().c_str(), 1);
+            ::unsetenv("QT_SCALE_FACTOR");
+            ::unsetenv("QT_FONT_DPI");
+            const std::string exe = App + "/mapviewer";
+            ::execl(exe.c_str(), "mapviewer", static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        std::string size;
+        for (int i = 0; i < 500 && size.empty(); ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            const std::string tree = x.Run("xwininfo -root -tree");
+            const size_t at = tree.find("(\"mapviewer\" \"mapviewer\")");
+            if (at == std::string::npos) continue;
+            const size_t from = tree.find_first_not_of(' ', at + 26);
+            size = tree.substr(from, tree.find('+', from) - from);
+        }
+        ::kill(pid, SIGTERM);
+        EXPECT_TRUE(WIFEXITED(Wait(pid)));
+        return size;
+    };
+    EXPECT_EQ(windowSize(nullptr), "720x455");
+    EXPECT_EQ(windowSize("96"), "720x455");
+    EXPECT_EQ(windowSize("144"), "1080x683");
+    EXPECT_EQ(windowSize("192"), "1440x910");
+}
