@@ -130,6 +130,9 @@ std::string ScratchDir() {
 std::string DataDir() {
     return AppDir(ExeDir(), "XDG_DATA_HOME", ".local/share");
 }
+std::string ConfigDir() {
+    return AppDir(ExeDir(), "XDG_CONFIG_HOME", ".config");
+}
 
 std::string JoinPath(const std::string& dir, const std::string& name) {
     if (dir.empty()) return name;

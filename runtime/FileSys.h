@@ -30,6 +30,9 @@ std::string ExeDir();
 // written.
 std::string ScratchDir();
 std::string DataDir();
+// The settings' directory: beside the program as the others, $XDG_CONFIG_HOME/mapviewer
+// for an installed one.
+std::string ConfigDir();
 // The choice behind both, for a program in exeDir; $HOME/homeRel/mapviewer where the
 // variable is unset.
 std::string AppDir(const std::string& exeDir, const char* xdgVar, const char* homeRel);

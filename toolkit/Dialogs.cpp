@@ -28,6 +28,8 @@ std::optional<std::string> RunFileDialog(const TFileRequest& r) {
     d.setAcceptMode(r.Save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
     d.setFileMode(QFileDialog::AnyFile);
     d.setOption(QFileDialog::HideNameFilterDetails, r.Save);
+    if (!r.Directory.empty() && rt::DirectoryExists(r.Directory))
+        d.setDirectory(QString::fromStdString(r.Directory));
     d.setNameFilters(QString::fromStdString(QtFilters(r.Filter)).split(";;"));
     if (!r.DefaultExt.empty()) {
         d.setDefaultSuffix(QString::fromStdString(r.DefaultExt));
@@ -77,16 +79,18 @@ std::string QtFilters(const std::string& filter) {
 }
 
 bool TOpenDialog::Execute() {
-    auto chosen = RunFileDialog({false, Filter, DefaultExt});
+    auto chosen = RunFileDialog({false, Filter, DefaultExt, InitialDir});
     if (!chosen) return false;
     FileName = WithDefaultExt(*chosen, DefaultExt);
+    InitialDir = rt::ExtractFileDir(FileName);
     return true;
 }
 
 bool TSaveDialog::Execute() {
-    auto chosen = RunFileDialog({true, Filter, DefaultExt});
+    auto chosen = RunFileDialog({true, Filter, DefaultExt, InitialDir});
     if (!chosen) return false;
     FileName = WithDefaultExt(*chosen, DefaultExt);
+    InitialDir = rt::ExtractFileDir(FileName);
     return true;
 }
 

@@ -14,6 +14,7 @@ struct TFileRequest {
     bool Save = false;
     std::string Filter;     // "Description|pattern" pairs joined by "|"
     std::string DefaultExt; // without the dot
+    std::string Directory;  // where it opens; empty: Qt's choice
 };
 
 // A hook answers with the chosen path, or nothing for Cancel.
@@ -31,6 +32,8 @@ public:
     std::string Filter;
     std::string DefaultExt;
     std::string FileName;
+    // Where the dialog opens: the directory of the last file chosen, until changed.
+    std::string InitialDir;
     bool Execute(); // false when the user cancels
 };
 

@@ -10,12 +10,14 @@
 #include "runtime/Strings.h"
 #include "toolkit/Application.h"
 #include "toolkit/Guard.h"
+#include "viewer/ViewSettings.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QPainter>
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <strings.h>
 
 std::unique_ptr<TTiff> MapImage;
@@ -96,6 +98,57 @@ void TFormMap::FormCreate(const std::string& scratchPath, const std::string& dat
     Ready = false;
 }
 
+void TFormMap::UseSettings(const std::string& path) {
+    SettingsPath = path;
+    std::string problem;
+    const std::optional<TViewSettings> kept = LoadViewSettings(path, problem);
+    if (!problem.empty())
+        std::fprintf(stderr, "mapviewer: %s %s: the defaults are used\n", path.c_str(),
+                     problem.c_str());
+    if (!kept) return;
+    for (int k = 1; k <= 8; ++k) {
+        PlateChecks[size_t(k)]->setChecked(kept->Visible[size_t(k)]);
+        PlateSwatches[size_t(k)]->SetColor(kept->Colors[size_t(k)]);
+    }
+    actSmooth->setChecked(kept->Smooth);
+    Rate = kept->Rate;
+    if (!kept->Geometry.isEmpty()) restoreGeometry(kept->Geometry);
+    btnOptV->setChecked(kept->OptionPanel);
+    pnlOption->setVisible(kept->OptionPanel);
+    OpenDialog.InitialDir = kept->OpenDir;
+    SaveDialog.InitialDir = kept->SaveDir;
+    AlignControls();
+    UpdateScale();
+    TransferPlateColors();
+}
+
+void TFormMap::SaveSettings() {
+    if (SettingsPath.empty()) return;
+    TViewSettings v;
+    for (int k = 1; k <= 8; ++k) {
+        v.Visible[size_t(k)] = PlateChecks[size_t(k)]->isChecked();
+        v.Colors[size_t(k)] = PlateSwatches[size_t(k)]->Color();
+    }
+    v.Smooth = SmoothView();
+    v.Rate = Rate;
+    v.Geometry = saveGeometry();
+    v.OptionPanel = btnOptV->isChecked();
+    v.OpenDir = OpenDialog.InitialDir;
+    v.SaveDir = SaveDialog.InitialDir;
+    std::string problem;
+    if (!SaveViewSettings(SettingsPath, v, problem))
+        std::fprintf(stderr, "mapviewer: %s %s\n", SettingsPath.c_str(), problem.c_str());
+}
+
+void TFormMap::ResetView() {
+    for (int k = 1; k <= 8; ++k) {
+        PlateChecks[size_t(k)]->setChecked(true);
+        PlateSwatches[size_t(k)]->SetColor(plates::kDefaultColors[size_t(k)]);
+    }
+    actSmooth->setChecked(false);
+    TransferPlateColors();
+}
+
 void TFormMap::FormDestroy() {
     // Detach the view first: the widgets go before the object would otherwise.
     if (MapImage) {
@@ -156,6 +209,7 @@ void TFormMap::closeEvent(QCloseEvent* e) {
         e->ignore();
         return;
     }
+    SaveSettings();
     QWidget::closeEvent(e);
     if (OnClosed) OnClosed();
 }

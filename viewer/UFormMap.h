@@ -36,6 +36,14 @@ public:
     tk::TSaveDialog SaveDialog;
     tk::TColorDialog ColorDialog;
 
+    // Takes what the settings file at path keeps (plates, colours, smooth reduction, zoom,
+    // the window's size and place, the option panel, the dialogs' directories), and keeps
+    // them there when the window closes. Without it nothing is kept.
+    void UseSettings(const std::string& path);
+    void SaveSettings();
+    // Plates, colours and smooth reduction as a first start has them.
+    void ResetView();
+
     void FormCreate(const std::string& scratchPath, const std::string& dataDir);
     void FormDestroy();
     void FormShow();
@@ -90,6 +98,8 @@ public:
     void SetSmoothView(bool on);
     QMenu* ViewMenu = nullptr; // the view's context menu
     QAction* actSmooth = nullptr;
+    QAction* actReset = nullptr;
+    std::string SettingsPath;
     QString StatusSheet() const { return lblStatusSheet->text(); }
     QString StatusScale() const { return lblStatusScale->text(); }
     QString StatusPointer() const { return lblStatusPointer->text(); }

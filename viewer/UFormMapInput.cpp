@@ -88,6 +88,8 @@ void TFormMap::SetupInput() {
     actSmooth = ViewMenu->addAction(QStringLiteral("滑らかに縮小"));
     actSmooth->setCheckable(true);
     connect(actSmooth, &QAction::toggled, this, tk::Guard([this](bool on) { SetSmoothView(on); }));
+    actReset = ViewMenu->addAction(QStringLiteral("表示を既定に戻す"));
+    connect(actReset, &QAction::triggered, this, tk::Guard([this](bool) { ResetView(); }));
     Image1->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(Image1, &QWidget::customContextMenuRequested, this,
             tk::Guard([this](const QPoint& at) { ViewMenu->popup(Image1->mapToGlobal(at)); }));

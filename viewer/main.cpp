@@ -1,6 +1,7 @@
 // The main block: the application object, the windows, then the event loop.
 
 #include "managewin/MgrWindows.h"
+#include "runtime/FileSys.h"
 #include "toolkit/Application.h"
 #include "toolkit/Guard.h"
 #include "viewer/UFormMap.h"
@@ -28,6 +29,7 @@ int main(int argc, char** argv) {
         if (FormMap) FormMap->close();
     });
 
+    formMap->UseSettings(rt::JoinPath(rt::ConfigDir(), "mapviewer.ini"));
     formMap->show();
     if (argc > 1) {
         std::string sheet = argv[1];

@@ -409,3 +409,96 @@ TEST_F(FormMapTest, PaintFailuresAreShownAfterThePaintOncePerPicture) {
     EXPECT_EQ(Errors.size(), 2u);
     EXPECT_FALSE(inPaint);
 }
+
+TEST_F(FormMapTest, ASecondStartShowsWhatTheFirstSet) {
+    const std::string ini = Dir.File("mapviewer.ini");
+    Form->UseSettings(ini); // none yet: the window as a first start has it
+    EXPECT_EQ(Form->Rate, 1.0);
+    EXPECT_TRUE(Form->chk3->isChecked());
+    EXPECT_FALSE(rt::FileExists(ini));
+
+    std::filesystem::create_directories(Dir.File("disc"));
+    LastOpened = MakeSheet("disc/C1.tif", 900, 700);
+    Open(LastOpened);
+    Form->chk3->click();
+    ColorAnswer = rt::RGB(12, 34, 56);
+    Form->PlateSwatches[5]->OnClick(Form->PlateSwatches[5]);
+    Form->actSmooth->trigger();
+    Form->spnRate->DownButton()->click();
+    Form->spnRate->DownButton()->click();
+    Form->btnOptV->click();
+    Form->move(40, 30);
+    Form->resize(900, 600);
+    Answers.push_back(Dir.File("out/v.png"));
+    std::filesystem::create_directories(Dir.File("out"));
+    Form->btnBmpSaveClick();
+    Settle();
+    Form->close();
+    ASSERT_TRUE(Errors.empty()) << Errors.front();
+    ASSERT_TRUE(rt::FileExists(ini));
+
+    TWatchedFormMap second(nullptr, Dir.File("second.tmp"), Dir.Path());
+    second.UseSettings(ini);
+    second.show();
+    Settle();
+    EXPECT_FALSE(second.chk3->isChecked());
+    EXPECT_TRUE(second.chk4->isChecked());
+    EXPECT_EQ(second.PlateSwatches[5]->Color(), rt::RGB(12, 34, 56));
+    EXPECT_EQ(second.PlateSwatches[6]->Color(), plates::kDefaultColors[6]);
+    EXPECT_TRUE(second.SmoothView());
+    EXPECT_EQ(second.Rate, 0.25);
+    EXPECT_EQ(second.lblMScale->text().toStdString(), "1/4");
+    EXPECT_FALSE(second.btnOptV->isChecked());
+    EXPECT_FALSE(second.pnlOption->isVisible());
+    EXPECT_EQ(second.size(), QSize(900, 600));
+    EXPECT_EQ(second.OpenDialog.InitialDir, Dir.File("disc"));
+    EXPECT_EQ(second.SaveDialog.InitialDir, Dir.File("out"));
+    // The dialogs open where the last file was chosen.
+    Requests.clear();
+    second.btnOpenClick();
+    ASSERT_EQ(Requests.size(), 1u);
+    EXPECT_EQ(Requests[0].Directory, Dir.File("disc"));
+
+    // "表示を既定に戻す" brings back the plates, colours and smooth reduction, not the zoom.
+    second.actReset->trigger();
+    EXPECT_TRUE(second.chk3->isChecked());
+    EXPECT_EQ(second.PlateSwatches[5]->Color(), plates::kDefaultColors[5]);
+    EXPECT_FALSE(second.SmoothView());
+    EXPECT_EQ(second.Rate, 0.25);
+    FormMap = Form.get();
+}
+
+TEST_F(FormMapTest, ADamagedOrUnwritableSettingsFileLeavesTheDefaults) {
+    struct TCase {
+        const char* What;
+        std::string Text;
+    };
+    for (const TCase& c : {TCase{"a rate no viewer has", "[view]\nrate=0.3\n"},
+                           TCase{"a colour out of range", "[plate2]\ncolor=1000000\n"},
+                           TCase{"not a boolean", "[view]\nsmooth=perhaps\n"},
+                           TCase{"no settings at all", std::string("\0\xff\xfe[[[=\n", 8)}}) {
+        SCOPED_TRACE(c.What);
+        const std::string ini = Dir.File("bad.ini");
+        testing_support::WriteAll(ini, std::vector<uint8_t>(c.Text.begin(), c.Text.end()));
+        TWatchedFormMap f(nullptr, Dir.File("bad.tmp"), Dir.Path());
+        testing::internal::CaptureStderr();
+        f.UseSettings(ini);
+        const std::string said = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(f.Rate, 1.0);
+        EXPECT_TRUE(f.chk2->isChecked());
+        EXPECT_EQ(f.PlateSwatches[2]->Color(), plates::kDefaultColors[2]);
+        EXPECT_FALSE(f.SmoothView());
+        EXPECT_NE(said.find("bad.ini is damaged: the defaults are used"), std::string::npos)
+            << said;
+    }
+    // A place that cannot be written (below a file, whoever runs it): closing still closes,
+    // and the user hears why.
+    testing_support::WriteAll(Dir.File("plain"), {'x'});
+    TWatchedFormMap f(nullptr, Dir.File("ro.tmp"), Dir.Path());
+    f.UseSettings(Dir.File("plain/mapviewer.ini"));
+    f.show();
+    testing::internal::CaptureStderr();
+    EXPECT_TRUE(f.close());
+    EXPECT_NE(testing::internal::GetCapturedStderr().find("cannot be written"), std::string::npos);
+    FormMap = Form.get();
+}

@@ -72,6 +72,8 @@ TEST_F(ViewerProcess, EndedBySignalsItClosesAsItsWindowWouldAndRemovesTheScratch
         int status = Wait(pid);
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << sig;
         EXPECT_FALSE(fs::exists(Scratch())) << sig;
+        // A portable copy keeps its settings beside it, as closing the window does.
+        EXPECT_TRUE(fs::exists(App + "/mapviewer.ini")) << sig;
     }
 }
 
