@@ -10,6 +10,7 @@
 #include "runtime/Strings.h"
 #include "toolkit/Application.h"
 #include "toolkit/Guard.h"
+#include "viewer/SheetPrint.h"
 #include "viewer/ViewSettings.h"
 
 #include <QCloseEvent>
@@ -426,6 +427,18 @@ void TFormMap::Button2Click() {
     rt::StretchCopy(copy, 0, 0, copy.Width(), copy.Height(), Image1->Bitmap(), 0, 0, copy.Width(),
                     copy.Height());
     tk::CopyToClipboard(copy);
+}
+
+void TFormMap::PrintClick() {
+    if (Busy() || !MapImage->Loaded) return;
+    QPrinter printer(QPrinter::HighResolution);
+    if (!PrintDialog.Execute(printer)) return;
+    const int64_t col = scrH->Position(), row = scrV->Position();
+    const TSheetWindow whole{0, 0, MapImage->Width, MapImage->Height};
+    const TSheetWindow shown{col, row, std::min<int64_t>(ViewCols, MapImage->Width - col),
+                             std::min<int64_t>(ViewRows, MapImage->Height - row)};
+    PrintSheet(printer, *MapImage, PrintDialog.Choice.WholeSheet ? whole : shown,
+               PrintDialog.Choice.FitToPage);
 }
 
 void TFormMap::btnBmpSaveClick() {

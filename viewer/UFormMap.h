@@ -4,6 +4,7 @@
 
 #include "engine/TiffIO.h"
 #include "toolkit/Dialogs.h"
+#include "toolkit/PrintDialog.h"
 #include "ui_UFormMap.h"
 
 #include <QAction>
@@ -35,6 +36,7 @@ public:
     tk::TOpenDialog OpenDialog;
     tk::TSaveDialog SaveDialog;
     tk::TColorDialog ColorDialog;
+    tk::TPrintDialog PrintDialog;
 
     // Takes what the settings file at path keeps (plates, colours, smooth reduction, zoom,
     // the window's size and place, the option panel, the dialogs' directories), and keeps
@@ -63,6 +65,8 @@ public:
     void col8Click(TSwatch* sender);
     void TransferPlateColors();
     void Button2Click();
+    // Prints the window the view shows or the whole sheet, as the print dialog chooses.
+    void PrintClick();
     void btnBmpSaveClick();
     void Button1Click();
     void Button3Click();
@@ -99,6 +103,7 @@ public:
     QMenu* ViewMenu = nullptr; // the view's context menu
     QAction* actSmooth = nullptr;
     QAction* actReset = nullptr;
+    QAction* actPrint = nullptr;
     std::string SettingsPath;
     QString StatusSheet() const { return lblStatusSheet->text(); }
     QString StatusScale() const { return lblStatusScale->text(); }

@@ -83,11 +83,14 @@ void TFormMap::SetupInput() {
         if (btnCopy->isEnabled()) Button2Click();
     });
     shortcut("Ctrl+Q", [this] { close(); });
+    shortcut("Ctrl+P", [this] { PrintClick(); });
 
     ViewMenu = new QMenu(this);
     actSmooth = ViewMenu->addAction(QStringLiteral("滑らかに縮小"));
     actSmooth->setCheckable(true);
     connect(actSmooth, &QAction::toggled, this, tk::Guard([this](bool on) { SetSmoothView(on); }));
+    actPrint = ViewMenu->addAction(QStringLiteral("印刷..."));
+    connect(actPrint, &QAction::triggered, this, tk::Guard([this](bool) { PrintClick(); }));
     actReset = ViewMenu->addAction(QStringLiteral("表示を既定に戻す"));
     connect(actReset, &QAction::triggered, this, tk::Guard([this](bool) { ResetView(); }));
     Image1->setContextMenuPolicy(Qt::CustomContextMenu);

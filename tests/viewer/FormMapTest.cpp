@@ -1,6 +1,7 @@
 #include "tests/LayoutCheck.h"
 #include "tests/PngRead.h"
 #include "tests/viewer/FormFixture.h"
+#include "viewer/SheetPrint.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -501,4 +502,114 @@ TEST_F(FormMapTest, ADamagedOrUnwritableSettingsFileLeavesTheDefaults) {
     EXPECT_TRUE(f.close());
     EXPECT_NE(testing::internal::GetCapturedStderr().find("cannot be written"), std::string::npos);
     FormMap = Form.get();
+}
+
+namespace {
+
+// The output of a command.
+std::string Output(const std::string& command) {
+    std::string out;
+    FILE* p = ::popen(command.c_str(), "r");
+    if (!p) return out;
+    char buf[4096];
+    for (size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
+    ::pclose(p);
+    return out;
+}
+
+} // namespace
+
+TEST_F(FormMapTest, PrintedAtTheSheetsScaleEverySheetPixelIsAnExactBlockOfThePage) {
+    // 2500 x 1000 pixels at 254 dpi: 250 mm across, two A4 pages side by side, the second
+    // repeating the last 10 mm (100 pixels) of the first.
+    LastOpened = MakeSheet("C1.tif", 2500, 1000);
+    Open(LastOpened);
+    Form->chk5->click(); // printed as shown: contour lines off
+    const std::string pdf = Dir.File("print.pdf");
+    std::vector<tk::TPrintChoice> asked;
+    tk::SetPrintDialogHook([&]() -> std::optional<tk::TPrintChoice> {
+        asked.push_back({});
+        return tk::TPrintChoice{true, false, pdf};
+    });
+    QKeyEvent ctrlP(QEvent::KeyPress, Qt::Key_P, Qt::ControlModifier, QStringLiteral("p"));
+    QApplication::sendEvent(Form->Image1, &ctrlP);
+    Settle();
+    tk::SetPrintDialogHook(nullptr);
+    ASSERT_EQ(asked.size(), 1u);
+    ASSERT_TRUE(Errors.empty()) << Errors.front();
+    ASSERT_TRUE(rt::FileExists(pdf));
+    const std::string info = Output("pdfinfo " + pdf);
+    EXPECT_NE(info.find("Pages:           2"), std::string::npos) << info;
+    EXPECT_NE(info.find("(A4)"), std::string::npos) << info;
+    const std::string text = Output("pdftotext " + pdf + " -");
+    EXPECT_NE(text.find("C1 1/2"), std::string::npos) << text;
+    EXPECT_NE(text.find("C1 2/2"), std::string::npos) << text;
+
+    // The sheet as the view composes it, every plate and colour as set.
+    rt::TBitmapCanvas whole(2500, 1000);
+    TTiff t(&whole, Dir.File("print-reference.tmp"));
+    t.OpenFile(LastOpened);
+    t.PlateVisible = MapImage->PlateVisible;
+    t.PlateColor = MapImage->PlateColor;
+    t.Draw(0, 0, 2500, 1000, 1);
+    // Rasterised at five times the sheet's resolution (where no rasteriser smooths), each
+    // sheet pixel is a 5 x 5 block of its own colour, 10 mm (500 dots) in from the page's
+    // edges: the first page from sheet column 0, the second from 1800, 10 mm before the
+    // first one's end (its 1900 columns fill the 190 mm between the margins).
+    for (auto [page, firstCol, cols] : {std::tuple{1, 0, 300}, std::tuple{2, 1800, 300}}) {
+        const std::string png = Dir.File("page" + std::to_string(page));
+        ASSERT_EQ(std::system(("pdftoppm -r 1270 -png -singlefile -f " + std::to_string(page) +
+                               " -l " + std::to_string(page) + " -x 500 -y 500 -W " +
+                               std::to_string(5 * cols + 5) + " -H 1005 " + pdf + " " + png)
+                                  .c_str()),
+                  0);
+        const auto shown = testing_support::ReadPng(png + ".png");
+        ASSERT_EQ(shown.Width, uint32_t(5 * cols + 5));
+        int wrong = 0;
+        for (int y = 0; y < 200; ++y)
+            for (int x = 0; x < cols; ++x)
+                for (auto [dx, dy] : {std::pair{0, 0}, {4, 0}, {2, 2}, {0, 4}, {4, 4}}) {
+                    const uint8_t* d =
+                        &shown.Rgb[(size_t(5 * y + dy) * shown.Width + size_t(5 * x + dx)) * 3];
+                    wrong += rt::RGB(d[0], d[1], d[2]) != whole.Bitmap().Pixel(firstCol + x, y);
+                }
+        EXPECT_EQ(wrong, 0) << "page " << page;
+    }
+    // The last sheet column on the second page, then paper.
+    const std::string edge = Dir.File("edge");
+    ASSERT_EQ(std::system(("pdftoppm -r 1270 -png -singlefile -f 2 -l 2 -x " +
+                           std::to_string(500 + 5 * 699) + " -y 500 -W 10 -H 5 " + pdf + " " + edge)
+                              .c_str()),
+              0);
+    const auto last = testing_support::ReadPng(edge + ".png");
+    ASSERT_EQ(last.Width, 10u);
+    EXPECT_EQ(rt::RGB(last.Rgb[6], last.Rgb[7], last.Rgb[8]), whole.Bitmap().Pixel(2499, 0));
+    EXPECT_EQ(rt::RGB(last.Rgb[21], last.Rgb[22], last.Rgb[23]), rt::kWhite);
+}
+
+TEST_F(FormMapTest, TheViewsWindowFittedToOnePageAndThePagesOfAWindow) {
+    LastOpened = MakeSheet("C2.tif", 3000, 2000);
+    Open(LastOpened);
+    const std::string pdf = Dir.File("fit.pdf");
+    tk::SetPrintDialogHook([&]() -> std::optional<tk::TPrintChoice> {
+        return tk::TPrintChoice{false, true, pdf};
+    });
+    Form->actPrint->trigger();
+    tk::SetPrintDialogHook(nullptr);
+    ASSERT_TRUE(Errors.empty()) << Errors.front();
+    EXPECT_NE(Output("pdfinfo " + pdf).find("Pages:           1"), std::string::npos);
+    EXPECT_NE(Output("pdftotext " + pdf + " -").find("C2 1/1"), std::string::npos);
+
+    // Pages row by row, each repeating the last overlap of the one before, the last ones cut
+    // to the window.
+    EXPECT_EQ(PageWindows({10, 20, 250, 150}, 100, 100, 10, 20),
+              (std::vector<TSheetWindow>{{10, 20, 100, 100},
+                                         {100, 20, 100, 100},
+                                         {190, 20, 70, 100},
+                                         {10, 100, 100, 70},
+                                         {100, 100, 100, 70},
+                                         {190, 100, 70, 70}}));
+    EXPECT_EQ(PageWindows({0, 0, 100, 100}, 100, 100, 10, 10),
+              (std::vector<TSheetWindow>{{0, 0, 100, 100}}));
+    EXPECT_TRUE(PageWindows({0, 0, 0, 100}, 100, 100, 10, 10).empty());
 }

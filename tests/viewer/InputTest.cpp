@@ -371,8 +371,9 @@ TEST_F(InputTest, SmoothReductionFromTheViewsMenuAndTheKey) {
     Settle();
     auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
     ASSERT_NE(menu, nullptr);
-    ASSERT_EQ(menu->actions().size(), 2);
-    EXPECT_EQ(menu->actions().back()->text().toStdString(), "表示を既定に戻す");
+    ASSERT_EQ(menu->actions().size(), 3);
+    EXPECT_EQ(menu->actions()[1]->text().toStdString(), "印刷...");
+    EXPECT_EQ(menu->actions()[2]->text().toStdString(), "表示を既定に戻す");
     QAction* item = menu->actions().front();
     EXPECT_EQ(item->text().toStdString(), "滑らかに縮小");
     EXPECT_TRUE(item->isCheckable());

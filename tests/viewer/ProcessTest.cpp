@@ -117,10 +117,12 @@ public:
             ::_exit(127);
         }
         ::close(fds[1]);
-        char number[16] = {};
-        const ssize_t n = ::read(fds[0], number, sizeof number - 1);
+        // The server writes its display's number, then a newline, once it takes clients.
+        std::string number;
+        char c = 0;
+        while (::read(fds[0], &c, 1) == 1 && c != '\n') number += c;
         ::close(fds[0]);
-        if (n > 0) Display = ":" + std::string(number, size_t(n) - (number[n - 1] == '\n'));
+        if (c == '\n' && !number.empty()) Display = ":" + number;
     }
     ~TXServer() {
         if (Pid > 0) {
