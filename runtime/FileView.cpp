@@ -67,8 +67,8 @@ const uint8_t* TFileView::Get(int64_t offset, size_t count) {
     // The window runs the way the reading goes, so that the next ranges fall inside it.
     if (Ahead) {
         const int64_t span = int64_t(Buffer.size()); // never less than count
-        const int64_t start = backwards ? std::max<int64_t>(0, offset + int64_t(count) - span)
-                                        : offset;
+        const int64_t start =
+            backwards ? std::max<int64_t>(0, offset + int64_t(count) - span) : offset;
         const int64_t end = std::min(Size, start + span);
         File.ReadAt(start, Buffer.data(), size_t(end - start));
         MapStart = start;

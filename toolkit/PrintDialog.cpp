@@ -39,7 +39,8 @@ bool TPrintDialog::Execute(QPrinter& printer) {
                                       : QAbstractPrintDialog::Selection);
     auto* size = new QWidget;
     size->setWindowTitle(QStringLiteral("地図"));
-    auto* fit = new QCheckBox(QStringLiteral("1ページに収める (縮尺は 1:25,000 でなくなります)"), size);
+    auto* fit =
+        new QCheckBox(QStringLiteral("1ページに収める (縮尺は 1:25,000 でなくなります)"), size);
     fit->setChecked(Choice.FitToPage);
     auto* layout = new QVBoxLayout(size);
     layout->addWidget(fit);

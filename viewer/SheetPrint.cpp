@@ -33,9 +33,9 @@ void DrawWindow(QPainter& p, TTiff& sheet, const TSheetWindow& w, const QRectF& 
         const rt::TBitmap& b = canvas.Bitmap();
         const QImage image(b.ScanLine(0), b.Width(), int(rows), qsizetype(b.Stride()),
                            QImage::Format_BGR888);
-        p.drawImage(QRectF(target.left(), target.top() + double(y) * sy, target.width(),
-                           double(rows) * sy),
-                    image);
+        p.drawImage(
+            QRectF(target.left(), target.top() + double(y) * sy, target.width(), double(rows) * sy),
+            image);
     }
 }
 

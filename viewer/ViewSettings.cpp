@@ -4,8 +4,8 @@
 #include "engine/ZoomRates.h"
 
 #include <QFileInfo>
-#include <algorithm>
 #include <QSettings>
+#include <algorithm>
 
 namespace {
 
@@ -46,7 +46,8 @@ std::optional<TViewSettings> LoadViewSettings(const std::string& path, std::stri
     }();
     const QStringList found = s.allKeys();
     if ((found.isEmpty() && QFileInfo(file).size() > 0) ||
-        std::any_of(found.begin(), found.end(), [](const QString& k) { return !kKeys.contains(k); })) {
+        std::any_of(found.begin(), found.end(),
+                    [](const QString& k) { return !kKeys.contains(k); })) {
         problem = "is damaged";
         return std::nullopt;
     }
@@ -88,11 +89,10 @@ bool SaveViewSettings(const std::string& path, const TViewSettings& v, std::stri
     for (int k = 1; k <= 8; ++k) {
         const rt::TColor c = v.Colors[size_t(k)];
         s.setValue(PlateKey(k, "visible"), v.Visible[size_t(k)] ? "true" : "false");
-        s.setValue(PlateKey(k, "color"),
-                   QStringLiteral("%1%2%3")
-                       .arg(rt::RedOf(c), 2, 16, QLatin1Char('0'))
-                       .arg(rt::GreenOf(c), 2, 16, QLatin1Char('0'))
-                       .arg(rt::BlueOf(c), 2, 16, QLatin1Char('0')));
+        s.setValue(PlateKey(k, "color"), QStringLiteral("%1%2%3")
+                                             .arg(rt::RedOf(c), 2, 16, QLatin1Char('0'))
+                                             .arg(rt::GreenOf(c), 2, 16, QLatin1Char('0'))
+                                             .arg(rt::BlueOf(c), 2, 16, QLatin1Char('0')));
     }
     s.setValue(QStringLiteral("view/smooth"), v.Smooth ? "true" : "false");
     s.setValue(QStringLiteral("view/rate"), QString::number(v.Rate, 'g', 17));

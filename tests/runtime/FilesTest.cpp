@@ -1,7 +1,7 @@
 #include "runtime/BinaryFile.h"
 #include "runtime/Errors.h"
-#include "runtime/FileSys.h"
 #include "runtime/FileMap.h"
+#include "runtime/FileSys.h"
 #include "runtime/FileView.h"
 #include "runtime/Progress.h"
 #include "runtime/TextFile.h"
