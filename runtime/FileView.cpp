@@ -38,7 +38,11 @@ TFileView::TFileView(const TBinaryFile& file, size_t maxRange, TAccess access,
         InBuffer = true;
         return;
     }
-    if (!Mappable) Buffer.resize(Ahead ? std::max<size_t>(maxRange, kWindowBytes) : maxRange);
+    // A window's buffer need not be larger than the file.
+    if (!Mappable)
+        Buffer.resize(
+            Ahead ? std::max<size_t>(maxRange, size_t(std::clamp<int64_t>(Size, 0, kWindowBytes)))
+                  : maxRange);
 }
 
 TFileView::~TFileView() {
