@@ -352,9 +352,11 @@ TEST_F(MapsheetTest, AWriteThatFailsStopsTheUnpackingInsideItsStrip) {
 
 TEST_F(MapsheetTest, ABatchInterruptedLeavesNoFileWhateverItsJobs) {
     // Seventy jobs hold seventy temporary files and more at once (a scratch file and an
-    // output each): an interruption then removes every one of them.
+    // output each): an interruption then removes every one of them. Smooth PNGs take longer
+    // to write than their sheets to unpack, so that every job is writing before one ends.
     Sheet("s.tif", 3000, 3000, 9);
-    std::vector<std::string> args = {"mapsheet", "export", "--out-dir", "out", "--jobs", "70"};
+    std::vector<std::string> args = {"mapsheet", "export", "--out-dir", "out",    "--jobs", "70",
+                                     "--format", "png",    "--smooth",  "--rate", "1/2"};
     for (int k = 0; k < 70; ++k) {
         const std::string name = "C" + std::to_string(k) + ".tif";
         ASSERT_EQ(::link(Dir.File("s.tif").c_str(), Dir.File(name).c_str()), 0);
