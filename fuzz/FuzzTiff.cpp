@@ -112,7 +112,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // input's whole work, so one input in four.
     map.DecodeAhead = gFuzzReach.DecodedAhead = size % 4 == 0; // both ways of unpacking
     for (int k = 1; k <= 8; ++k) map.PlateVisible[size_t(k)] = k % 3 != 0;
+    // One input in four has a view inside the sheet unpacked first.
+    if (size % 4 == 1) {
+        map.ShowFirst = {5, 8};
+        map.OnRows = [&] {
+            gFuzzReach.ViewFirst =
+                gFuzzReach.ViewFirst || (map.HoldsRows(5, 8) && !map.HoldsRow(0));
+        };
+    }
     Try([&] { map.OpenFile(sheet.Name()); });
+    map.OnRows = nullptr;
     gFuzzReach.RowsUnpacked = map.RowsWritten;
 
     // A refused sheet may leave any size behind.
@@ -148,5 +157,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     map.Smooth = true;
     Try([&] { map.SavePng(0, 0, std::min(w, 64), std::min(h, 48), 0.25L, png); });
     exported(png);
+
+    // One input in four again: the rows an export at 1/4 samples, and that export.
+    if (size % 4 == 2) {
+        TTiff sampled(nullptr, scratch);
+        sampled.PlateVisible = map.PlateVisible;
+        Try([&] { sampled.OpenSample(sheet.Name(), 0, -1, 4); });
+        Try([&] { sampled.SaveBitmap(0, 0, w, h, 0.25L, bitmap); });
+        gFuzzReach.SampledExport = TakeSize(bitmap) > 0;
+        gFuzzReach.StripsPassed = sampled.Loaded && !sampled.HoldsRows(0, h);
+    }
     return 0;
 }

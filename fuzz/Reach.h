@@ -7,10 +7,13 @@
 
 struct TFuzzReach {
     int64_t RowsUnpacked = 0;
-    bool DecodedAhead = false; // on the strip decoder's thread
-    int DrawsWithPixels = 0;   // Draw calls that changed canvas pixels
-    int Exports = 0;           // bitmap and PNG exports that wrote bytes
-    int64_t Records = 0;       // CSV records read
+    bool DecodedAhead = false;  // on the strip decoder's thread
+    int DrawsWithPixels = 0;    // Draw calls that changed canvas pixels
+    int Exports = 0;            // bitmap and PNG exports that wrote bytes
+    bool ViewFirst = false;     // a view's rows in before the sheet's first row
+    bool SampledExport = false; // a sampled open's export wrote bytes
+    bool StripsPassed = false;  // and the sampled open left strips unread
+    int64_t Records = 0;        // CSV records read
     bool RegistryRewritten = false;
 };
 

@@ -30,6 +30,7 @@ TEST(FuzzReach, ASheetIsUnpackedDrawnAtEveryRateAndExported) {
                   {200, 130, 5, 3, true, 32773},
                   {201, 130, 5, 3, false, 1}};
     std::set<bool> ways;
+    int viewFirst = 0, sampled = 0;
     for (const auto& s : sheets) {
         sample::TSheetOptions o;
         o.LiteralRuns = s.Literal;
@@ -42,9 +43,14 @@ TEST(FuzzReach, ASheetIsUnpackedDrawnAtEveryRateAndExported) {
             EXPECT_EQ(gFuzzReach.DrawsWithPixels, s.Draws) << s.W << " " << pad;
             EXPECT_EQ(gFuzzReach.Exports, s.Exports) << s.W << " " << pad;
             ways.insert(gFuzzReach.DecodedAhead);
+            viewFirst += gFuzzReach.ViewFirst;
+            sampled += gFuzzReach.SampledExport && gFuzzReach.StripsPassed;
         }
     }
     EXPECT_EQ(ways.size(), 2u); // walked ahead and on the caller's thread
+    // Each sheet once with its view's rows first, once sampled with strips left unread.
+    EXPECT_EQ(viewFirst, 3);
+    EXPECT_EQ(sampled, 3);
     // What the fuzzer mostly makes, a sheet it cannot read, reaches nothing.
     Feed({'M', 'M', 0, 42, 0, 0, 0, 8});
     EXPECT_EQ(gFuzzReach.RowsUnpacked, 0);
