@@ -231,12 +231,14 @@ TEST_F(MapsheetTest, FailuresAndUsageErrors) {
 TEST_F(MapsheetTest, SignalsRemoveEveryFileOfTheTool) {
     // The sheet comes from a pipe nobody writes to, so the tool waits with its copy of
     // standard input already made.
-    for (int sig : {SIGTERM, SIGINT, SIGHUP, SIGQUIT, SIGPIPE, SIGXCPU, SIGALRM, SIGUSR1, SIGUSR2,
-                    SIGVTALRM, SIGPROF, SIGRTMIN + 3}) {
+    // Starts "info -" on a pipe nobody writes to yet, ignoring a signal as nohup would;
+    // answers the child and the pipe's writing end once its copy of the input is made.
+    auto waiting = [&](int ignored) {
         int in[2];
-        ASSERT_EQ(::pipe(in), 0);
-        pid_t pid = ::fork();
+        EXPECT_EQ(::pipe(in), 0);
+        const pid_t pid = ::fork();
         if (pid == 0) {
+            if (ignored) ::signal(ignored, SIG_IGN);
             ::dup2(in[0], STDIN_FILENO);
             ::close(in[1]);
             ::setenv("TMPDIR", Dir.Path().c_str(), 1);
@@ -245,31 +247,24 @@ TEST_F(MapsheetTest, SignalsRemoveEveryFileOfTheTool) {
         }
         ::close(in[0]);
         for (int i = 0; i < 500 && LeftOver() == 0; ++i) ::usleep(10000);
+        return std::pair{pid, in[1]};
+    };
+    for (int sig : {SIGTERM, SIGINT, SIGHUP, SIGQUIT, SIGPIPE, SIGXCPU, SIGALRM, SIGUSR1, SIGUSR2,
+                    SIGVTALRM, SIGPROF, SIGRTMIN + 3}) {
+        const auto [pid, in] = waiting(0);
         EXPECT_EQ(LeftOver(), 1);
         ::kill(pid, sig);
         int status = 0;
         ::waitpid(pid, &status, 0);
-        ::close(in[1]);
+        ::close(in);
         EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << sig;
         EXPECT_EQ(LeftOver(), 0) << sig;
     }
     // Started ignoring a signal (under nohup), the tool goes on ignoring it.
-    int in[2];
-    ASSERT_EQ(::pipe(in), 0);
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::signal(SIGHUP, SIG_IGN);
-        ::dup2(in[0], STDIN_FILENO);
-        ::close(in[1]);
-        ::setenv("TMPDIR", Dir.Path().c_str(), 1);
-        ::execl(MAPSHEET_PATH, "mapsheet", "info", "-", static_cast<char*>(nullptr));
-        ::_exit(127);
-    }
-    ::close(in[0]);
-    for (int i = 0; i < 500 && LeftOver() == 0; ++i) ::usleep(10000);
+    const auto [pid, in] = waiting(SIGHUP);
     ::kill(pid, SIGHUP);
     ::usleep(50000);
-    ::close(in[1]); // no sheet after all
+    ::close(in); // no sheet after all
     int status = 0;
     ::waitpid(pid, &status, 0);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1);
