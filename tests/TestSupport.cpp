@@ -2,6 +2,7 @@
 
 #include "runtime/Hooks.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <dlfcn.h>
@@ -67,6 +68,16 @@ int InSmallTmpfs(const std::string& dir, int sizeKiB, const std::function<int()>
 std::vector<uint8_t> ReadAll(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+std::string CommandOutput(const std::string& command) {
+    std::string out;
+    FILE* p = ::popen(command.c_str(), "r");
+    if (!p) return out;
+    char buf[4096];
+    for (size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
+    ::pclose(p);
+    return out;
 }
 
 void WriteAll(const std::string& path, const std::vector<uint8_t>& bytes) {

@@ -46,6 +46,8 @@ int InSmallTmpfs(const std::string& dir, int sizeKiB, const std::function<int()>
 
 std::vector<uint8_t> ReadAll(const std::string& path);
 void WriteAll(const std::string& path, const std::vector<uint8_t>& bytes);
+// What a shell command writes to its standard output.
+std::string CommandOutput(const std::string& command);
 // Whether two pictures have the same size and pixels.
 bool SameBitmaps(const rt::TBitmap& a, const rt::TBitmap& b);
 

@@ -504,20 +504,7 @@ TEST_F(FormMapTest, ADamagedOrUnwritableSettingsFileLeavesTheDefaults) {
     FormMap = Form.get();
 }
 
-namespace {
-
-// The output of a command.
-std::string Output(const std::string& command) {
-    std::string out;
-    FILE* p = ::popen(command.c_str(), "r");
-    if (!p) return out;
-    char buf[4096];
-    for (size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
-    ::pclose(p);
-    return out;
-}
-
-} // namespace
+using testing_support::CommandOutput;
 
 TEST_F(FormMapTest, PrintedAtTheSheetsScaleEverySheetPixelIsAnExactBlockOfThePage) {
     // 2500 x 1000 pixels at 254 dpi: 250 mm across, two A4 pages side by side, the second
@@ -538,10 +525,10 @@ TEST_F(FormMapTest, PrintedAtTheSheetsScaleEverySheetPixelIsAnExactBlockOfThePag
     ASSERT_EQ(asked.size(), 1u);
     ASSERT_TRUE(Errors.empty()) << Errors.front();
     ASSERT_TRUE(rt::FileExists(pdf));
-    const std::string info = Output("pdfinfo " + pdf);
+    const std::string info = CommandOutput("pdfinfo " + pdf);
     EXPECT_NE(info.find("Pages:           2"), std::string::npos) << info;
     EXPECT_NE(info.find("(A4)"), std::string::npos) << info;
-    const std::string text = Output("pdftotext " + pdf + " -");
+    const std::string text = CommandOutput("pdftotext " + pdf + " -");
     EXPECT_NE(text.find("C1 1/2"), std::string::npos) << text;
     EXPECT_NE(text.find("C1 2/2"), std::string::npos) << text;
 
@@ -597,8 +584,8 @@ TEST_F(FormMapTest, TheViewsWindowFittedToOnePageAndThePagesOfAWindow) {
     Form->actPrint->trigger();
     tk::SetPrintDialogHook(nullptr);
     ASSERT_TRUE(Errors.empty()) << Errors.front();
-    EXPECT_NE(Output("pdfinfo " + pdf).find("Pages:           1"), std::string::npos);
-    EXPECT_NE(Output("pdftotext " + pdf + " -").find("C2 1/1"), std::string::npos);
+    EXPECT_NE(CommandOutput("pdfinfo " + pdf).find("Pages:           1"), std::string::npos);
+    EXPECT_NE(CommandOutput("pdftotext " + pdf + " -").find("C2 1/1"), std::string::npos);
 
     // Pages row by row, each repeating the last overlap of the one before, the last ones cut
     // to the window.

@@ -132,13 +132,7 @@ public:
     }
     // Runs a command on this display; its standard output.
     std::string Run(const std::string& command) const {
-        std::string out;
-        FILE* p = ::popen(("DISPLAY=" + Display + " " + command).c_str(), "r");
-        if (!p) return out;
-        char buf[4096];
-        for (size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
-        ::pclose(p);
-        return out;
+        return testing_support::CommandOutput("DISPLAY=" + Display + " " + command);
     }
     pid_t Pid = -1;
     std::string Display;
