@@ -1,19 +1,24 @@
-// Whole processes: mapsheet against tiffcp, GDAL and itself, and its peak memory.
-//   bench_process MAPSHEET [--quick]
+// Whole processes: mapsheet against tiffcp, GDAL and itself, and its peak memory; the
+// viewer's launch with a sheet against its launch without one.
+//   bench_process MAPSHEET [--viewer MAPVIEWER] [--quick]
 // Each comparison runs its commands in turn, again and again, and takes the fastest run of
 // each, in wall time and in CPU time, so that both sides meet the same load. --quick uses
 // small sheets and few runs: it shows the program works, not the figures. Without
-// gdal_translate on the PATH its comparisons are left out.
+// gdal_translate on the PATH its comparisons are left out. The viewer runs on an Xvfb of
+// its own where there is one, else on Qt's offscreen platform.
 
 #include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <poll.h>
 #include <string>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -135,6 +140,83 @@ void Verdict2(const std::string& what, const TBest& ours, const TBest& theirs, d
     Verdict(what + " (the worse)", std::max(wall, cpu), target);
 }
 
+// An X server for the viewer, ended with the bench; none where Xvfb is missing.
+class TXServer {
+public:
+    TXServer() {
+        int fds[2];
+        if (::pipe(fds) != 0) return;
+        Pid = ::fork();
+        if (Pid == 0) {
+            ::close(fds[0]);
+            int null = ::open("/dev/null", O_WRONLY);
+            ::dup2(null, STDERR_FILENO);
+            const std::string fd = std::to_string(fds[1]);
+            ::execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1280x1024x24",
+                     "-nolisten", "tcp", "-noreset", static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        ::close(fds[1]);
+        std::string number;
+        char c;
+        // The display number ends with a newline; a server that cannot start closes the pipe.
+        while (::read(fds[0], &c, 1) == 1 && c != '\n') number += c;
+        ::close(fds[0]);
+        if (!number.empty()) Display = ":" + number;
+    }
+    ~TXServer() {
+        if (Pid > 0) {
+            ::kill(Pid, SIGTERM);
+            ::waitpid(Pid, nullptr, 0);
+        }
+    }
+    TXServer(const TXServer&) = delete;
+    TXServer& operator=(const TXServer&) = delete;
+    std::string Display;
+
+private:
+    pid_t Pid = -1;
+};
+
+// Seconds from launching the viewer to its first picture on the screen, which it reports
+// on the monotonic clock when MAPVIEWER_BENCH is set; negative when it reports none.
+double LaunchToPicture(const std::vector<std::string>& argv, const std::string& display) {
+    int fds[2];
+    if (::pipe(fds) != 0) return -1;
+    timespec start{};
+    ::clock_gettime(CLOCK_MONOTONIC, &start);
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        ::dup2(fds[1], STDOUT_FILENO);
+        ::close(fds[0]);
+        int null = ::open("/dev/null", O_WRONLY);
+        ::dup2(null, STDERR_FILENO);
+        ::setenv("MAPVIEWER_BENCH", "1", 1);
+        if (display.empty())
+            ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        else {
+            ::setenv("QT_QPA_PLATFORM", "xcb", 1);
+            ::setenv("DISPLAY", display.c_str(), 1);
+        }
+        std::vector<char*> args;
+        for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+        args.push_back(nullptr);
+        ::execv(args[0], args.data());
+        ::_exit(127);
+    }
+    ::close(fds[1]);
+    std::string out;
+    char buf[256];
+    for (ssize_t n; (n = ::read(fds[0], buf, sizeof buf)) > 0;) out.append(buf, size_t(n));
+    ::close(fds[0]);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    long long sec = 0;
+    long nsec = 0;
+    if (std::sscanf(out.c_str(), "shown %lld.%ld", &sec, &nsec) != 2) return -1;
+    return double(sec - start.tv_sec) + double(nsec - start.tv_nsec) / 1e9;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -143,7 +225,11 @@ int main(int argc, char** argv) {
         return 2;
     }
     const std::string mapsheet = argv[1];
-    gQuick = argc > 2 && std::strcmp(argv[2], "--quick") == 0;
+    std::string viewer;
+    for (int i = 2; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--quick") == 0) gQuick = true;
+        if (std::strcmp(argv[i], "--viewer") == 0 && i + 1 < argc) viewer = argv[++i];
+    }
     std::string dir = (std::filesystem::current_path() / "bench-process-XXXXXX").string();
     if (!::mkdtemp(dir.data())) return 1;
     auto at = [&](const std::string& name) { return dir + "/" + name; };
@@ -263,6 +349,35 @@ int main(int argc, char** argv) {
             const long a = with(tiny), b = with(big);
             std::printf("peak RSS of mapsheet %s: %ld KiB, then %ld KiB\n", cmd, a, b);
             Verdict(std::string("memory growth of ") + cmd + " (MiB)", (b - a) / 1024.0, 2.0);
+        }
+    }
+    // The viewer's first view against its empty window, from launch. The viewer is copied
+    // here so that its settings and scratch file stay in the bench's directory.
+    if (!viewer.empty()) {
+        const std::string copy = at("mapviewer");
+        std::filesystem::copy_file(viewer, copy);
+        TXServer x;
+        std::printf("viewer on %s\n",
+                    x.Display.empty() ? "the offscreen platform" : ("Xvfb " + x.Display).c_str());
+        std::vector<std::pair<int, int>> sizes = large;
+        sizes.push_back(gQuick ? std::pair{2400, 1800} : std::pair{24000, 18000});
+        for (auto size : sizes) {
+            if (!sheets.count(size)) sheets[size] = sheet(size.first, size.second);
+            double empty = 1e9, first = 1e9;
+            for (int i = 0; i < runs; ++i) {
+                const double e = LaunchToPicture({copy}, x.Display),
+                             f = LaunchToPicture({copy, sheets[size]}, x.Display);
+                if (e < 0 || f < 0) {
+                    std::fprintf(stderr, "bench_process: the viewer reported no picture\n");
+                    return 1;
+                }
+                empty = std::min(empty, e);
+                first = std::min(first, f);
+            }
+            const std::string name = std::to_string(size.first) + "x" + std::to_string(size.second);
+            std::printf("      launch to first view %.1f ms, to empty window %.1f ms, %s\n",
+                        first * 1e3, empty * 1e3, name.c_str());
+            Verdict("launch to first view / to empty window, " + name, first / empty, 1.2);
         }
     }
     std::filesystem::remove_all(dir);

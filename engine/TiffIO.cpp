@@ -398,15 +398,12 @@ void TTiff::Open(const std::string& sheetPath, int64_t firstRow, int64_t rowCoun
         // without reading the ones before; the whole walk writes them again, the same.
         const int64_t viewFirst = std::min<int64_t>(ShowFirst.First, Height);
         const int64_t viewCount = std::min<int64_t>(ShowFirst.Count, Height - viewFirst);
-        if (stripRows > 0 && viewFirst > firstRow && viewCount > 0 && firstRow == 0 &&
+        // A view that shows the whole sheet gains nothing by it.
+        if (stripRows > 0 && viewCount > 0 && viewCount < Height && firstRow == 0 &&
             rowCount == Height) {
-            UnpackStrips(compression, tables, stripRows, viewFirst, viewCount, true, {});
+            ViewEnd = viewFirst + UnpackView(compression, tables, stripRows, viewFirst, viewCount);
             ViewFirst = viewFirst;
-            ViewEnd = viewFirst + RowsWritten;
-            Damage.reset(); // the whole walk meets it again, in its place
-            DroppedBytes = 0;
-            FirstRow = 0;
-            RowsWritten = 0;
+            if (OnRows) OnRows();
         }
         // A sample's rows: the window's last and every step-th row above it.
         const TStripWalk::TSample sample{stripRows > 0 ? step : 1,
@@ -414,7 +411,7 @@ void TTiff::Open(const std::string& sheetPath, int64_t firstRow, int64_t rowCoun
         RowStep = int32_t(sample.Step);
         FirstWanted = sample.FirstWanted;
         HeldStripRows = stripRows;
-        UnpackStrips(compression, tables, stripRows, firstRow, rowCount, false, sample);
+        UnpackStrips(compression, tables, stripRows, firstRow, rowCount, sample);
     }
 
     SourceFile.Close();
@@ -440,9 +437,37 @@ TTiff::TStripTables TTiff::ReadStripTables() {
     return t;
 }
 
+int64_t TTiff::UnpackView(int32_t compression, const TStripTables& tables, int64_t stripRows,
+                          int64_t first, int64_t count) {
+    // Touches the two files and its own counts alone, so that the events run meanwhile
+    // (the window's first paint above all) may draw from what the sheet holds so far.
+    const int64_t width = Width;
+    auto unpack = [&]() -> int64_t {
+        ScratchFile.Seek(first * width);
+        int64_t written = 0;
+        const TRowSink::TWrite write = [&](const uint8_t* rows, size_t bytes) {
+            ScratchFile.Write(rows, bytes);
+            written += int64_t(bytes);
+        };
+        TStripWalk walk(
+            SourceFile,
+            {tables.Offsets, tables.ByteCounts, compression == kPackBits, size_t(width), stripRows},
+            first, count, false, {});
+        // A damaged strip ends it; the whole walk meets the damage again, in its place.
+        while (const std::optional<TStripResult> r = walk.Next(write))
+            if (r->Cut) break;
+        return written / width;
+    };
+    rt::TTask<int64_t> task = rt::TWorker::Shared().TryStart(unpack);
+    if (!task.Valid()) return unpack();
+    do // the events first, that waited for the open to begin
+        rt::ProcessMessages();
+    while (!task.WaitFor(std::chrono::milliseconds(2)));
+    return task.Get();
+}
+
 void TTiff::UnpackStrips(int32_t compression, const TStripTables& tables, int64_t stripRows,
-                         int64_t firstRow, int64_t rowCount, bool viewFirst,
-                         const TStripWalk::TSample& sample) {
+                         int64_t firstRow, int64_t rowCount, const TStripWalk::TSample& sample) {
     RowsWritten = 0;
     FirstRow = static_cast<int32_t>(firstRow);
     if (Width <= 0 || Height <= 0) rowCount = 0; // the strips still count on the gauge
@@ -467,10 +492,7 @@ void TTiff::UnpackStrips(int32_t compression, const TStripTables& tables, int64_
         if (Gauge) Gauge->SetPosition(s);
         rt::ProcessMessages();
         if (StopRequested) throw rt::EAbort();
-        if (over) {
-            if (viewFirst) return; // the rest comes with the whole walk
-            continue;
-        }
+        if (over) continue;
         const std::optional<TStripResult> r = walk.Next(write);
         over = !r;
         if (r && !TakeResult(*r)) return;

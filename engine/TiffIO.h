@@ -157,10 +157,12 @@ private:
     };
     TStripTables ReadStripTables();
     // Unpacks rows firstRow to firstRow + rowCount - 1 to their place in the scratch file.
-    // viewFirst: a walk for a view's rows alone, that ends once they are in.
     void UnpackStrips(int32_t compression, const TStripTables& tables, int64_t stripRows,
-                      int64_t firstRow, int64_t rowCount, bool viewFirst,
-                      const TStripWalk::TSample& sample);
+                      int64_t firstRow, int64_t rowCount, const TStripWalk::TSample& sample);
+    // Unpacks a view's rows on a thread of the worker while this one runs the events;
+    // answers how many came in a row from first.
+    int64_t UnpackView(int32_t compression, const TStripTables& tables, int64_t stripRows,
+                       int64_t first, int64_t count);
     // Takes in what one strip gave; false when it ends the unpacking.
     bool TakeResult(const TStripResult& result);
     void AcquireSharedScratch();

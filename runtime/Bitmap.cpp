@@ -10,7 +10,7 @@ void TBitmap::SetSize(int w, int h) {
     if (w == W && h == H) return;
     W = w;
     H = h;
-    Pixels.assign(static_cast<std::size_t>(W) * 3 * static_cast<std::size_t>(H), 0);
+    Pixels = TPixelStore(static_cast<std::size_t>(W) * 3 * static_cast<std::size_t>(H));
 }
 
 TColor TBitmap::Pixel(int x, int y) const {

@@ -2,6 +2,8 @@
 // A 24-bit bitmap with rows addressable directly (top row first, three bytes per pixel in
 // the order blue, green, red) and an optional 256-entry palette.
 
+#include "runtime/PixelStore.h"
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -65,7 +67,7 @@ public:
 
 private:
     int W = 0, H = 0;
-    std::vector<uint8_t> Pixels;
+    TPixelStore Pixels;
     std::array<TPaletteEntry, 256> Pal{};
     bool PaletteSet = false;
 };

@@ -29,6 +29,11 @@ void TJob::Wait() {
     Finished.wait(guard, [this] { return State == kDone || State == kCancelled; });
 }
 
+bool TJob::WaitFor(std::chrono::milliseconds time) {
+    std::unique_lock<std::mutex> guard(Lock);
+    return Finished.wait_for(guard, time, [this] { return State == kDone || State == kCancelled; });
+}
+
 void TJob::Cancel() {
     {
         std::lock_guard<std::mutex> guard(Lock);
@@ -52,9 +57,17 @@ TWorker::TWorker(unsigned threads) : Owner(::getpid()) {
         return; // no room even for the threads' handles: none, the callers run everything
     }
     for (unsigned i = 0; i < threads; ++i) {
+        // A thread on its way in counts as idle at once: work handed over meanwhile waits
+        // for it, as it would for a thread that waits already.
+        {
+            std::lock_guard<std::mutex> guard(Lock);
+            ++Idle;
+        }
         try {
             Pool->emplace_back([this] { Loop(); });
         } catch (...) {
+            std::lock_guard<std::mutex> guard(Lock);
+            --Idle;
             break; // the system gives no more: fewer threads, the callers run the rest
         }
     }
@@ -100,18 +113,18 @@ bool TWorker::PushIfIdle(std::shared_ptr<worker_detail::TJob> job) {
 }
 
 void TWorker::Loop() {
+    std::unique_lock<std::mutex> guard(Lock);
     for (;;) {
-        std::shared_ptr<worker_detail::TJob> job;
-        {
-            std::unique_lock<std::mutex> guard(Lock);
-            ++Idle;
-            Changed.wait(guard, [this] { return Stopping || !Queue.empty(); });
-            --Idle;
-            if (Queue.empty()) return;
-            job = std::move(Queue.front());
-            Queue.pop_front();
-        }
+        Changed.wait(guard, [this] { return Stopping || !Queue.empty(); });
+        --Idle;
+        if (Queue.empty()) return;
+        std::shared_ptr<worker_detail::TJob> job = std::move(Queue.front());
+        Queue.pop_front();
+        guard.unlock();
         job->RunOnce();
+        job.reset();
+        guard.lock();
+        ++Idle;
     }
 }
 

@@ -4,6 +4,7 @@
 // be started means fewer threads: work that no thread has taken runs on the thread that
 // asks for its result, so that nothing waits for a thread that is not there.
 
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <exception>
@@ -28,6 +29,8 @@ public:
     // Takes the work from the queue's hands: false once a thread has it.
     bool Claim();
     void Wait();
+    // Whether the work ended within the time given.
+    bool WaitFor(std::chrono::milliseconds time);
     void Cancel();
     bool Cancelled() const;
 
@@ -85,6 +88,9 @@ public:
     ~TTask() { Drop(); }
 
     bool Valid() const { return Job != nullptr; }
+    // Whether the work has ended, waiting for it at most the time given; for a caller that
+    // keeps its own events running meanwhile. Only for work a thread has taken (TryStart).
+    bool WaitFor(std::chrono::milliseconds time) { return Job->WaitFor(time); }
     T Get() {
         auto job = std::move(Job);
         job->RunOnce();

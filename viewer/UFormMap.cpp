@@ -222,11 +222,13 @@ void TFormMap::RedrawView() {
         MapImage->PlateVisible[size_t(k)] = PlateChecks[size_t(k)]->isChecked();
     MapImage->Smooth = SmoothView();
     Image1->FillRect({0, 0, Image1->width(), Image1->height()}, rt::RGB(255, 255, 255));
+    SheetOnView = false;
     if (Showing()) {
         const TRedrawState state = CurrentRedrawState();
         try {
             MapImage->Draw(scrH->Position(), scrV->Position(), ViewCols, ViewRows,
                            static_cast<long double>(Rate));
+            SheetOnView = MapImage->HoldsRows(scrV->Position(), ViewRows);
             LastRedrawFailure.reset();
         } catch (const rt::TError& e) {
             const bool shown = LastRedrawFailure && LastRedrawFailure->first == state &&

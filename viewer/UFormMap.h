@@ -32,6 +32,7 @@ public:
     int32_t ViewCols = 0;
     int32_t ViewRows = 0;
     bool Ready = false;
+    bool SheetOnView = false; // the picture shows the sheet's rows, all of them in
 
     tk::TOpenDialog OpenDialog;
     tk::TSaveDialog SaveDialog;

@@ -8,6 +8,42 @@
 
 #include <QTimer>
 #include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+
+namespace {
+
+// MAPVIEWER_BENCH=1: prints on stdout, on the monotonic clock, when the first picture is on
+// the screen (the sheet's first view, or the empty window without a sheet), then closes.
+// For timing a launch from outside; nothing else changes.
+class TFirstPictureReport : public QObject {
+public:
+    TFirstPictureReport(QWidget* view, bool sheet) : Sheet(sheet) {
+        view->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject*, QEvent* e) override {
+        if (e->type() == QEvent::Paint && !Reported && (!Sheet || FormMap->SheetOnView)) {
+            Reported = true;
+            // Runs once this paint has gone to the screen.
+            QTimer::singleShot(0, [] {
+                timespec now{};
+                ::clock_gettime(CLOCK_MONOTONIC, &now);
+                std::printf("shown %lld.%09ld\n", static_cast<long long>(now.tv_sec), now.tv_nsec);
+                std::fflush(stdout);
+                if (FormMap) FormMap->close();
+            });
+        }
+        return false;
+    }
+
+private:
+    bool Sheet, Reported = false;
+};
+
+} // namespace
 
 int main(int argc, char** argv) {
     tk::PrepareEnvironment();
@@ -30,6 +66,9 @@ int main(int argc, char** argv) {
     });
 
     formMap->UseSettings(rt::JoinPath(rt::ConfigDir(), "mapviewer.ini"));
+    std::unique_ptr<TFirstPictureReport> report;
+    if (const char* bench = std::getenv("MAPVIEWER_BENCH"); bench && *bench)
+        report = std::make_unique<TFirstPictureReport>(formMap->Image1, argc > 1);
     formMap->show();
     if (argc > 1) {
         std::string sheet = argv[1];

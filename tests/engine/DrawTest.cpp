@@ -1,5 +1,7 @@
 #include "runtime/Errors.h"
 #include "runtime/FileSys.h"
+#include "runtime/Hooks.h"
+#include "runtime/ScopeExit.h"
 #include "tests/engine/EngineFixture.h"
 
 #include <algorithm>
@@ -413,4 +415,46 @@ TEST_F(DrawTest, AViewInsideTheSheetIsDrawnBeforeTheRestIsUnpacked) {
     EXPECT_LT(cut.RowsWritten, 250);
     EXPECT_FALSE(cut.HoldsRows(250, 60));
     EXPECT_FALSE(cut.HoldsRow(260));
+}
+
+// The view's rows come in on another thread while the events run: the window's first paint
+// meanwhile, and any picture drawn then shows the background, never the last sheet's rows
+// still in the scratch file.
+TEST_F(DrawTest, AViewAtTheTopComesBeforeTheWalkWhileTheEventsRunOnTheLastSheetsFile) {
+    sample::TSheetOptions o;
+    o.StripBytes = 900;
+    Raster = sample::PaintSample(300, 400, 13);
+    const std::string last = PutSample("last.tif", Raster, o);
+    Raster = sample::PaintSample(300, 400, 14);
+    const std::string next = PutSample("next.tif", Raster, o);
+    TCountingCanvas canvas = Fresh(200, 60);
+    TTiff t(&canvas, Dir.File("top.tmp"));
+    t.PlateColor = Map.PlateColor = ViewerColours();
+    t.PlateVisible = Map.PlateVisible = AllVisible();
+    t.OpenFile(last);
+    t.Draw(0, 0, 200, 60, 1);
+
+    t.ShowFirst = {0, 60};
+    int pumps = 0, shown = 0;
+    rt::SetProcessMessagesHook([&] {
+        if (shown) return;
+        ++pumps;
+        t.Draw(0, 0, 200, 60, 1);
+        for (int y = 0; y < 60; ++y)
+            for (int x = 0; x < 200; ++x)
+                ASSERT_EQ(canvas.Bitmap().Pixel(x, y), Map.PlateColor[0]) << x << "," << y;
+    });
+    rt::TScopeExit unhook([] { rt::SetProcessMessagesHook(nullptr); });
+    t.OnRows = [&] {
+        if (shown++) return;
+        EXPECT_EQ(t.RowsWritten, 0); // before the walk's first strip
+        ASSERT_TRUE(t.HoldsRows(0, 60));
+        t.Draw(0, 0, 200, 60, 1);
+        EXPECT_TRUE(Same(canvas.Bitmap(), Expected(200, 60, 0, 0, 200, 60, 1)));
+    };
+    t.OpenFile(next);
+    EXPECT_GE(pumps, 1);
+    ASSERT_GE(shown, 2);
+    t.Draw(0, 0, 200, 60, 1);
+    EXPECT_TRUE(Same(canvas.Bitmap(), Expected(200, 60, 0, 0, 200, 60, 1)));
 }
