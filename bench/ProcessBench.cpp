@@ -207,8 +207,15 @@ double LaunchToPicture(const std::vector<std::string>& argv, const std::string& 
     ::close(fds[1]);
     std::string out;
     char buf[256];
-    for (ssize_t n; (n = ::read(fds[0], buf, sizeof buf)) > 0;) out.append(buf, size_t(n));
+    // A viewer that shows nothing (a message box it waits on) is ended after a minute.
+    pollfd p{fds[0], POLLIN, 0};
+    while (::poll(&p, 1, 60000) > 0) {
+        const ssize_t n = ::read(fds[0], buf, sizeof buf);
+        if (n <= 0) break;
+        out.append(buf, size_t(n));
+    }
     ::close(fds[0]);
+    ::kill(pid, SIGKILL); // closed already when it reported in time
     int status = 0;
     ::waitpid(pid, &status, 0);
     long long sec = 0;
@@ -329,8 +336,10 @@ int main(int argc, char** argv) {
                 Verdict(std::string("size of png at ") + rate + " / gdal's, " + name,
                         SizeRatio(at("p.png"), at("g.png")), 1.25);
             }
-            if (std::find(large.begin(), large.end(), size) == large.end())
+            if (std::find(large.begin(), large.end(), size) == large.end()) {
                 std::filesystem::remove(s); // the largest is a gigabyte's worth of pixels
+                sheets.erase(size);
+            }
         }
     } else {
         std::printf("gdal_translate not found: GDAL comparisons left out\n");

@@ -7,6 +7,7 @@
 
 #include "runtime/Errors.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -20,6 +21,11 @@ public:
 
     // All the rows wanted are written: the rest of the sheet need not be unpacked.
     bool Full() const { return Done; }
+    // The rows gathered, written or not, are all the rows wanted.
+    bool Complete() const {
+        const int64_t gathered = int64_t(Filled / RowBytes);
+        return Done || Rows + gathered - std::min(Skip, gathered) >= MaxRows;
+    }
     int64_t RowsWritten() const { return Rows; }
 
     // Where the next bytes go, and the end of the room there: at least one whole run.

@@ -124,8 +124,10 @@ std::optional<TStripResult> TStripWalk::Next(const TRowSink::TWrite& write) {
             FlushAfterFailure(*Sink); // the rows it completed
             throw;
         }
-        Sink->Flush();
-        Finished = Over(*Sink, r);
+        // Rows go out many to a write (a strip may hold one): a strip's rows are written
+        // at once only where they end the walk.
+        Finished = Sink->Complete() || Over(*Sink, r);
+        if (Finished) Sink->Flush();
         return r;
     }
     for (;;) {

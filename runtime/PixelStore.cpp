@@ -11,17 +11,25 @@ namespace rt {
 namespace {
 // Below this a picture is cheaper from the heap than from a map of its own.
 constexpr std::size_t kMapFrom = std::size_t(1) << 20;
+constexpr std::size_t kHugePage = std::size_t(2) << 20;
 } // namespace
 
 TPixelStore::TPixelStore(std::size_t bytes) : Bytes(bytes) {
     if (bytes == 0) return;
     if (bytes >= kMapFrom) {
-        void* p =
-            ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        // Huge pages need a range aligned to their size: a larger map, its ends let go.
+        const std::size_t length = (bytes + kHugePage - 1) / kHugePage * kHugePage;
+        void* p = ::mmap(nullptr, length + kHugePage, PROT_READ | PROT_WRITE,
+                         MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
         if (p != MAP_FAILED) {
-            ::madvise(p, bytes, MADV_HUGEPAGE); // a hint: refused, the pages are small
-            Base = static_cast<uint8_t*>(p);
-            Mapped = true;
+            const auto start = reinterpret_cast<std::uintptr_t>(p);
+            const std::uintptr_t aligned = (start + kHugePage - 1) / kHugePage * kHugePage;
+            if (aligned > start) ::munmap(p, aligned - start);
+            const std::uintptr_t end = aligned + length, mapEnd = start + length + kHugePage;
+            if (mapEnd > end) ::munmap(reinterpret_cast<void*>(end), mapEnd - end);
+            Base = reinterpret_cast<uint8_t*>(aligned);
+            Length = length;
+            ::madvise(Base, Length, MADV_HUGEPAGE); // a hint: refused, the pages are small
             return;
         }
     }
@@ -34,13 +42,12 @@ TPixelStore::~TPixelStore() {
 }
 
 void TPixelStore::Free() noexcept {
-    if (Mapped)
-        ::munmap(Base, Bytes);
+    if (Length)
+        ::munmap(Base, Length);
     else
         std::free(Base);
     Base = nullptr;
-    Bytes = 0;
-    Mapped = false;
+    Bytes = Length = 0;
 }
 
 TPixelStore::TPixelStore(const TPixelStore& other) : TPixelStore(other.Bytes) {
@@ -54,14 +61,14 @@ TPixelStore& TPixelStore::operator=(const TPixelStore& other) {
 
 TPixelStore::TPixelStore(TPixelStore&& other) noexcept
     : Base(std::exchange(other.Base, nullptr)), Bytes(std::exchange(other.Bytes, 0)),
-      Mapped(std::exchange(other.Mapped, false)) {}
+      Length(std::exchange(other.Length, 0)) {}
 
 TPixelStore& TPixelStore::operator=(TPixelStore&& other) noexcept {
     if (this != &other) {
         Free();
         Base = std::exchange(other.Base, nullptr);
         Bytes = std::exchange(other.Bytes, 0);
-        Mapped = std::exchange(other.Mapped, false);
+        Length = std::exchange(other.Length, 0);
     }
     return *this;
 }

@@ -26,7 +26,7 @@ private:
     void Free() noexcept;
     uint8_t* Base = nullptr;
     std::size_t Bytes = 0;
-    bool Mapped = false;
+    std::size_t Length = 0; // of the map; 0 for heap memory
 };
 
 } // namespace rt

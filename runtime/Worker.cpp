@@ -14,14 +14,16 @@ bool TJob::Claim() {
     return true;
 }
 
-void TJob::RunOnce() {
-    if (!Claim()) return;
+bool TJob::RunOnce(const std::function<void()>& ended) {
+    if (!Claim()) return false;
     Execute();
+    if (ended) ended();
     {
         std::lock_guard<std::mutex> guard(Lock);
         State = kDone;
     }
     Finished.notify_all();
+    return true;
 }
 
 void TJob::Wait() {
@@ -121,10 +123,16 @@ void TWorker::Loop() {
         std::shared_ptr<worker_detail::TJob> job = std::move(Queue.front());
         Queue.pop_front();
         guard.unlock();
-        job->RunOnce();
+        // Idle again before the one waiting for the work hears that it ended, so that the
+        // work it hands over next finds the thread free.
+        const auto idle = [this] {
+            std::lock_guard<std::mutex> relock(Lock);
+            ++Idle;
+        };
+        const bool ran = job->RunOnce(idle);
         job.reset();
         guard.lock();
-        ++Idle;
+        if (!ran) ++Idle;
     }
 }
 

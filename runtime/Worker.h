@@ -24,8 +24,9 @@ namespace worker_detail {
 class TJob {
 public:
     virtual ~TJob() = default;
-    // Runs the work unless someone else took it or it was cancelled.
-    void RunOnce();
+    // Runs the work unless someone else took it or it was cancelled; ended, before anyone
+    // waiting hears of it. Answers whether it ran the work.
+    bool RunOnce(const std::function<void()>& ended = nullptr);
     // Takes the work from the queue's hands: false once a thread has it.
     bool Claim();
     void Wait();
