@@ -756,8 +756,11 @@ void TTiff::Draw(int32_t col, int32_t row, int32_t cols, int32_t rows, long doub
         AverageBlocks(source, w.Col, w.Row, w.Step, picCols, packed, picture, 0, half);
         if (lower.Valid()) lower.Get();
     } else {
+        // Rows far apart for what is read of each (a narrow window of wide rows) cost less
+        // as reads than as page faults of a map.
+        const bool mapped = w.Step == 1 && readLen * 4 >= size_t(Width);
         rt::TFileView sheetRows(ScratchRows, readLen,
-                                w.Step == 1 ? rt::TFileView::kMap : rt::TFileView::kRead,
+                                mapped ? rt::TFileView::kMap : rt::TFileView::kRead,
                                 ScratchMap.get());
         std::vector<uint8_t> missing; // the background, for rows a damaged sheet did not give
         int64_t offset = w.Row * Width + w.Col;
