@@ -189,6 +189,7 @@ double LaunchToPicture(const std::vector<std::string>& argv, const std::string& 
     if (pid == 0) {
         ::dup2(fds[1], STDOUT_FILENO);
         ::close(fds[0]);
+        ::close(fds[1]);
         int null = ::open("/dev/null", O_WRONLY);
         ::dup2(null, STDERR_FILENO);
         ::setenv("MAPVIEWER_BENCH", "1", 1);
@@ -209,13 +210,13 @@ double LaunchToPicture(const std::vector<std::string>& argv, const std::string& 
     char buf[256];
     // A viewer that shows nothing (a message box it waits on) is ended after a minute.
     pollfd p{fds[0], POLLIN, 0};
-    while (::poll(&p, 1, 60000) > 0) {
+    while (out.find('\n') == std::string::npos && ::poll(&p, 1, 60000) > 0) {
         const ssize_t n = ::read(fds[0], buf, sizeof buf);
         if (n <= 0) break;
         out.append(buf, size_t(n));
     }
     ::close(fds[0]);
-    ::kill(pid, SIGKILL); // closed already when it reported in time
+    if (out.find('\n') == std::string::npos) ::kill(pid, SIGKILL);
     int status = 0;
     ::waitpid(pid, &status, 0);
     long long sec = 0;
@@ -378,6 +379,7 @@ int main(int argc, char** argv) {
                              f = LaunchToPicture({copy, sheets[size]}, x.Display);
                 if (e < 0 || f < 0) {
                     std::fprintf(stderr, "bench_process: the viewer reported no picture\n");
+                    std::filesystem::remove_all(dir);
                     return 1;
                 }
                 empty = std::min(empty, e);

@@ -48,7 +48,8 @@ public:
     TStripWalk(const TStripWalk&) = delete;
     TStripWalk& operator=(const TStripWalk&) = delete;
 
-    // Walks the next strip, handing its rows to write, and answers what the strip gave;
+    // Walks the next strip, handing rows to write many at a time (all that are gathered once
+    // the walk ends), and answers what the strip gave;
     // nothing once the walk is over (every row wanted handed on, every strip walked, or one
     // cut short). Raises what failed in a strip once the rows it completed are written.
     std::optional<TStripResult> Next(const TRowSink::TWrite& write);

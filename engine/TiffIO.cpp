@@ -303,7 +303,10 @@ void TTiff::Open(const std::string& sheetPath, int64_t firstRow, int64_t rowCoun
     if (Opening) throw rt::TError("マップ画像を読み込み中です");
     Opening = true;
     StopRequested = false;
-    rt::TScopeExit opened([this] { Opening = StopRequested = false; });
+    rt::TScopeExit opened([this] {
+        Opening = false;
+        StopRequested = false;
+    });
 
     Loaded = false;
     StripCount = 0;
@@ -453,17 +456,25 @@ int64_t TTiff::UnpackView(int32_t compression, const TStripTables& tables, int64
             SourceFile,
             {tables.Offsets, tables.ByteCounts, compression == kPackBits, size_t(width), stripRows},
             first, count, false, {});
-        // A damaged strip ends it; the whole walk meets the damage again, in its place.
+        // A damaged strip ends it; the whole walk meets the damage again, in its place. A
+        // stop asked for by the events ends it at the next strip.
         while (const std::optional<TStripResult> r = walk.Next(write))
-            if (r->Cut) break;
+            if (r->Cut || StopRequested) break;
         return written / width;
     };
-    rt::TTask<int64_t> task = rt::TWorker::Shared().TryStart(unpack);
-    if (!task.Valid()) return unpack();
-    do // the events first, that waited for the open to begin
-        rt::ProcessMessages();
-    while (!task.WaitFor(std::chrono::milliseconds(2)));
-    return task.Get();
+    rt::TTask<int64_t> task =
+        DecodeAhead ? rt::TWorker::Shared().TryStart(unpack) : rt::TTask<int64_t>();
+    int64_t rows;
+    if (task.Valid()) {
+        do // the events first, that waited for the open to begin
+            rt::ProcessMessages();
+        while (!task.WaitFor(std::chrono::milliseconds(2)));
+        rows = task.Get();
+    } else {
+        rows = unpack();
+    }
+    if (StopRequested) throw rt::EAbort();
+    return rows;
 }
 
 void TTiff::UnpackStrips(int32_t compression, const TStripTables& tables, int64_t stripRows,

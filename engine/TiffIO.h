@@ -14,6 +14,7 @@
 #include "runtime/Progress.h"
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -140,8 +141,9 @@ public:
     bool SyncSaves = false;
     // Below rate 1, Draw shows each block's average colour instead of its top-left pixel.
     bool Smooth = false;
-    // Opens unpack on a thread of the worker while this one writes, where one is idle; off
-    // where sheets are already opened one per core.
+    // Opens unpack on a thread of the worker while this one writes, and a view's rows come
+    // in there while this one runs the events, where one is idle; off where sheets are
+    // already opened one per core.
     bool DecodeAhead = true;
     rt::TProgressBar* Gauge = nullptr;
     std::array<uint8_t, 8> Header{};
@@ -178,9 +180,9 @@ private:
     void ReleasePages(int64_t start, int64_t end);
 
     bool Opening = false;
-    bool StopRequested = false;
-    std::string SharedDir;              // set while the shared "tiff.tmp" may still be ours
-    rt::TFileLock ScratchLock;          // held while "tiff.tmp" is ours
+    std::atomic<bool> StopRequested = false; // read by a view's unpacking on another thread
+    std::string SharedDir;                   // set while the shared "tiff.tmp" may still be ours
+    rt::TFileLock ScratchLock;               // held while "tiff.tmp" is ours
     rt::TBinaryFile ScratchRows;        // the scratch file open for reading, from the first picture
     int64_t ViewFirst = 0, ViewEnd = 0; // rows unpacked ahead for a view while an open runs
     // A sampled open holds the rows of the strips that hold FirstWanted or a row every

@@ -8,9 +8,10 @@ void TBitmap::SetSize(int w, int h) {
     if (w < 0) w = 0;
     if (h < 0) h = 0;
     if (w == W && h == H) return;
+    // The memory first: a picture that gets none keeps its old size and pixels.
+    Pixels = TPixelStore(static_cast<std::size_t>(w) * 3 * static_cast<std::size_t>(h));
     W = w;
     H = h;
-    Pixels = TPixelStore(static_cast<std::size_t>(W) * 3 * static_cast<std::size_t>(H));
 }
 
 TColor TBitmap::Pixel(int x, int y) const {

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <unistd.h>
@@ -415,6 +416,25 @@ TEST_F(DrawTest, AViewInsideTheSheetIsDrawnBeforeTheRestIsUnpacked) {
     EXPECT_LT(cut.RowsWritten, 250);
     EXPECT_FALSE(cut.HoldsRows(250, 60));
     EXPECT_FALSE(cut.HoldsRow(260));
+}
+
+// A stop asked for by the events while the view's rows come in on the other thread ends
+// the open at its next strip, not once the whole view is in.
+TEST_F(DrawTest, AStopWhileTheViewsRowsComeInEndsTheOpenAtTheNextStrip) {
+    sample::TSheetOptions o;
+    o.StripBytes = 900;
+    Raster = sample::PaintSample(2000, 3000, 15);
+    const std::string sheet = PutSample("stop.tif", Raster, o);
+    const std::string scratch = Dir.File("stop.tmp");
+    TTiff t(nullptr, scratch);
+    t.ShowFirst = {1000, 1500};
+    rt::SetProcessMessagesHook([&] { t.RequestStop(); });
+    rt::TScopeExit unhook([] { rt::SetProcessMessagesHook(nullptr); });
+    EXPECT_THROW(t.OpenFile(sheet), rt::EAbort);
+    EXPECT_FALSE(t.Loaded);
+    EXPECT_FALSE(t.IsOpening());
+    // The file is cut where the unpacking stopped: short of the view's last row.
+    EXPECT_LT(int64_t(std::filesystem::file_size(scratch)), int64_t(2500) * 2000);
 }
 
 // The view's rows come in on another thread while the events run: the window's first paint
