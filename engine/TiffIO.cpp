@@ -402,7 +402,7 @@ void TTiff::Open(const std::string& sheetPath, int64_t firstRow, int64_t rowCoun
         const int64_t viewFirst = std::min<int64_t>(ShowFirst.First, Height);
         const int64_t viewCount = std::min<int64_t>(ShowFirst.Count, Height - viewFirst);
         // A view that shows the whole sheet gains nothing by it.
-        if (stripRows > 0 && viewCount > 0 && viewCount < Height && firstRow == 0 &&
+        if (stripRows > 0 && Width > 0 && viewCount > 0 && viewCount < Height && firstRow == 0 &&
             rowCount == Height) {
             ViewEnd = viewFirst + UnpackView(compression, tables, stripRows, viewFirst, viewCount);
             ViewFirst = viewFirst;
