@@ -39,7 +39,7 @@ const char* const kMainUsage =
     "  info SHEET              the sheet's name, size, resolution, strips and rows\n"
     "  raster SHEET OUT        the unpacked raster, rows of WIDTH bytes, top row first\n"
     "  export SHEET OUT.bmp    a 16-colour bitmap of the sheet, as the save command writes\n"
-    "                          (OUT.png: the same picture as an 8-bit PNG)\n"
+    "                          (OUT.png: the same picture as a 4-bit palette PNG)\n"
     "  render SHEET OUT.bmp    a 24-bit bitmap of what a view of the viewer shows (or OUT.png)\n"
     "  sample OUT.tif          a synthetic sheet\n"
     "\n"
@@ -65,7 +65,7 @@ const std::map<std::string, std::string> kUsage = {
      "  --hide PLATES   comma-separated plate numbers 1 to 8 to leave out\n"
      "  --color K=RRGGBB  colour of plate K (1 to 8) or of the background (0)\n"
      "  --smooth        below rate 1, each pixel the average colour of its block\n"
-     "                  (to PNG only: an output ending in .png, or --format png)\n"},
+     "                  (to PNG only, as 24-bit RGB: an output ending in .png, or --format png)\n"},
     {"render",
      "usage: mapsheet render SHEET OUT.bmp --view WIDTHxHEIGHT [--at COL,ROW] [--rate R]\n"
      "                        [--hide PLATES] [--color K=RRGGBB]...\n"
