@@ -42,6 +42,7 @@ const char* const kMainUsage =
     "                          (OUT.png: the same picture as a 4-bit palette PNG)\n"
     "  render SHEET OUT.bmp    a 24-bit bitmap of what a view of the viewer shows (or OUT.png)\n"
     "  sample OUT.tif          a synthetic sheet\n"
+    "  --version               the version of mapsheet\n"
     "\n"
     "SHEET - reads the sheet from standard input, OUT - writes to standard output.\n"
     "mapsheet COMMAND --help tells more.\n";
@@ -558,6 +559,10 @@ int main(int argc, char** argv) {
     }
     if (args[0] == "--help" || args[0] == "-h") {
         std::fputs(kMainUsage, stdout);
+        return 0;
+    }
+    if (args[0] == "--version") {
+        std::printf("mapsheet %s\n", MAPVIEW_VERSION);
         return 0;
     }
     auto cmd = kCommands.find(args[0]);

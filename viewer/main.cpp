@@ -10,6 +10,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 
 namespace {
@@ -46,6 +47,11 @@ private:
 } // namespace
 
 int main(int argc, char** argv) {
+    // Answered before Qt starts, so that it needs no display.
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+        std::printf("mapviewer %s\n", MAPVIEW_VERSION);
+        return 0;
+    }
     tk::PrepareEnvironment();
     tk::TApplication app(argc, argv);
     QApplication::setApplicationDisplayName("Talvren Map Viewer for GSI 25000");
