@@ -24,14 +24,15 @@ void TRowSink::Advance(size_t n) {
     if (Filled >= Capacity) Flush();
 }
 
-void TRowSink::Put(const uint8_t* p, size_t n) {
-    while (n > 0 && !Done) {
-        const size_t take = std::min(n, BufferSize - Filled);
-        std::memcpy(Buffer.get() + Filled, p, take);
-        p += take;
-        n -= take;
+size_t TRowSink::Put(const uint8_t* p, size_t n) {
+    size_t taken = 0;
+    while (taken < n && !Done) {
+        const size_t take = std::min(n - taken, BufferSize - Filled);
+        std::memcpy(Buffer.get() + Filled, p + taken, take);
+        taken += take;
         Advance(take);
     }
+    return taken;
 }
 
 size_t TRowSink::EndStrip() {
@@ -49,34 +50,39 @@ std::vector<uint8_t> StripChunk(const std::vector<uint32_t>& byteCounts, int64_t
 }
 
 TStripResult UnpackStrip(rt::TBinaryFile& source, uint32_t offset, uint32_t byteCount, bool packed,
-                         TRowSink& sink, std::vector<uint8_t>& chunk) {
+                         TRowSink& sink, std::vector<uint8_t>& chunk, bool held) {
     TStripResult result;
-    uint32_t left = byteCount;
-    source.Seek(offset);
     packbits::TState state;
-    while (left > 0 && !sink.Full() && !result.Cut) {
+    uint64_t beyond = 0; // unpacked past the last row wanted
+    if (!held) source.Seek(offset);
+    for (uint32_t left = byteCount; left > 0 && !result.Cut;) {
         const size_t wanted = std::min<size_t>(left, chunk.size());
-        size_t n = 0;
-        try {
-            n = source.ReadSome(chunk.data(), wanted);
-        } catch (const rt::EInOutError& e) {
-            result.Cut = e;
-            break;
+        size_t n = wanted;
+        if (!held) {
+            try {
+                n = source.ReadSome(chunk.data(), wanted);
+            } catch (const rt::EInOutError& e) {
+                if (!sink.Full()) result.Cut = e; // behind the last row, it loses nothing
+                break;
+            }
         }
-        if (n < wanted) result.Cut = rt::EInOutError(rt::kReadPastEnd);
-        left -= static_cast<uint32_t>(n);
-        if (!packed) {
-            sink.Put(chunk.data(), n);
-            continue;
-        }
+        held = false;
+        if (n < wanted && !sink.Full()) result.Cut = rt::EInOutError(rt::kReadPastEnd);
+        left = n < wanted ? 0 : left - static_cast<uint32_t>(n);
         const uint8_t* p = chunk.data();
         const uint8_t* const end = p + n;
-        while (p < end && !sink.Full()) {
-            uint8_t* out = sink.Dest();
-            sink.Advance(size_t(packbits::Decode(p, end, out, sink.Limit(), state) - out));
+        if (!sink.Full()) {
+            if (!packed) p += sink.Put(p, n);
+            while (packed && p < end && !sink.Full()) {
+                uint8_t* out = sink.Dest();
+                sink.Advance(size_t(packbits::Decode(p, end, out, sink.Limit(), state) - out));
+            }
+            if (sink.Full()) beyond = sink.Surplus();
         }
+        if (sink.Full()) beyond += packed ? packbits::Scan(p, end, state) : uint64_t(end - p);
     }
-    if (!sink.Full()) result.Dropped = int64_t(sink.EndStrip() + packbits::Unfinished(state));
+    const uint64_t open = packbits::Unfinished(state);
+    result.Dropped = int64_t(sink.Full() ? beyond % sink.RowSize() + open : sink.EndStrip() + open);
     return result;
 }
 
@@ -107,6 +113,7 @@ void TRowSink::Flush() {
     }
     const size_t used = (skipped + rows) * RowBytes;
     if (Done) {
+        Beyond = Filled - used;
         Filled = 0;
         return;
     }

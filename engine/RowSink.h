@@ -33,8 +33,8 @@ public:
     uint8_t* Limit() { return Buffer.get() + BufferSize; }
     // n bytes were written at Dest.
     void Advance(size_t n);
-    // Copies bytes in (an uncompressed strip).
-    void Put(const uint8_t* p, size_t n);
+    // Copies bytes in (an uncompressed strip); answers how many it took.
+    size_t Put(const uint8_t* p, size_t n);
     // The next n whole rows are dropped, not written: rows before a window.
     void SkipRows(int64_t n) { Skip = n; }
     // Passes n rows that are not unpacked at all (a strip a sampled walk does not need):
@@ -44,6 +44,9 @@ public:
     size_t EndStrip();
     // Writes the whole rows gathered so far.
     void Flush();
+    // Bytes gathered past the last row wanted, when the sink filled up.
+    size_t Surplus() const { return Beyond; }
+    size_t RowSize() const { return RowBytes; }
 
 private:
     TWrite Write;
@@ -57,6 +60,7 @@ private:
     int64_t Rows = 0;
     int64_t Skip = 0;
     bool Done = false;
+    size_t Beyond = 0;
 };
 
 // The buffer packed bytes are read into, a chunk of a strip at a time: 64 KiB, or the
@@ -71,6 +75,8 @@ struct TStripResult {
 };
 
 // Reads one strip of byteCount bytes at offset, in chunks, and unpacks it into the sink
-// (PackBits, or copied as it is). A strip cut short gives the whole rows its bytes hold.
+// (PackBits, or copied as it is). A strip cut short gives the whole rows its bytes hold. With
+// held, the chunk holds the whole strip already. Once the sink is full, the rest of the strip
+// is only scanned: what it leaves of an incomplete row counts as dropped.
 TStripResult UnpackStrip(rt::TBinaryFile& source, uint32_t offset, uint32_t byteCount, bool packed,
-                         TRowSink& sink, std::vector<uint8_t>& chunk);
+                         TRowSink& sink, std::vector<uint8_t>& chunk, bool held = false);

@@ -12,7 +12,8 @@ namespace {
 constexpr size_t kPieceBytes = 512 * 1024;
 constexpr size_t kPiecesAhead = 6;
 
-// The bytes a strip unpacks to, read and scanned without unpacking it.
+// The bytes a strip unpacks to, read and scanned without unpacking it. Where the strip fits
+// the chunk, the chunk holds it afterwards.
 uint64_t StripLength(rt::TBinaryFile& source, uint32_t offset, uint32_t byteCount, bool packed,
                      std::vector<uint8_t>& chunk) {
     if (!packed) return byteCount;
@@ -33,11 +34,6 @@ uint64_t StripLength(rt::TBinaryFile& source, uint32_t offset, uint32_t byteCoun
 TStripWalk::TStripWalk(rt::TBinaryFile& source, const TSheet& sheet, int64_t first, int64_t count,
                        bool ahead, TSample sample)
     : Source(source), Sheet(sheet), First(first), Count(count), Sample(sample) {
-    if (Sheet.StripRows > 0) { // the strips before the window need not even be passed
-        Start = std::min(size_t(First / Sheet.StripRows), Sheet.Offsets.size());
-        Strip = Start;
-        RowsBefore = int64_t(Start) * Sheet.StripRows;
-    }
     if (ahead) Producer = rt::TWorker::Shared().TryStart([this] { Produce(); });
     if (Producer.Valid()) return;
     Chunk = StripChunk(Sheet.ByteCounts, Source.FileSize());
@@ -69,44 +65,37 @@ TStripWalk::~TStripWalk() {
 
 TStripResult TStripWalk::Walk(size_t s, TRowSink& sink, std::vector<uint8_t>& chunk) {
     const uint32_t offset = Sheet.Offsets[s], byteCount = Sheet.ByteCounts[s];
-    if (RowsBefore < First) {
-        // Each strip starts a row: its rows are known from its length alone.
-        int64_t rows = Sheet.StripRows;
-        if (rows <= 0) {
-            uint64_t length = 0;
-            try {
-                length = StripLength(Source, offset, byteCount, Sheet.Packed, chunk);
-            } catch (const rt::EInOutError& e) {
-                return {0, e}; // the rows after it cannot be placed
-            }
-            rows = int64_t(length / Sheet.RowBytes);
-        }
-        if (RowsBefore + rows <= First) {
-            RowsBefore += rows;
-            return {};
-        }
-        // The first strip of the window may begin before it; the sink is empty then.
-        sink.SkipRows(First - RowsBefore);
-        RowsBefore = First;
+    if ((Top >= First && Sample.Step <= 1) || !TopKnown)
+        return UnpackStrip(Source, offset, byteCount, Sheet.Packed, sink, chunk);
+    // Each strip starts a row: its rows are known from its length alone.
+    uint64_t length = 0;
+    try {
+        length = StripLength(Source, offset, byteCount, Sheet.Packed, chunk);
+    } catch (const rt::EInOutError& e) {
+        // Before the window, the rows after it cannot be placed; inside, it gives the whole
+        // rows its bytes hold, as the whole walk does.
+        if (Top < First) return {0, e};
+        TopKnown = false;
+        return UnpackStrip(Source, offset, byteCount, Sheet.Packed, sink, chunk);
     }
-    if (!Wanted(s)) {
-        const int64_t top = int64_t(s) * Sheet.StripRows;
-        sink.Pass(top + Sheet.StripRows - std::max(top, First)); // its rows in the window
+    const int64_t top = Top, rows = int64_t(length / Sheet.RowBytes);
+    Top += rows;
+    if (Top <= First) return {};
+    // The first strip of the window may begin before it; the sink is empty then.
+    if (top < First) sink.SkipRows(First - top);
+    if (!Sample.Wants(std::max(top, First), Top)) {
+        sink.Pass(Top - std::max(top, First)); // its rows in the window
         return {};
     }
-    return UnpackStrip(Source, offset, byteCount, Sheet.Packed, sink, chunk);
+    const bool held = Sheet.Packed && byteCount <= chunk.size(); // read by the scan
+    return UnpackStrip(Source, offset, byteCount, Sheet.Packed, sink, chunk, held);
 }
 
-bool TStripWalk::Wanted(size_t s) const {
-    return Holds(Sample, Sheet.StripRows, int64_t(s));
-}
-
-bool TStripWalk::Holds(const TSample& sample, int64_t stripRows, int64_t s) {
-    if (sample.Step <= 1 || stripRows <= 0) return true;
-    const int64_t top = s * stripRows, end = top + stripRows;
-    const int64_t from = std::max(top, sample.FirstWanted);
-    const int64_t off = (from - sample.FirstWanted) % sample.Step;
-    return (off ? from + sample.Step - off : from) < end;
+bool TStripWalk::TSample::Wants(int64_t top, int64_t end) const {
+    if (Step <= 1) return top < end;
+    const int64_t from = std::max(top, FirstWanted);
+    const int64_t off = (from - FirstWanted) % Step;
+    return (off ? from + Step - off : from) < end;
 }
 
 bool TStripWalk::Over(const TRowSink& sink, const TStripResult& last) const {

@@ -4,9 +4,10 @@
 // unpacked a few at a time on a thread of the process's worker while the caller writes,
 // so that an open costs about what the slower of the two does.
 //
-// Only the rows of the window wanted are handed on: the strips before it are counted from
-// the rows a strip holds, or scanned for their length, not unpacked. A strip cut short (the file
-// ends inside it, a read error) ends the walk after the whole rows its bytes hold.
+// Only the rows of the window wanted are handed on: the strips before it are scanned for the
+// length they unpack to, not unpacked. A row's place is what the strips before it unpack to,
+// never what the sheet's RowsPerStrip claims. A strip cut short (the file ends inside it, a
+// read error) ends the walk after the whole rows its bytes hold.
 
 #include "engine/RowSink.h"
 #include "runtime/BinaryFile.h"
@@ -27,17 +28,14 @@ public:
         const std::vector<uint32_t>& ByteCounts;
         bool Packed;
         size_t RowBytes;
-        // The rows of each strip but the last, where the sheet states them: the strips
-        // before the window are then passed without being read. 0: their lengths tell.
-        int64_t StripRows = 0;
     };
     // The rows a reduction samples: FirstWanted and every Step-th row after it. A strip that
-    // holds none of them, where the strips' rows are known, is passed unread.
+    // holds none of them is scanned for its rows and passed: its rows are handed on as a gap.
     struct TSample {
         int64_t Step = 1, FirstWanted = 0;
+        // Whether rows top to end - 1 hold a row wanted.
+        bool Wants(int64_t top, int64_t end) const;
     };
-    // Whether strip s of a sheet whose strips hold stripRows rows holds a row sample wants.
-    static bool Holds(const TSample& sample, int64_t stripRows, int64_t s);
     // Rows first to first + count - 1 are handed on. With ahead, the walk runs on a thread
     // of the worker where one is idle, and on the caller's otherwise. source is the walk's
     // alone until it ends.
@@ -54,9 +52,6 @@ public:
     // cut short). Raises what failed in a strip once the rows it completed are written.
     std::optional<TStripResult> Next(const TRowSink::TWrite& write);
     bool Ahead() const { return Producer.Valid(); }
-    // The strip the walk begins with: the first of the window's, where the strips' rows
-    // are known, else the first of the sheet.
-    size_t FirstStrip() const { return Start; }
 
 private:
     // One strip into the sink, or past it when it lies wholly before the window.
@@ -86,11 +81,11 @@ private:
     const TSheet Sheet;
     const int64_t First, Count;
     const TSample Sample;
-    // Whether strip s, inside the window, holds a row the sample wants.
-    bool Wanted(size_t s) const;
-    int64_t RowsBefore = 0; // rows of the strips walked past, before the window
-    size_t Start = 0;
-    size_t Strip = 0; // the next strip
+    // The first row of the next strip, while the strips walked so far were scanned: up to
+    // the window, and throughout a sampled walk.
+    int64_t Top = 0;
+    bool TopKnown = true; // false after a strip inside the window that could not be scanned
+    size_t Strip = 0;     // the next strip
 
     // Walked on the caller's thread.
     std::optional<TRowSink> Sink;

@@ -31,7 +31,6 @@ constexpr uint16_t kImageWidth = 256;
 constexpr uint16_t kImageLength = 257;
 constexpr uint16_t kCompression = 259;
 constexpr uint16_t kStripOffsets = 273;
-constexpr uint16_t kRowsPerStrip = 278;
 constexpr uint16_t kXResolution = 282;
 constexpr uint16_t kYResolution = 283;
 constexpr uint16_t kTypeLong = 4;
@@ -58,7 +57,6 @@ struct TTagValues {
     int32_t Width = 0, Height = 0;
     int32_t Compression = kNoCompression; // none stated: uncompressed, as TIFF defines
     int32_t StripCount = 0, XResOffset = 0, YResOffset = 0;
-    int32_t RowsPerStrip = 0; // 0: not stated
 };
 
 // Which tag sets which number: the entry's value, or for the strip offsets its count.
@@ -68,22 +66,10 @@ struct TTagField {
     bool FromCount;
 };
 constexpr TTagField kTagFields[] = {
-    {kImageWidth, &TTagValues::Width, false},
-    {kImageLength, &TTagValues::Height, false},
-    {kCompression, &TTagValues::Compression, false},
-    {kStripOffsets, &TTagValues::StripCount, true},
-    {kXResolution, &TTagValues::XResOffset, false},
-    {kYResolution, &TTagValues::YResOffset, false},
-    {kRowsPerStrip, &TTagValues::RowsPerStrip, false},
+    {kImageWidth, &TTagValues::Width, false},        {kImageLength, &TTagValues::Height, false},
+    {kCompression, &TTagValues::Compression, false}, {kStripOffsets, &TTagValues::StripCount, true},
+    {kXResolution, &TTagValues::XResOffset, false},  {kYResolution, &TTagValues::YResOffset, false},
 };
-
-// The rows of every strip but the last, where the tags state them and the strip count
-// agrees; 0 where the strips' lengths must tell.
-int64_t StripRows(const TTagValues& v) {
-    const int64_t rows = v.RowsPerStrip;
-    if (rows <= 0 || v.Height <= 0) return 0;
-    return (int64_t(v.Height) + rows - 1) / rows == v.StripCount ? rows : 0;
-}
 
 // Reads count big-endian entries of 12 bytes; later entries of a tag win. The first ones
 // are kept in kept[1] onwards where it is given.
@@ -325,8 +311,7 @@ void TTiff::Open(const std::string& sheetPath, int64_t firstRow, int64_t rowCoun
     ScratchRows.CloseQuietly();
     Pictures = 0;
     ViewFirst = ViewEnd = 0;
-    RowStep = 1;
-    HeldStripRows = 0;
+    Holes.clear();
     // Rows unpacked for the first view are held only while the open runs.
     rt::TScopeExit viewRows([this] { ViewFirst = ViewEnd = 0; });
     AcquireSharedScratch();
@@ -386,8 +371,11 @@ void TTiff::Open(const std::string& sheetPath, int64_t firstRow, int64_t rowCoun
     firstRow = std::min<int64_t>(firstRow, Height);
     rowCount = rowCount < 0 ? Height - firstRow : std::min<int64_t>(rowCount, Height - firstRow);
     FirstRow = static_cast<int32_t>(firstRow);
+    // A sample writes at least its rows; the strips that hold them may take more, and a
+    // full disk then fails the write that meets it.
+    const int64_t sampleRows = rowCount > 0 ? (rowCount - 1) / step + 1 : 0;
     if (StripCount > 0 &&
-        int64_t(Width) * rowCount - ScratchFile.FileSize() > ScratchFile.SpaceAvailable())
+        int64_t(Width) * sampleRows - ScratchFile.FileSize() > ScratchFile.SpaceAvailable())
         throw rt::EInOutError(rt::kDiskFull);
     // Taken at once, the space costs nothing row by row; where it cannot be, rows take it.
     // A small raster gains nothing by it.
@@ -395,26 +383,22 @@ void TTiff::Open(const std::string& sheetPath, int64_t firstRow, int64_t rowCoun
     if (StripCount > 0 && rowCount * Width >= kReserveFrom && step == 1)
         ScratchFile.Reserve(firstRow * Width, rowCount * Width);
     if (StripCount > 0) {
-        const int64_t stripRows = StripRows(tags);
         const TStripTables tables = ReadStripTables();
-        // The rows a view shows first come first where the strips that hold them are known
-        // without reading the ones before; the whole walk writes them again, the same.
-        const int64_t viewFirst = std::min<int64_t>(ShowFirst.First, Height);
-        const int64_t viewCount = std::min<int64_t>(ShowFirst.Count, Height - viewFirst);
+        // The rows a view shows first come first, kept inside the sheet; the whole walk
+        // writes them again, the same.
+        const int64_t viewCount = std::clamp<int64_t>(ShowFirst.Count, 0, Height);
+        const int64_t viewFirst = std::clamp<int64_t>(ShowFirst.First, 0, Height - viewCount);
         // A view that shows the whole sheet gains nothing by it.
-        if (stripRows > 0 && Width > 0 && viewCount > 0 && viewCount < Height && firstRow == 0 &&
+        if (Width > 0 && viewCount > 0 && viewCount < Height && firstRow == 0 &&
             rowCount == Height) {
-            ViewEnd = viewFirst + UnpackView(compression, tables, stripRows, viewFirst, viewCount);
+            ViewEnd = viewFirst + UnpackView(compression, tables, viewFirst, viewCount);
             ViewFirst = viewFirst;
             if (OnRows) OnRows();
         }
         // A sample's rows: the window's last and every step-th row above it.
-        const TStripWalk::TSample sample{stripRows > 0 ? step : 1,
+        const TStripWalk::TSample sample{step,
                                          firstRow + (std::max<int64_t>(rowCount, 1) - 1) % step};
-        RowStep = int32_t(sample.Step);
-        FirstWanted = sample.FirstWanted;
-        HeldStripRows = stripRows;
-        UnpackStrips(compression, tables, stripRows, firstRow, rowCount, sample);
+        UnpackStrips(compression, tables, firstRow, rowCount, sample);
     }
 
     SourceFile.Close();
@@ -440,8 +424,8 @@ TTiff::TStripTables TTiff::ReadStripTables() {
     return t;
 }
 
-int64_t TTiff::UnpackView(int32_t compression, const TStripTables& tables, int64_t stripRows,
-                          int64_t first, int64_t count) {
+int64_t TTiff::UnpackView(int32_t compression, const TStripTables& tables, int64_t first,
+                          int64_t count) {
     // Touches the two files and its own counts alone, so that the events run meanwhile
     // (the window's first paint above all) may draw from what the sheet holds so far.
     const int64_t width = Width;
@@ -454,8 +438,8 @@ int64_t TTiff::UnpackView(int32_t compression, const TStripTables& tables, int64
         };
         TStripWalk walk(
             SourceFile,
-            {tables.Offsets, tables.ByteCounts, compression == kPackBits, size_t(width), stripRows},
-            first, count, false, {});
+            {tables.Offsets, tables.ByteCounts, compression == kPackBits, size_t(width)}, first,
+            count, false, {});
         // A damaged strip ends it; the whole walk meets the damage again, in its place. A
         // stop asked for by the events ends it at the next strip.
         while (const std::optional<TStripResult> r = walk.Next(write))
@@ -477,8 +461,8 @@ int64_t TTiff::UnpackView(int32_t compression, const TStripTables& tables, int64
     return rows;
 }
 
-void TTiff::UnpackStrips(int32_t compression, const TStripTables& tables, int64_t stripRows,
-                         int64_t firstRow, int64_t rowCount, const TStripWalk::TSample& sample) {
+void TTiff::UnpackStrips(int32_t compression, const TStripTables& tables, int64_t firstRow,
+                         int64_t rowCount, const TStripWalk::TSample& sample) {
     RowsWritten = 0;
     FirstRow = static_cast<int32_t>(firstRow);
     if (Width <= 0 || Height <= 0) rowCount = 0; // the strips still count on the gauge
@@ -487,19 +471,25 @@ void TTiff::UnpackStrips(int32_t compression, const TStripTables& tables, int64_
     ScratchFile.Seek(firstRow * Width);
     int64_t written = 0;
     const TRowSink::TWrite write = [&](const uint8_t* rows, size_t bytes) {
-        if (rows)
+        if (rows) {
             ScratchFile.Write(rows, bytes);
-        else // rows no sample reads: a hole
+        } else { // rows no sample reads: a hole
             ScratchFile.Seek(ScratchFile.FilePos() + int64_t(bytes));
+            const int64_t top = firstRow + written / Width, end = top + int64_t(bytes) / Width;
+            if (!Holes.empty() && Holes.back().second == top)
+                Holes.back().second = end;
+            else
+                Holes.emplace_back(top, end);
+        }
         written += int64_t(bytes);
         RowsWritten = static_cast<int32_t>(written / Width); // drawn as they come
     };
-    TStripWalk walk(SourceFile,
-                    {tables.Offsets, tables.ByteCounts, compression == kPackBits,
-                     size_t(std::max(Width, 1)), stripRows},
-                    firstRow, rowCount, DecodeAhead, sample);
+    TStripWalk walk(
+        SourceFile,
+        {tables.Offsets, tables.ByteCounts, compression == kPackBits, size_t(std::max(Width, 1))},
+        firstRow, rowCount, DecodeAhead, sample);
     bool over = false;
-    for (int32_t s = int32_t(walk.FirstStrip()); s < StripCount; ++s) {
+    for (int32_t s = 0; s < StripCount; ++s) {
         if (Gauge) Gauge->SetPosition(s);
         rt::ProcessMessages();
         if (StopRequested) throw rt::EAbort();
@@ -971,21 +961,22 @@ bool TTiff::HoldsRows(int32_t row, int32_t rows) const {
     const int64_t end = std::min<int64_t>(int64_t(row) + rows, Height);
     if (end <= row || (row >= ViewFirst && end <= ViewEnd)) return true;
     if (row < FirstRow || end > int64_t(FirstRow) + RowsWritten) return false;
-    if (RowStep == 1 || HeldStripRows <= 0) return true;
-    for (int64_t s = row / HeldStripRows; s * HeldStripRows < end; ++s)
-        if (!TStripWalk::Holds({RowStep, FirstWanted}, HeldStripRows, s)) return false;
-    return true;
+    // The first hole that ends after row must begin at or after end.
+    auto hole = std::upper_bound(Holes.begin(), Holes.end(), int64_t(row),
+                                 [](int64_t r, const auto& h) { return r < h.second; });
+    return hole == Holes.end() || hole->first >= end;
 }
 
 bool TTiff::HoldsRow(int64_t row) const {
     if (row >= ViewFirst && row < ViewEnd) return true;
     if (row < FirstRow || row >= int64_t(FirstRow) + RowsWritten) return false;
-    return RowStep == 1 || HeldStripRows <= 0 ||
-           TStripWalk::Holds({RowStep, FirstWanted}, HeldStripRows, row / HeldStripRows);
+    auto hole = std::upper_bound(Holes.begin(), Holes.end(), row,
+                                 [](int64_t r, const auto& h) { return r < h.second; });
+    return hole == Holes.end() || hole->first > row;
 }
 
 bool TTiff::HoldsSamples(int64_t row, int64_t rows, int64_t step, int64_t count) const {
-    if (RowStep == 1) return HoldsRows(int32_t(row), int32_t(rows));
+    if (Holes.empty()) return HoldsRows(int32_t(row), int32_t(rows));
     for (int64_t j = 0; j < count; ++j)
         if (!HoldsRow(row + rows - 1 - j * step)) return false;
     return true;

@@ -57,8 +57,8 @@ public:
     void OpenRows(const std::string& sheetPath, int32_t firstRow, int32_t rowCount);
     // Opens the rows an export at 1/step reads of the window of rows firstRow to firstRow +
     // rowCount - 1 (to the sheet's end where rowCount is negative): its last row and every
-    // step-th row above it. Where the sheet states its strips' rows, a strip that holds
-    // none of them is not read, and its rows are not held.
+    // step-th row above it. A strip that holds none of them is scanned, not unpacked, and
+    // its rows are not held.
     void OpenSample(const std::string& sheetPath, int32_t firstRow, int32_t rowCount, int32_t step);
     // The rows an export at rate samples: every step-th.
     static int64_t SampleStep(long double rate);
@@ -124,8 +124,8 @@ public:
     int32_t YDpi = 0;
     std::unique_ptr<rt::TBitmap> WorkBitmap;
     bool Loaded = false;
-    // Rows a view will show at once: where the sheet states its strips' rows, an open of
-    // the whole sheet unpacks them before the others.
+    // Rows a view will show at once: an open of the whole sheet unpacks them before the
+    // others (moved up to end at the sheet's last row where they would run past it).
     struct TRows {
         int32_t First = 0, Count = 0;
     };
@@ -153,18 +153,17 @@ private:
     void Open(const std::string& sheetPath, int64_t firstRow, int64_t rowCount, int32_t step);
     // Whether the file holds the count rows step apart that end on the window's last row.
     bool HoldsSamples(int64_t row, int64_t rows, int64_t step, int64_t count) const;
-    // stripRows: the rows each strip but the last holds, 0 where unknown.
     struct TStripTables {
         std::vector<uint32_t> Offsets, ByteCounts;
     };
     TStripTables ReadStripTables();
     // Unpacks rows firstRow to firstRow + rowCount - 1 to their place in the scratch file.
-    void UnpackStrips(int32_t compression, const TStripTables& tables, int64_t stripRows,
-                      int64_t firstRow, int64_t rowCount, const TStripWalk::TSample& sample);
+    void UnpackStrips(int32_t compression, const TStripTables& tables, int64_t firstRow,
+                      int64_t rowCount, const TStripWalk::TSample& sample);
     // Unpacks a view's rows on a thread of the worker while this one runs the events;
     // answers how many came in a row from first.
-    int64_t UnpackView(int32_t compression, const TStripTables& tables, int64_t stripRows,
-                       int64_t first, int64_t count);
+    int64_t UnpackView(int32_t compression, const TStripTables& tables, int64_t first,
+                       int64_t count);
     // Takes in what one strip gave; false when it ends the unpacking.
     bool TakeResult(const TStripResult& result);
     void AcquireSharedScratch();
@@ -185,10 +184,8 @@ private:
     rt::TFileLock ScratchLock;               // held while "tiff.tmp" is ours
     rt::TBinaryFile ScratchRows;        // the scratch file open for reading, from the first picture
     int64_t ViewFirst = 0, ViewEnd = 0; // rows unpacked ahead for a view while an open runs
-    // A sampled open holds the rows of the strips that hold FirstWanted or a row every
-    // RowStep rows after it.
-    int32_t RowStep = 1;
-    int64_t FirstWanted = 0, HeldStripRows = 0;
+    // Rows a sampled open passed without unpacking them, [first, end) in order.
+    std::vector<std::pair<int64_t, int64_t>> Holes;
     // The scratch file mapped whole from the first picture until the next open.
     std::unique_ptr<rt::TFileMap> ScratchMap;
     int64_t ShownStart = 0, ShownEnd = 0;

@@ -51,15 +51,39 @@ std::vector<uint8_t> BuildSheet(const TRaster& raster, const TSheetOptions& o) {
             PackRow(raster.Row(int(y)), w, o.LiteralRuns, rows[y]);
         prefix[y + 1] = prefix[y] + rows[y].size();
     }
+    // starts[s] is strip s's first row; the last entry is h.
+    std::vector<size_t> starts{0};
     size_t rps = std::max<size_t>(h, 1);
-    auto fits = [&](size_t r) {
-        for (size_t y = 0; y < h; y += r)
-            if (prefix[std::min(h, y + r)] - prefix[y] > o.StripBytes) return false;
-        return true;
-    };
-    while (rps > 1 && !fits(rps)) rps = std::max<size_t>(1, std::min(rps - 1, rps * 9 / 10));
-    while (rps < h && fits(rps + 1)) ++rps; // the coarse walk may have stepped past the best
-    const size_t strips = h == 0 ? 0 : (h + rps - 1) / rps;
+    if (!o.StripRows.empty()) {
+        rps = 1;
+        for (size_t i = 0; i < o.StripRows.size() && starts.back() < h; ++i) {
+            const size_t end = i + 1 == o.StripRows.size()
+                                   ? h
+                                   : std::min<size_t>(h, starts.back() + o.StripRows[i]);
+            rps = std::max(rps, end - starts.back());
+            starts.push_back(end);
+        }
+    } else if (o.FillStrips) {
+        rps = 1;
+        for (size_t y = 0; y < h;) {
+            size_t end = y + 1; // a row larger than the budget still makes a strip
+            while (end < h && prefix[end + 1] - prefix[y] <= o.StripBytes) ++end;
+            rps = std::max(rps, end - y);
+            starts.push_back(y = end);
+        }
+    } else {
+        auto fits = [&](size_t r) {
+            for (size_t y = 0; y < h; y += r)
+                if (prefix[std::min(h, y + r)] - prefix[y] > o.StripBytes) return false;
+            return true;
+        };
+        while (rps > 1 && !fits(rps)) rps = std::max<size_t>(1, std::min(rps - 1, rps * 9 / 10));
+        while (rps < h && fits(rps + 1)) ++rps; // the coarse walk may have stepped past the best
+        for (size_t y = rps; y < h; y += rps) starts.push_back(y);
+        if (h > 0) starts.push_back(h);
+    }
+    const size_t strips = starts.size() - 1;
+    if (o.StatedRowsPerStrip) rps = o.StatedRowsPerStrip;
 
     const uint16_t entries = 12;
     const size_t dir = o.FirstDirOffset;
@@ -77,7 +101,7 @@ std::vector<uint8_t> BuildSheet(const TRaster& raster, const TSheetOptions& o) {
     std::vector<uint32_t> stripOffsets, stripCounts;
     size_t pos = data;
     for (size_t s = 0; s < strips; ++s) {
-        uint64_t n = prefix[std::min(h, (s + 1) * rps)] - prefix[s * rps];
+        uint64_t n = prefix[starts[s + 1]] - prefix[starts[s]];
         stripOffsets.push_back(uint32_t(pos));
         stripCounts.push_back(uint32_t(n));
         pos += n;

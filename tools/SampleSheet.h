@@ -35,10 +35,16 @@ struct TSheetOptions {
     uint32_t FirstDirOffset = 8; // at least 8, even
     int32_t XDpi = 254;
     int32_t YDpi = 254;
-    uint32_t StripBytes = 8192;   // largest packed strip, where whole rows allow it
-    bool LiteralRuns = false;     // PackBits literal runs; otherwise two-byte units only
-    uint16_t Compression = 32773; // or 1 (none)
-    uint32_t StatedHeight = 0;    // ImageLength when not the raster's: a damaged sheet
+    uint32_t StripBytes = 8192; // largest packed strip, where whole rows allow it
+    // Each strip filled with rows up to StripBytes packed bytes, as writers with a byte
+    // budget do: strips of varying rows, RowsPerStrip the largest strip's. Otherwise every
+    // strip holds the same rows.
+    bool FillStrips = false;
+    std::vector<uint32_t> StripRows; // each strip's rows where given, the last up to the end
+    uint32_t StatedRowsPerStrip = 0; // RowsPerStrip when not the strips' own: a tag that lies
+    bool LiteralRuns = false;        // PackBits literal runs; otherwise two-byte units only
+    uint16_t Compression = 32773;    // or 1 (none)
+    uint32_t StatedHeight = 0;       // ImageLength when not the raster's: a damaged sheet
 };
 
 // Big-endian numbers written into a byte vector at a position it already has.

@@ -1,0 +1,127 @@
+// Every faster open (a window of rows, a sample, a view's rows first) places each row where
+// the whole open does, by what the strips before it unpack to, whatever RowsPerStrip says.
+
+#include "tests/engine/EngineFixture.h"
+
+#include <algorithm>
+
+using namespace enginetest;
+
+namespace {
+
+struct TLayout {
+    const char* Name;
+    int W, H;
+    std::vector<uint32_t> StripRows; // empty: filled up to a packed-byte budget
+    uint32_t Stated = 0;             // RowsPerStrip written, 0: the largest strip's
+    uint32_t Budget = 0;
+};
+
+// Tags that the shortcut would believe (their strip count agrees with Height) and that lie,
+// a sheet cut by a byte budget, and one whose tag tells the truth.
+const TLayout kLayouts[] = {
+    {"two strips of 96 and 107 rows, tagged 107", 301, 203, {96, 107}, 107},
+    {"strips of 51 rows tagged 50", 120, 400, {51, 51, 51, 51, 51, 51, 51, 51}, 50},
+    {"strips of 49 rows tagged 50", 90, 400, std::vector<uint32_t>(8, 49), 50},
+    {"filled up to 600 packed bytes", 160, 300, {}, 0, 600},
+    {"a truthful tag", 160, 300, std::vector<uint32_t>(10, 30), 0},
+};
+
+class RowPlacementTest : public EngineTest {
+protected:
+    std::string Sheet(const TLayout& l) {
+        sample::TSheetOptions o;
+        o.StripRows = l.StripRows;
+        o.StatedRowsPerStrip = l.Stated;
+        o.FillStrips = l.StripRows.empty();
+        o.StripBytes = l.Budget ? l.Budget : 8192;
+        return PutSample("s.tif", sample::PaintSample(l.W, l.H, 5), o);
+    }
+    // The rows of the whole open, as the plain walk places them.
+    std::vector<uint8_t> Whole(const std::string& path) {
+        TTiff whole(nullptr, Dir.File("whole.tmp"));
+        whole.DecodeAhead = false;
+        whole.OpenFile(path);
+        EXPECT_EQ(whole.RowsWritten, whole.Height);
+        return testing_support::ReadAll(Dir.File("whole.tmp"));
+    }
+    static std::vector<uint8_t> Rows(const std::vector<uint8_t>& raster, int w, int64_t first,
+                                     int64_t count) {
+        const auto* p = raster.data() + first * w;
+        return {p, p + count * w};
+    }
+};
+
+TEST_F(RowPlacementTest, WindowsAndSamplesHoldTheWholeOpensRows) {
+    for (const TLayout& l : kLayouts) {
+        SCOPED_TRACE(l.Name);
+        const std::string path = Sheet(l);
+        const std::vector<uint8_t> whole = Whole(path);
+        ASSERT_EQ(whole.size(), size_t(l.W) * size_t(l.H));
+        for (bool ahead : {false, true}) {
+            TTiff map(nullptr, ScratchPath());
+            map.DecodeAhead = ahead;
+            for (auto [first, count] : {std::pair{0, 60}, {107, 96}, {l.H / 2, 60}, {l.H - 7, 7}}) {
+                map.OpenRows(path, first, count);
+                ASSERT_TRUE(map.HoldsRows(first, count)) << first;
+                EXPECT_EQ(Rows(Scratch(), l.W, first, count), Rows(whole, l.W, first, count))
+                    << "window at " << first << (ahead ? ", ahead" : "");
+            }
+            // A sample holds every row it reads: the window's last and each step-th above.
+            for (int step : {4, 64}) {
+                for (auto [first, count] : {std::pair{0, -1}, {l.H / 3, l.H / 2}}) {
+                    map.OpenSample(path, first, count, step);
+                    const int64_t end = count < 0 ? l.H : first + count;
+                    const std::vector<uint8_t> got = Scratch();
+                    int held = 0;
+                    for (int64_t r = end - 1; r >= first; r -= step) {
+                        ASSERT_TRUE(map.HoldsRow(r)) << "row " << r << " at 1/" << step;
+                        EXPECT_EQ(Rows(got, l.W, r, 1), Rows(whole, l.W, r, 1)) << r;
+                        ++held;
+                    }
+                    EXPECT_GT(held, 0);
+                }
+            }
+        }
+    }
+}
+
+TEST_F(RowPlacementTest, TheFirstViewShowsTheWholeOpensRowsBeforeTheWalk) {
+    for (const TLayout& l : kLayouts) {
+        SCOPED_TRACE(l.Name);
+        const std::string path = Sheet(l);
+        const std::vector<uint8_t> whole = Whole(path);
+        // Inside the sheet, and past its end: the view is moved up to end on the last row.
+        for (auto [first, count] : {std::pair{107, 50}, {l.H - 10, 40}}) {
+            TTiff map(nullptr, ScratchPath());
+            map.ShowFirst = {first, count};
+            const int32_t top = std::min(first, l.H - count);
+            int calls = 0;
+            map.OnRows = [&] {
+                if (calls++ > 0) return;
+                // The first call comes after the view's rows alone, before any of the walk.
+                EXPECT_EQ(map.RowsWritten, 0);
+                ASSERT_TRUE(map.HoldsRows(top, count));
+                EXPECT_EQ(Rows(Scratch(), l.W, top, count), Rows(whole, l.W, top, count));
+            };
+            map.OpenFile(path);
+            EXPECT_GT(calls, 1);
+            EXPECT_EQ(Scratch(), whole);
+        }
+    }
+}
+
+TEST_F(RowPlacementTest, DroppedBytesCountWhatTheLastStripLeavesBehindTheLastRow) {
+    // Width 4, Height 2, one strip: two rows, then a third row cut at 3 bytes and a count
+    // byte without its value.
+    const std::vector<uint8_t> strip = {0xFD, 7, 0xFD, 9, 0xFE, 5, 0xFF};
+    TTiff map(nullptr, ScratchPath());
+    map.OpenFile(Put("d.tif", TSheetBuilder::Basic(4, 2, {strip}).Build()));
+    EXPECT_EQ(map.RowsWritten, 2);
+    EXPECT_EQ(map.DroppedBytes, 3 + 1);
+    // A whole extra row is not dropped bytes: it makes a row the sheet does not state.
+    map.OpenFile(Put("e.tif", TSheetBuilder::Basic(4, 1, {{0xFD, 7, 0xFD, 9}}).Build()));
+    EXPECT_EQ(map.DroppedBytes, 0);
+}
+
+} // namespace
