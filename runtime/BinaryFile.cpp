@@ -29,6 +29,45 @@ void RaiseIoErrorFor(const std::string& path) {
     throw EInOutError(code);
 }
 
+namespace {
+
+// Opens path with flags that hold O_CREAT. What exists is opened as it is with the ending
+// signals free: a FIFO waits there for its reader, and a signal must still end the process.
+// Only a file that is missing is made, exclusively and with the signals held, so that a
+// registered file a signal removes while the process ends is not made again behind it.
+int OpenCreating(const std::string& path, int flags) {
+    for (;;) {
+        int fd = ::open(path.c_str(), (flags & ~O_CREAT) | O_CLOEXEC);
+        if (fd >= 0 || errno != ENOENT) return fd;
+        int err;
+        bool linked = false;
+        {
+            TCreatingFile creating;
+            fd = ::open(path.c_str(), flags | O_EXCL | O_CLOEXEC, 0666);
+            err = errno;
+            struct stat st {};
+            if (fd < 0 && err == EEXIST && ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+                // A link to a missing file is made through; never waiting, should a FIFO
+                // have taken the missing name meanwhile.
+                fd = ::open(path.c_str(), flags | O_NONBLOCK | O_CLOEXEC, 0666);
+                err = errno;
+                linked = true;
+            }
+        }
+        if (fd >= 0) {
+            if (linked) ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+            return fd;
+        }
+        // Made by another meanwhile (or a FIFO without a reader): opened as it is now.
+        if (err != EEXIST && err != ENXIO) {
+            errno = err;
+            return -1;
+        }
+    }
+}
+
+} // namespace
+
 TBinaryFile::~TBinaryFile() {
     CloseQuietly();
 }
@@ -36,14 +75,8 @@ TBinaryFile::~TBinaryFile() {
 void TBinaryFile::OpenWith(int flags) {
     if (IsOpen()) Close();
     if (Path.empty()) throw EInOutError(kFileNotFound);
-    int fd;
-    if (flags & O_CREAT) {
-        // A file a signal removes while the process ends is not made again behind it.
-        TCreatingFile creating;
-        fd = ::open(Path.c_str(), flags | O_CLOEXEC, 0666);
-    } else {
-        fd = ::open(Path.c_str(), flags | O_CLOEXEC, 0666);
-    }
+    const int fd =
+        (flags & O_CREAT) ? OpenCreating(Path, flags) : ::open(Path.c_str(), flags | O_CLOEXEC);
     if (fd < 0) RaiseIoErrorFor(Path);
     struct stat st {};
     if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {

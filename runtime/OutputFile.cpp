@@ -86,8 +86,11 @@ void TOutputFile::Commit() {
     if (!Temp.empty() && ::rename(Temp.c_str(), Target.c_str()) != 0) RaiseIoErrorFor(Target);
     Done = true;
     Cleanup.reset(); // the working name is no file of ours any more
+    // The target holds the new bytes now: a directory that cannot be synced (or read, by a
+    // user who may only write it) leaves the rename to the file system's own time, and
+    // reporting the save as failed would tell the user something untrue.
     const std::string dir = ExtractFileDir(Target);
-    if (!Temp.empty() && Sync && !SyncDir(dir.empty() ? "." : dir)) RaiseIoErrorFor(dir);
+    if (!Temp.empty() && Sync) SyncDir(dir.empty() ? "." : dir);
 }
 
 } // namespace rt

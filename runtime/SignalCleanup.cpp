@@ -4,7 +4,7 @@
 
 #include <atomic>
 #include <cerrno>
-#include <cstring>
+#include <climits>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -14,13 +14,16 @@ namespace {
 
 // A registered name. Nodes are linked once and never freed, so that the handler can walk
 // the list at any moment without a lock or an allocation; a node whose file is done with
-// is taken again by a later name that fits it.
+// is taken again by a later name that fits it. The handler may be reading a node's name on
+// one thread while another takes the node again: it copies the name and keeps the copy only
+// where the generation, odd while a name is being written, stayed the same meanwhile.
 struct TNode {
     std::atomic<int> State{0}; // 0 free, 1 being written, 2 complete
-    pid_t Owner = 0;
-    size_t Capacity = 0;
-    char* Path = nullptr;
-    TNode* Next = nullptr; // set before the node is linked, never changed after
+    std::atomic<unsigned> Generation{0};
+    std::atomic<pid_t> Owner{0};
+    size_t Capacity = 0;               // set before the node is linked, never changed after
+    std::atomic<char>* Path = nullptr; // as Capacity
+    TNode* Next = nullptr;             // as Capacity
 };
 std::atomic<TNode*> gHead{nullptr};
 sigset_t gSignals;
@@ -29,14 +32,40 @@ sigset_t gSignals;
 std::atomic<int> gMaking{0};
 std::atomic<bool> gEnding{false};
 
+// Writes a name into a node this thread has claimed (State 1).
+void WriteName(TNode* n, const std::string& path) {
+    const unsigned g = n->Generation.load(std::memory_order_relaxed);
+    n->Generation.store(g + 1, std::memory_order_relaxed);
+    std::atomic_thread_fence(std::memory_order_release);
+    n->Owner.store(::getpid(), std::memory_order_relaxed);
+    for (size_t i = 0; i <= path.size(); ++i)
+        n->Path[i].store(path.c_str()[i], std::memory_order_relaxed);
+    n->Generation.store(g + 2, std::memory_order_release);
+}
+
+// Copies the name of a complete node of this process into to; false where there is none,
+// or where the node was taken for another name while it was read.
+bool ReadName(const TNode* n, pid_t self, char* to, size_t room) {
+    if (n->State.load() != 2 || n->Capacity > room) return false;
+    const unsigned g = n->Generation.load(std::memory_order_acquire);
+    if (g & 1) return false;
+    const pid_t owner = n->Owner.load(std::memory_order_relaxed);
+    for (size_t i = 0; i < n->Capacity; ++i)
+        if ((to[i] = n->Path[i].load(std::memory_order_relaxed)) == 0) break;
+    std::atomic_thread_fence(std::memory_order_acquire);
+    return n->Generation.load(std::memory_order_relaxed) == g && n->State.load() == 2 &&
+           owner == self;
+}
+
 void OnSignal(int sig) {
     const pid_t self = ::getpid();
     gEnding.store(true);
     // A file made on another thread is registered a moment later: it must not be missed.
     while (gMaking.load() > 0) {
     }
+    char name[PATH_MAX];
     for (TNode* n = gHead.load(); n; n = n->Next)
-        if (n->State.load() == 2 && n->Owner == self) ::unlink(n->Path);
+        if (ReadName(n, self, name, sizeof name)) ::unlink(name);
     std::signal(sig, SIG_DFL);
     ::raise(sig);
 }
@@ -47,7 +76,7 @@ TNode* Claim(size_t bytes) {
         if (n->Capacity >= bytes && n->State.compare_exchange_strong(expected, 1)) return n;
     }
     auto* n = new TNode; // for good: the handler may be walking past it at any time
-    n->Path = new char[bytes];
+    n->Path = new std::atomic<char>[bytes];
     n->Capacity = bytes;
     n->State.store(1);
     n->Next = gHead.load();
@@ -82,8 +111,7 @@ void RemoveFilesOnSignals(const std::vector<int>& which) {
 
 TCleanupEntry::TCleanupEntry(const std::string& path) {
     TNode* n = Claim(path.size() + 1);
-    n->Owner = ::getpid();
-    std::memcpy(n->Path, path.c_str(), path.size() + 1);
+    WriteName(n, path);
     n->State.store(2);
     Node = n;
 }
@@ -115,8 +143,7 @@ TRegisteredFile CreateRegistered(const std::string& prefix) {
         // on a thread that holds the allocator's lock.
         f.Entry = std::make_unique<TCleanupEntry>();
         TNode* n = Claim(f.Path.size() + 1);
-        std::memcpy(n->Path, f.Path.c_str(), f.Path.size() + 1);
-        n->Owner = ::getpid();
+        WriteName(n, f.Path);
         // Made first and registered once it is ours: a name another process holds (of the
         // same number in another PID namespace) is never registered, so never removed.
         int err;

@@ -20,10 +20,11 @@ std::vector<int> EndingSignals();
 // Installs the handler for these signals.
 void RemoveFilesOnSignals(const std::vector<int>& which);
 
-// Held around a call that may create a file (an open with O_CREAT): a signal that ends the
-// process waits until it is over, so that a registered file it creates again is still
-// removed, and once the process is ending no file is created any more. It allocates
-// nothing and holds the signals off its own thread meanwhile.
+// Held around the exclusive creation of a file (O_CREAT | O_EXCL), never around an open
+// that may wait (a FIFO waits for its reader, and a signal must still end the process): a
+// signal that ends the process waits until it is over, so that a registered file it
+// creates again is still removed, and once the process is ending no file is created any
+// more. It allocates nothing and holds the signals off its own thread meanwhile.
 class TCreatingFile {
 public:
     TCreatingFile();

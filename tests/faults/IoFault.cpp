@@ -3,6 +3,10 @@
 //   MAPVIEW_READ_FAULT=OFFSET:PATH   every read of PATH that reaches OFFSET, as a bad sector
 //   MAPVIEW_CLOSE_FAULT=SUFFIX       every close of a file whose path ends so, after closing
 //                                    it, as a network file system that loses a write
+//   MAPVIEW_DIRSYNC_FAULT=1          every fsync of a directory, as a file system or a
+//                                    directory that cannot be synced
+//   MAPVIEW_UNLINK_PAUSE=MS:PATH     an unlink of PATH sleeps MS milliseconds before it reads
+//                                    the name it was given, as a slow thread would
 
 #include <cerrno>
 #include <cstdlib>
@@ -10,6 +14,7 @@
 #include <dlfcn.h>
 #include <string>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 namespace {
@@ -38,9 +43,22 @@ bool CloseFails(int fd) {
     return size_t(n) >= len && std::memcmp(path + n - len, suffix, len) == 0;
 }
 
+// The pause MAPVIEW_UNLINK_PAUSE asks for an unlink of path, in milliseconds; 0 for none.
+long UnlinkPause(const char* path) {
+    const char* pause = std::getenv("MAPVIEW_UNLINK_PAUSE");
+    if (!pause) return 0;
+    char* name;
+    const long ms = std::strtol(pause, &name, 10);
+    return *name == ':' && std::strcmp(name + 1, path) == 0 ? ms : 0;
+}
+
 using TPread = ssize_t (*)(int, void*, size_t, off_t);
 using TClose = int (*)(int);
 using TRead = ssize_t (*)(int, void*, size_t);
+using TFsync = int (*)(int);
+using TUnlink = int (*)(const char*);
+// Found at load: a signal handler's unlink must not be the first to look it up.
+const TUnlink gRealUnlink = reinterpret_cast<TUnlink>(::dlsym(RTLD_NEXT, "unlink"));
 
 ssize_t RealPread(int fd, void* buf, size_t count, off_t at) {
     static auto real = reinterpret_cast<TPread>(::dlsym(RTLD_NEXT, "pread64"));
@@ -85,6 +103,24 @@ int close(int fd) {
         return -1;
     }
     return rc;
+}
+
+int fsync(int fd) {
+    static auto real = reinterpret_cast<TFsync>(::dlsym(RTLD_NEXT, "fsync"));
+    struct stat st {};
+    if (std::getenv("MAPVIEW_DIRSYNC_FAULT") && ::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+        errno = EIO;
+        return -1;
+    }
+    return real(fd);
+}
+
+int unlink(const char* path) {
+    if (const long ms = UnlinkPause(path)) {
+        const timespec wait{ms / 1000, (ms % 1000) * 1000000};
+        ::nanosleep(&wait, nullptr);
+    }
+    return gRealUnlink(path);
 }
 
 } // extern "C"
