@@ -78,8 +78,10 @@ const std::map<std::string, std::string> kUsage = {
     {"sample",
      "usage: mapsheet sample OUT.tif [--width W] [--height H] [--seed N] [--dpi N]\n"
      "                        [--strip-bytes N] [--literal-runs]\n"
-     "  defaults: 4000 x 3000 pixels, seed 1, 254 dpi, strips of at most 8192 packed bytes,\n"
-     "  PackBits in two-byte units only (--literal-runs adds literal runs)\n"},
+     "  --strip-bytes N  each strip filled with rows up to N packed bytes, so that strips\n"
+     "                  hold varying rows and RowsPerStrip is the largest strip's\n"
+     "  defaults: 4000 x 3000 pixels, seed 1, 254 dpi, strips of equal rows and at most 8192\n"
+     "  packed bytes, PackBits in two-byte units only (--literal-runs adds literal runs)\n"},
 };
 
 struct TUsageError {
@@ -540,6 +542,7 @@ int Sample(const std::vector<std::string>& args) {
     uint32_t seed = uint32_t(number("--seed", 0, UINT32_MAX, 1));
     o.XDpi = o.YDpi = int32_t(number("--dpi", 0, INT32_MAX, 254));
     o.StripBytes = uint32_t(number("--strip-bytes", 1, UINT32_MAX, 8192));
+    o.FillStrips = a.Has("--strip-bytes");
     o.LiteralRuns = a.Has("--literal-runs");
     sample::WriteSheet(a.Positional[0], sample::PaintSample(int(w), int(h), seed), o);
     return 0;

@@ -11,6 +11,7 @@
 #include "tools/MapSheetArgs.h"
 #include "tools/SampleSheet.h"
 
+#include <chrono>
 #include <cmath>
 #include <csignal>
 #include <fcntl.h>
@@ -18,6 +19,7 @@
 #include <pty.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -142,38 +144,47 @@ TEST_F(MapsheetTest, ToolOutputsAreTheEnginesOwn) {
          {},
          true},
     };
-    Sheet("s.tif", 900, 700, 4);
-    for (const TRequest& q : requests) {
-        const std::string cmd =
-            std::string(q.Render ? "render" : "export") + " s.tif " + q.Out + " " + q.Args;
-        const TRun r = Run(cmd);
-        ASSERT_EQ(r.Code, 0) << cmd << ": " << r.Err;
-        rt::TBitmapCanvas canvas(std::max(q.Win[2], 1), std::max(q.Win[3], 1));
-        canvas.FillRect({0, 0, q.Win[2], q.Win[3]}, rt::kWhite);
-        TTiff t(&canvas, Dir.File("own.tmp"));
-        t.OpenFile(Dir.File("s.tif"));
-        Prepare(t);
-        for (int k : q.Hidden) t.PlateVisible[size_t(k)] = false;
-        for (auto [k, c] : q.Colors) t.PlateColor[size_t(k)] = c;
-        t.Smooth = q.Smooth;
-        const std::string want =
-            Dir.File(std::string("want") + (rt::IsPngName(q.Out) ? ".png" : ".bmp"));
-        if (q.Render) {
-            t.Draw(q.Win[0], q.Win[1], int32_t(q.Win[2] / q.Rate), int32_t(q.Win[3] / q.Rate),
-                   q.Rate);
-            rt::SaveBitmap24(canvas.Bitmap(), want);
-        } else if (rt::IsPngName(q.Out)) {
-            t.SavePng(q.Win[0], q.Win[1], q.Win[2], q.Win[3], q.Rate, want);
-        } else {
-            t.SaveBitmap(q.Win[0], q.Win[1], q.Win[2], q.Win[3], q.Rate, want);
+    // The same raster in strips as a writer with a byte budget cuts them, and in strips of
+    // 51 rows whose RowsPerStrip says 50: every fast path places rows as the whole open does.
+    sample::TSheetOptions budget, lying;
+    budget.FillStrips = true;
+    budget.StripBytes = 3000;
+    lying.StripRows.assign(14, 51);
+    lying.StatedRowsPerStrip = 50;
+    Raster = sample::PaintSample(900, 700, 4);
+    for (const sample::TSheetOptions& o : {sample::TSheetOptions{}, budget, lying})
+        for (const TRequest& q : requests) {
+            sample::WriteSheet(Dir.File("s.tif"), Raster, o);
+            const std::string cmd =
+                std::string(q.Render ? "render" : "export") + " s.tif " + q.Out + " " + q.Args;
+            const TRun r = Run(cmd);
+            ASSERT_EQ(r.Code, 0) << cmd << ": " << r.Err;
+            rt::TBitmapCanvas canvas(std::max(q.Win[2], 1), std::max(q.Win[3], 1));
+            canvas.FillRect({0, 0, q.Win[2], q.Win[3]}, rt::kWhite);
+            TTiff t(&canvas, Dir.File("own.tmp"));
+            t.OpenFile(Dir.File("s.tif"));
+            Prepare(t);
+            for (int k : q.Hidden) t.PlateVisible[size_t(k)] = false;
+            for (auto [k, c] : q.Colors) t.PlateColor[size_t(k)] = c;
+            t.Smooth = q.Smooth;
+            const std::string want =
+                Dir.File(std::string("want") + (rt::IsPngName(q.Out) ? ".png" : ".bmp"));
+            if (q.Render) {
+                t.Draw(q.Win[0], q.Win[1], int32_t(q.Win[2] / q.Rate), int32_t(q.Win[3] / q.Rate),
+                       q.Rate);
+                rt::SaveBitmap24(canvas.Bitmap(), want);
+            } else if (rt::IsPngName(q.Out)) {
+                t.SavePng(q.Win[0], q.Win[1], q.Win[2], q.Win[3], q.Rate, want);
+            } else {
+                t.SaveBitmap(q.Win[0], q.Win[1], q.Win[2], q.Win[3], q.Rate, want);
+            }
+            if (rt::IsPngName(q.Out))
+                EXPECT_TRUE(testing_support::ReadPng(Dir.File(q.Out)).Rgb ==
+                            testing_support::ReadPng(want).Rgb)
+                    << cmd;
+            else
+                EXPECT_TRUE(ReadAll(Dir.File(q.Out)) == ReadAll(want)) << cmd;
         }
-        if (rt::IsPngName(q.Out))
-            EXPECT_TRUE(testing_support::ReadPng(Dir.File(q.Out)).Rgb ==
-                        testing_support::ReadPng(want).Rgb)
-                << cmd;
-        else
-            EXPECT_TRUE(ReadAll(Dir.File(q.Out)) == ReadAll(want)) << cmd;
-    }
     // A bitmap of sixteen colours cannot hold averages.
     TRun r = Run("export s.tif got.bmp --rate 1/8 --smooth");
     EXPECT_EQ(r.Code, 2);
@@ -189,9 +200,24 @@ TEST_F(MapsheetTest, SampleWritesTheRequestedSheet) {
     sample::TSheetOptions o;
     o.XDpi = o.YDpi = 400;
     o.StripBytes = 2000;
+    o.FillStrips = true;
     o.LiteralRuns = true;
     EXPECT_TRUE(ReadAll(Dir.File("t.tif")) ==
                 sample::BuildSheet(sample::PaintSample(300, 200, 9), o));
+    // Strips filled up to the budget hold varying rows, and the sheet is read whole.
+    EXPECT_EQ(Run("sample b.tif --width 301 --height 203 --strip-bytes 700").Code, 0);
+    const std::vector<uint8_t> b = ReadAll(Dir.File("b.tif"));
+    const TRun info = Run("info b.tif");
+    const size_t at = info.Out.find("strips: ");
+    ASSERT_NE(at, std::string::npos);
+    const size_t strips = std::stoul(info.Out.substr(at + 8));
+    ASSERT_GT(strips, 2u);
+    // The writer lays the strips one after another: each ends where the next begins.
+    for (size_t i = 0; i + 1 < strips; ++i)
+        EXPECT_LE(testing_support::StripOffset(b, i + 1) - testing_support::StripOffset(b, i), 700u)
+            << i;
+    EXPECT_EQ(Run("raster b.tif b.raw").Code, 0);
+    EXPECT_TRUE(ReadAll(Dir.File("b.raw")) == sample::PaintSample(301, 203, 1).Pixels);
 }
 
 TEST_F(MapsheetTest, FailuresAndUsageErrors) {
@@ -670,4 +696,79 @@ TEST_F(MapsheetTest, PngOutMeansTheSamePictures) {
         EXPECT_TRUE(png.Rgb == testing_support::ReadBmp(ReadAll(Dir.File("o.bmp"))).Rgb) << args;
     }
     EXPECT_EQ(LeftOver(), 0);
+}
+
+TEST_F(MapsheetTest, ASampledExportNeedsTheSpaceOfWhatItWritesNotOfTheWholeRaster) {
+    // A 3 MB raster, a 2 MiB temporary directory: at 1/64 the export writes the strips of
+    // its sampled rows alone, and fits; the whole raster does not.
+    Sheet("s.tif", 2000, 1500, 8);
+    const std::string tmp = Dir.File("small");
+    auto run = [&](const std::string& args) {
+        return testing_support::InSmallTmpfs(tmp, 2048, [&] {
+            const std::string cmd = "cd '" + Dir.Path() + "' && TMPDIR='" + tmp + "' '" +
+                                    MAPSHEET_PATH + "' " + args + " > out.txt 2> err.txt";
+            return WEXITSTATUS(std::system(cmd.c_str()));
+        });
+    };
+    const int rc = run("export s.tif low.bmp --rate 1/64");
+    if (rc == testing_support::kNoTmpfs) GTEST_SKIP() << "no tmpfs can be mounted here";
+    EXPECT_EQ(rc, 0) << Slurp(Dir.File("err.txt"));
+    TTiff t(nullptr, Dir.File("own.tmp"));
+    t.OpenFile(Dir.File("s.tif"));
+    Prepare(t);
+    t.SaveBitmap(0, 0, 2000, 1500, 1.0L / 64, Dir.File("want.bmp"));
+    EXPECT_TRUE(ReadAll(Dir.File("low.bmp")) == ReadAll(Dir.File("want.bmp")));
+    EXPECT_EQ(run("export s.tif full.bmp"), 1);
+    EXPECT_EQ(Slurp(Dir.File("err.txt")), "mapsheet: ディスクがいっぱいです\n");
+}
+
+TEST_F(MapsheetTest, ASignalEndsARunThatWaitsForItsFifosReader) {
+    // An output FIFO nobody reads: the tool waits in its open, raster before it unpacks and
+    // export with its scratch file made. SIGINT and SIGTERM end it there, and nothing of the
+    // tool's is left; the FIFO stays.
+    Sheet("s.tif", 300, 200, 2);
+    ASSERT_EQ(::mkfifo(Dir.File("f").c_str(), 0600), 0);
+    ASSERT_EQ(::mkfifo(Dir.File("f.bmp").c_str(), 0600), 0);
+    const std::string openat = std::to_string(SYS_openat) + " ";
+    for (const char* output : {"raster", "export"})
+        for (const int sig : {SIGINT, SIGTERM}) {
+            SCOPED_TRACE(std::string(output) + " " + strsignal(sig));
+            const pid_t pid = ::fork();
+            if (pid == 0) {
+                if (::chdir(Dir.Path().c_str()) != 0) ::_exit(127);
+                ::setenv("TMPDIR", Dir.Path().c_str(), 1);
+                const bool raster = std::string(output) == "raster";
+                ::execl(MAPSHEET_PATH, "mapsheet", output, "s.tif", raster ? "f" : "f.bmp",
+                        static_cast<char*>(nullptr));
+                ::_exit(127);
+            }
+            // Inside an open that waits: seen twice in a row.
+            const std::string syscall = "/proc/" + std::to_string(pid) + "/syscall";
+            int seen = 0;
+            for (int i = 0; i < 2000 && seen < 2; ++i) {
+                seen = Slurp(syscall).rfind(openat, 0) == 0 ? seen + 1 : 0;
+                ::usleep(10000);
+            }
+            EXPECT_EQ(seen, 2) << "never waited in its open";
+            const auto signalled = std::chrono::steady_clock::now();
+            ::kill(pid, sig);
+            int status = 0;
+            pid_t done = 0;
+            while ((done = ::waitpid(pid, &status, WNOHANG)) == 0 &&
+                   std::chrono::steady_clock::now() - signalled < std::chrono::seconds(5))
+                ::usleep(1000);
+            if (done == 0) {
+                ::kill(pid, SIGKILL);
+                ::waitpid(pid, &status, 0);
+                ADD_FAILURE() << "still running 5 s after the signal";
+                continue;
+            }
+            EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << status;
+            EXPECT_EQ(LeftOver(), 0);
+            std::vector<std::string> names;
+            for (auto& e : std::filesystem::directory_iterator(Dir.Path()))
+                names.push_back(e.path().filename().string());
+            std::sort(names.begin(), names.end());
+            EXPECT_EQ(names, (std::vector<std::string>{"f", "f.bmp", "s.tif"}));
+        }
 }
