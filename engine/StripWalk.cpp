@@ -71,10 +71,10 @@ TStripResult TStripWalk::Walk(size_t s, TRowSink& sink, std::vector<uint8_t>& ch
     uint64_t length = 0;
     try {
         length = StripLength(Source, offset, byteCount, Sheet.Packed, chunk);
-    } catch (const rt::EInOutError& e) {
-        // Before the window, the rows after it cannot be placed; inside, it gives the whole
-        // rows its bytes hold, as the whole walk does.
-        if (Top < First) return {0, e};
+    } catch (const rt::EInOutError&) {
+        // A strip cut short gives the whole rows its bytes hold, in their place, and ends
+        // the walk, as in the whole walk.
+        if (Top < First) sink.SkipRows(First - Top);
         TopKnown = false;
         return UnpackStrip(Source, offset, byteCount, Sheet.Packed, sink, chunk);
     }

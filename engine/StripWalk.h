@@ -84,7 +84,7 @@ private:
     // The first row of the next strip, while the strips walked so far were scanned: up to
     // the window, and throughout a sampled walk.
     int64_t Top = 0;
-    bool TopKnown = true; // false after a strip inside the window that could not be scanned
+    bool TopKnown = true; // false after a strip that could not be scanned: it ends the walk
     size_t Strip = 0;     // the next strip
 
     // Walked on the caller's thread.

@@ -24,6 +24,16 @@ int main(int argc, char** argv) {
                     sample::WriteSheet(dir + "/seed" + std::to_string(n) + ".tif",
                                        sample::PaintSample(24, 16, uint32_t(n)), o);
                 }
+            // Strips cut by a byte budget, and strips whose RowsPerStrip lies: rows are
+            // placed by what the strips unpack to.
+            sample::TSheetOptions budget, lying;
+            budget.FillStrips = true;
+            budget.StripBytes = 40;
+            lying.StripRows.assign(4, 5);
+            lying.StatedRowsPerStrip = 4;
+            for (const sample::TSheetOptions& o : {budget, lying})
+                sample::WriteSheet(dir + "/seed" + std::to_string(++n) + ".tif",
+                                   sample::PaintSample(24, 16, uint32_t(n)), o);
         } else if (target == "fuzz_csv") {
             // Registries and index files: quotes, Shift-JIS, the line ends and 0x1A.
             const std::string seeds[] = {

@@ -1,6 +1,8 @@
 // Arbitrary bytes as a map sheet: open it, then draw small windows of it at several rates,
-// sampled and smooth, and export them as bitmap and PNG. The sheet and its scratch file live
-// in memory and go with the process, however it ends.
+// sampled and smooth, and export them as bitmap and PNG. Every faster open (a window of rows,
+// a sample, a view's rows first) must give exactly the rows of the whole open, or fail alike:
+// a difference aborts. The sheet and its scratch file live in memory and go with the
+// process, however it ends.
 
 #include "engine/TiffIO.h"
 #include "fuzz/Reach.h"
@@ -16,6 +18,7 @@
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 TFuzzReach gFuzzReach;
 
@@ -89,6 +92,67 @@ int64_t TakeSize(const std::string& path) {
     return st.st_size;
 }
 
+// Rows first to first + count - 1 of a scratch file, or fewer where it ends.
+std::vector<uint8_t> ReadRows(const std::string& path, int64_t width, int64_t first,
+                              int64_t count) {
+    std::vector<uint8_t> rows(size_t(std::max<int64_t>(width * count, 0)));
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) return {};
+    size_t n = 0;
+    if (std::fseek(f, long(first * width), SEEK_SET) == 0)
+        n = std::fread(rows.data(), 1, rows.size(), f);
+    std::fclose(f);
+    rows.resize(n);
+    return rows;
+}
+
+[[noreturn]] void Differ(const char* what, int64_t row) {
+    std::fprintf(stderr, "fuzz_tiff: %s: row %lld differs from the whole open's\n", what,
+                 static_cast<long long>(row));
+    std::abort();
+}
+
+// The rows the whole open placed, and the check that a faster open placed the same.
+struct TWholeRows {
+    const TTiff& Whole;
+    std::vector<uint8_t> Bytes; // rows 0 to Whole.RowsWritten - 1
+
+    bool Holds(int64_t r) const { return r >= 0 && r < Whole.RowsWritten; }
+    // Row r as the faster open holds it (held) must be the whole open's, and held where the
+    // whole open holds it when must says so.
+    void Check(const char* what, int64_t r, bool held, bool must, const uint8_t* row) const {
+        const size_t w = size_t(Whole.Width);
+        if (held && (!Holds(r) || std::memcmp(row, Bytes.data() + size_t(r) * w, w) != 0))
+            Differ(what, r);
+        if (must && Holds(r) && !held) Differ(what, r);
+        gFuzzReach.RowsCompared += held;
+    }
+};
+
+// Opens a window of rows, and a sample of rows, of the sheet and checks each row they hold.
+template <class TOpen>
+void CheckFaster(const char* what, const TWholeRows& whole, const std::string& scratch, bool ahead,
+                 int64_t first, int64_t count, int64_t step, TOpen open) {
+    TTiff t(nullptr, scratch);
+    t.DecodeAhead = ahead;
+    try {
+        open(t);
+    } catch (const rt::EInOutError& e) {
+        if (e.ErrorCode() == rt::kDiskFull) return; // the small file system, not the rows
+        Differ(what, -1);
+    } catch (const rt::TError&) {
+        Differ(what, -1); // the whole open went through
+    }
+    const int64_t w = t.Width, end = std::min<int64_t>(first + count, t.Height);
+    for (int64_t r = first; r < end; ++r) {
+        const bool held = t.HoldsRow(r);
+        const std::vector<uint8_t> row = held ? ReadRows(scratch, w, r, 1) : std::vector<uint8_t>();
+        if (held && int64_t(row.size()) != w) Differ(what, r);
+        // Every row a sample reads: the window's last and each step-th above it.
+        whole.Check(what, r, held, (end - 1 - r) % step == 0, row.data());
+    }
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -112,12 +176,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // input's whole work, so one input in four.
     map.DecodeAhead = gFuzzReach.DecodedAhead = size % 4 == 0; // both ways of unpacking
     for (int k = 1; k <= 8; ++k) map.PlateVisible[size_t(k)] = k % 3 != 0;
-    // One input in four has a view inside the sheet unpacked first.
+    // One input in four has a view inside the sheet unpacked first: its rows as they are
+    // when the view is first drawn.
+    std::vector<uint8_t> viewRows;
+    int32_t viewTop = 0;
     if (size % 4 == 1) {
         map.ShowFirst = {5, 8};
         map.OnRows = [&] {
-            gFuzzReach.ViewFirst =
-                gFuzzReach.ViewFirst || (map.HoldsRows(5, 8) && !map.HoldsRow(0));
+            if (gFuzzReach.ViewFirst || !viewRows.empty()) return;
+            viewTop = std::clamp(5, 0, std::max(map.Height - 8, 0));
+            if (!map.HoldsRows(viewTop, 8) || map.HoldsRow(0)) return;
+            gFuzzReach.ViewFirst = true;
+            viewRows = ReadRows(scratch, map.Width, viewTop, std::min(8, map.Height));
         };
     }
     Try([&] { map.OpenFile(sheet.Name()); });
@@ -126,6 +196,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     // A refused sheet may leave any size behind.
     const int32_t w = std::max(map.Width, 0), h = std::max(map.Height, 0);
+
+    // The faster opens against the whole one.
+    if (map.Loaded && w > 0) {
+        const TWholeRows whole{map, ReadRows(scratch, w, 0, map.RowsWritten)};
+        if (int64_t(whole.Bytes.size()) != int64_t(w) * map.RowsWritten) Differ("whole", -1);
+        for (int64_t r = 0; r * w < int64_t(viewRows.size()); ++r)
+            whole.Check("first view", viewTop + r, true, false, viewRows.data() + r * w);
+        const std::string other = WorkDir() + "/faster.tmp";
+        const bool ahead = map.DecodeAhead;
+        const int64_t top = h / 3, rows = std::min<int64_t>(h - top, 9);
+        CheckFaster("window", whole, other, ahead, top, rows, 1,
+                    [&](TTiff& t) { t.OpenRows(sheet.Name(), int32_t(top), int32_t(rows)); });
+        CheckFaster("sample", whole, other, ahead, top, rows, 4,
+                    [&](TTiff& t) { t.OpenSample(sheet.Name(), int32_t(top), int32_t(rows), 4); });
+        CheckFaster("sample of all", whole, other, ahead, 0, h, 16,
+                    [&](TTiff& t) { t.OpenSample(sheet.Name(), 0, -1, 16); });
+    }
     uint8_t pixel;
     map.PixelAt(w - 1, h - 1, pixel);
 

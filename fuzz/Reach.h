@@ -13,6 +13,8 @@ struct TFuzzReach {
     bool ViewFirst = false;     // a view's rows in before the sheet's first row
     bool SampledExport = false; // a sampled open's export wrote bytes
     bool StripsPassed = false;  // and the sampled open left strips unread
+    int64_t RowsCompared = 0;   // rows of a window, a sample or a first view found equal to
+                                // the whole open's
     int64_t Records = 0;        // CSV records read
     bool RegistryRewritten = false;
 };

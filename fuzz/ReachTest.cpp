@@ -42,6 +42,8 @@ TEST(FuzzReach, ASheetIsUnpackedDrawnAtEveryRateAndExported) {
             EXPECT_EQ(gFuzzReach.RowsUnpacked, s.H) << s.W << " " << pad;
             EXPECT_EQ(gFuzzReach.DrawsWithPixels, s.Draws) << s.W << " " << pad;
             EXPECT_EQ(gFuzzReach.Exports, s.Exports) << s.W << " " << pad;
+            // The window's nine rows, and the samples' at the least.
+            EXPECT_GE(gFuzzReach.RowsCompared, 12) << s.W << " " << pad;
             ways.insert(gFuzzReach.DecodedAhead);
             viewFirst += gFuzzReach.ViewFirst;
             sampled += gFuzzReach.SampledExport && gFuzzReach.StripsPassed;
@@ -51,6 +53,24 @@ TEST(FuzzReach, ASheetIsUnpackedDrawnAtEveryRateAndExported) {
     // Each sheet once with its view's rows first, once sampled with strips left unread.
     EXPECT_EQ(viewFirst, 3);
     EXPECT_EQ(sampled, 3);
+    // Strips cut by a byte budget and strips whose RowsPerStrip lies: the faster opens are
+    // compared with the whole one, the first view among them.
+    sample::TSheetOptions budget, lying;
+    budget.FillStrips = true;
+    budget.StripBytes = 300;
+    lying.StripRows.assign(10, 14);
+    lying.StatedRowsPerStrip = 13;
+    for (const sample::TSheetOptions& o : {budget, lying}) {
+        auto bytes = sample::BuildSheet(sample::PaintSample(200, 130, 4), o);
+        bool viewCompared = false;
+        for (int pad = 0; pad < 4; ++pad, bytes.push_back(0)) {
+            Feed(bytes);
+            EXPECT_EQ(gFuzzReach.RowsUnpacked, 130);
+            EXPECT_GE(gFuzzReach.RowsCompared, 12);
+            viewCompared = viewCompared || gFuzzReach.ViewFirst;
+        }
+        EXPECT_TRUE(viewCompared);
+    }
     // What the fuzzer mostly makes, a sheet it cannot read, reaches nothing.
     Feed({'M', 'M', 0, 42, 0, 0, 0, 8});
     EXPECT_EQ(gFuzzReach.RowsUnpacked, 0);
