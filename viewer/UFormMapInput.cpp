@@ -284,27 +284,30 @@ QString TFormMap::DroppedSheet(const QMimeData* data) const {
     return path.endsWith(".tif", Qt::CaseInsensitive) ? path : QString();
 }
 
-void TFormMap::dragEnterEvent(QDragEnterEvent* e) {
-    if (!DroppedSheet(e->mimeData()).isEmpty())
-        e->acceptProposedAction();
-    else
+namespace {
+// A sheet is read, never taken: a drop offered as a move would let a file manager delete it.
+bool AcceptAsCopy(QDropEvent* e, bool sheet) {
+    if (!sheet || !(e->possibleActions() & Qt::CopyAction)) {
         e->ignore();
+        return false;
+    }
+    e->setDropAction(Qt::CopyAction);
+    e->accept();
+    return true;
+}
+} // namespace
+
+void TFormMap::dragEnterEvent(QDragEnterEvent* e) {
+    AcceptAsCopy(e, !DroppedSheet(e->mimeData()).isEmpty());
 }
 
 void TFormMap::dragMoveEvent(QDragMoveEvent* e) {
-    if (!DroppedSheet(e->mimeData()).isEmpty())
-        e->acceptProposedAction();
-    else
-        e->ignore();
+    AcceptAsCopy(e, !DroppedSheet(e->mimeData()).isEmpty());
 }
 
 void TFormMap::dropEvent(QDropEvent* e) {
     const QString path = DroppedSheet(e->mimeData());
-    if (path.isEmpty()) {
-        e->ignore();
-        return;
-    }
-    e->acceptProposedAction();
+    if (!AcceptAsCopy(e, !path.isEmpty())) return;
     tk::Guarded([&] { OpenSheet(path.toStdString()); });
 }
 
