@@ -6,6 +6,7 @@
 #include "toolkit/Dialogs.h"
 #include "toolkit/PrintDialog.h"
 #include "ui_UFormMap.h"
+#include "viewer/ViewAids.h"
 
 #include <QAction>
 #include <QLabel>
@@ -114,6 +115,14 @@ public:
     // these sheets, from the sheet's resolution; in sheet pixels where it has none.
     QString MeasureText() const;
     bool Dragging() const { return DragOn; }
+    // The scale bar in the view's corner, for a sheet with a resolution.
+    QAction* actScaleBar = nullptr;
+    bool ScaleBarShown() const { return actScaleBar->isChecked(); }
+    // The path of Shift and clicks, in sheet pixels; "距離をコピー" copies its length (or
+    // the straight line's while one is shown).
+    const measure::TPath& MeasuredPath() const { return Path; }
+    QAction* actCopyDistance = nullptr;
+    QString DistanceText() const;
 
 protected:
     void dragEnterEvent(QDragEnterEvent* e) override;
@@ -149,6 +158,13 @@ private:
     bool Measuring = false;
     QPointF SheetPoint(QPointF view) const;
     void DrawMeasure(QPainter& p) const;
+    // A Shift press becomes a path's point when let go where it began, else a straight line.
+    std::optional<QPointF> ShiftPress;
+    measure::TPath Path;
+    int PathSheet = 0; // SheetsOpened when the path began: a path belongs to its sheet
+    void DrawPath(QPainter& p) const;
+    void DrawScaleBar(QPainter& p) const;
+    void CopyDistance();
     QTimer* FrameTimer = nullptr;
     bool DragOn = false;
     bool DragRedrawDue = false;
