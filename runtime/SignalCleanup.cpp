@@ -87,6 +87,10 @@ TNode* Claim(size_t bytes) {
 
 } // namespace
 
+bool ProcessEnding() {
+    return gEnding.load();
+}
+
 std::vector<int> EndingSignals() {
     std::vector<int> out = {SIGHUP,  SIGINT,  SIGQUIT, SIGPIPE,   SIGALRM, SIGTERM,   SIGUSR1,
                             SIGUSR2, SIGPOLL, SIGPROF, SIGVTALRM, SIGXCPU, SIGSTKFLT, SIGPWR};

@@ -20,6 +20,10 @@ std::vector<int> EndingSignals();
 // Installs the handler for these signals.
 void RemoveFilesOnSignals(const std::vector<int>& which);
 
+// True once a signal is ending the process: its files are being removed, so that what fails
+// on other threads meanwhile is the ending, not a fault worth telling.
+bool ProcessEnding();
+
 // Held around the exclusive creation of a file (O_CREAT | O_EXCL), never around an open
 // that may wait (a FIFO waits for its reader, and a signal must still end the process): a
 // signal that ends the process waits until it is over, so that a registered file it

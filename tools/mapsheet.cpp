@@ -351,6 +351,9 @@ int RunBatch(const std::vector<std::string>& sheets, const std::string& outDir, 
                 error = e.what();
             }
             std::lock_guard<std::mutex> lock(report);
+            // A signal that ends the process removes the jobs' files under them: what they
+            // meet then is the stop, not the sheet's fault.
+            if (rt::ProcessEnding()) return;
             ++done;
             if (!error.empty()) {
                 ++failed;

@@ -394,6 +394,8 @@ TEST_F(MapsheetTest, ABatchInterruptedLeavesNoFileWhateverItsJobs) {
     if (pid == 0) {
         if (::chdir(Dir.Path().c_str()) != 0) ::_exit(127);
         ::setenv("TMPDIR", Dir.Path().c_str(), 1);
+        const int err = ::open("batch.err", O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (err < 0 || ::dup2(err, STDERR_FILENO) < 0) ::_exit(127);
         std::vector<char*> argv;
         for (auto& a : args) argv.push_back(a.data());
         argv.push_back(nullptr);
@@ -410,6 +412,8 @@ TEST_F(MapsheetTest, ABatchInterruptedLeavesNoFileWhateverItsJobs) {
     ::waitpid(pid, &status, 0);
     EXPECT_GE(most, 70) << "the jobs never held their files at once: " << most;
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT);
+    // Jobs whose files the stop removed say nothing of sheets that are there.
+    EXPECT_EQ(Slurp(Dir.File("batch.err")), "");
     EXPECT_EQ(temporaries(), 0) << [&] {
         std::string names;
         for (const auto& d : {Dir.Path(), Dir.File("out")})
