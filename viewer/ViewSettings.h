@@ -4,6 +4,8 @@
 #include "runtime/Bitmap.h"
 
 #include <QByteArray>
+#include <QList>
+#include <QRect>
 #include <array>
 #include <optional>
 #include <string>
@@ -18,8 +20,22 @@ struct TViewSettings {
     std::string OpenDir, SaveDir;
 };
 
-// The settings in path; nothing where there is no such file. A file that cannot be read or
-// holds a value no viewer writes gives nothing too, and problem says why.
+// A settings file larger than this is none of ours: it is not read.
+constexpr qint64 kMaxSettingsBytes = 64 * 1024;
+// How long a close waits for another viewer's hold on the settings file.
+constexpr int kSettingsLockWaitMs = 2000;
+
+// The settings in path; nothing where there is no such file. Only a regular file of at most
+// kMaxSettingsBytes is read, never waiting (a FIFO); one that cannot be read, is larger or is
+// no settings file gives nothing, and problem says why. A value no viewer writes (a geometry
+// that fits no screen among them) is left at its default, and problem says "is damaged";
+// keys of other versions are passed over.
 std::optional<TViewSettings> LoadViewSettings(const std::string& path, std::string& problem);
-// Writes the file whole or not at all; false, with problem, where it cannot.
+// Writes the file whole or not at all, keeping the keys of other versions it holds; false,
+// with problem ("cannot be written"), where it cannot, also where another holds the file's
+// lock for longer than kSettingsLockWaitMs.
 bool SaveViewSettings(const std::string& path, const TViewSettings& s, std::string& problem);
+
+// Whether a geometry saved by QWidget::saveGeometry has a size and place that fit one of
+// screens: no larger than it, and on it.
+bool GeometryFits(const QByteArray& geometry, const QList<QRect>& screens);
