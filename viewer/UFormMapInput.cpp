@@ -7,6 +7,8 @@
 #include "toolkit/Guard.h"
 #include "viewer/UFormMap.h"
 
+#include <QApplication>
+#include <QClipboard>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileInfo>
@@ -16,6 +18,7 @@
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPainterPath>
 #include <QScreen>
 #include <QShortcut>
 #include <QWheelEvent>
@@ -43,7 +46,11 @@ void TFormMap::SetupInput() {
     row->addWidget(lblStatusScale);
     row->addWidget(lblStatusMeasure);
     row->addWidget(lblStatusPointer, 1);
-    Image1->OnOverlay = [this](QPainter& p) { DrawMeasure(p); };
+    Image1->OnOverlay = [this](QPainter& p) {
+        DrawPath(p);
+        DrawMeasure(p);
+        DrawScaleBar(p);
+    };
 
     // Moves during a drag are drawn at most once a frame.
     FrameTimer = new QTimer(this);
@@ -93,6 +100,14 @@ void TFormMap::SetupInput() {
     connect(actPrint, &QAction::triggered, this, tk::Guard([this](bool) { PrintClick(); }));
     actReset = ViewMenu->addAction(QStringLiteral("表示を既定に戻す"));
     connect(actReset, &QAction::triggered, this, tk::Guard([this](bool) { ResetView(); }));
+    actScaleBar = ViewMenu->addAction(QStringLiteral("縮尺バー"));
+    actScaleBar->setCheckable(true);
+    actScaleBar->setChecked(true);
+    connect(actScaleBar, &QAction::toggled, this, tk::Guard([this](bool) { Image1->update(); }));
+    actCopyDistance = ViewMenu->addAction(QStringLiteral("距離をコピー"));
+    actCopyDistance->setEnabled(false);
+    connect(actCopyDistance, &QAction::triggered, this,
+            tk::Guard([this](bool) { CopyDistance(); }));
     Image1->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(Image1, &QWidget::customContextMenuRequested, this,
             tk::Guard([this](const QPoint& at) { ViewMenu->popup(Image1->mapToGlobal(at)); }));
@@ -113,12 +128,14 @@ void TFormMap::ScrollBy(double cols, double rows) {
 void TFormMap::ViewMouseDown(QMouseEvent* e) {
     Image1->setFocus(Qt::MouseFocusReason);
     if (e->button() != Qt::LeftButton || !MapImage->Loaded) return;
-    if (e->modifiers() & Qt::ShiftModifier) { // a measurement, not a pan
-        const QPointF at = SheetPoint(e->position());
-        Measure = TMeasure{at, at, {scrH->Position(), scrV->Position()}};
-        Measuring = true;
-        Image1->update();
+    // The first click of a double click added the path's last point; the second ends it.
+    if (e->type() == QEvent::MouseButtonDblClick && !Path.Empty() && !Path.IsEnded()) {
+        Path.End();
         UpdateStatus();
+        return;
+    }
+    if (e->modifiers() & Qt::ShiftModifier) { // a measurement, not a pan
+        ShiftPress = e->position();
         return;
     }
     DragOn = true;
@@ -128,6 +145,12 @@ void TFormMap::ViewMouseDown(QMouseEvent* e) {
 }
 
 void TFormMap::ViewMouseMove(QMouseEvent* e) {
+    if (ShiftPress && !Measuring &&
+        (e->position() - *ShiftPress).manhattanLength() >= QApplication::startDragDistance()) {
+        const QPointF at = SheetPoint(*ShiftPress);
+        Measure = TMeasure{at, at, {scrH->Position(), scrV->Position()}};
+        Measuring = true;
+    }
     if (Measuring && Measure) {
         Measure->To = SheetPoint(e->position());
         Image1->update();
@@ -143,9 +166,26 @@ void TFormMap::ViewMouseMove(QMouseEvent* e) {
 }
 
 void TFormMap::ViewMouseUp(QMouseEvent* e) {
-    if (Measuring && e->button() == Qt::LeftButton) {
-        Measuring = false; // the line and its length stay
-        if (Measure) Measure->To = SheetPoint(e->position());
+    if (ShiftPress && e->button() == Qt::LeftButton) {
+        const QPointF from = *ShiftPress;
+        ShiftPress.reset();
+        if (!Measuring &&
+            (e->position() - from).manhattanLength() >= QApplication::startDragDistance()) {
+            // A drag whose moves were not seen is a line all the same.
+            Measure = TMeasure{SheetPoint(from), {}, {scrH->Position(), scrV->Position()}};
+            Measuring = true;
+        }
+        if (Measuring) {
+            Measuring = false; // the line and its length stay
+            if (Measure) Measure->To = SheetPoint(e->position());
+        } else {
+            if (Path.Empty() || Path.IsEnded() || PathSheet != SheetsOpened) {
+                Path.Clear();
+                PathSheet = SheetsOpened;
+            }
+            Path.Add(SheetPoint(from));
+            Measure.reset(); // the next measurement ends a straight line
+        }
         Image1->update();
         UpdateStatus();
         return;
@@ -250,10 +290,18 @@ bool TFormMap::ViewKeyDown(QKeyEvent* e) {
         LeafThrough(+1);
         return true;
     case Qt::Key_Escape:
-        if (!Measure) return false;
+        if (!Measure && Path.Empty()) return false;
         Measure.reset();
         Measuring = false;
+        ShiftPress.reset();
+        Path.Clear();
         Image1->update();
+        UpdateStatus();
+        return true;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        if (Path.Empty() || Path.IsEnded()) return false;
+        Path.End();
         UpdateStatus();
         return true;
     case Qt::Key_S:
@@ -261,7 +309,13 @@ bool TFormMap::ViewKeyDown(QKeyEvent* e) {
         actSmooth->toggle();
         return true;
     case Qt::Key_Backspace:
-        LeafThrough(-1);
+        // While a path is drawn Backspace takes back its last point rather than leaf.
+        if (Path.RemoveLast()) {
+            Image1->update();
+            UpdateStatus();
+        } else {
+            LeafThrough(-1);
+        }
         return true;
     case Qt::Key_F:
         ZoomAbout(FitRate(), 0, 0);
@@ -327,15 +381,71 @@ void TFormMap::DrawMeasure(QPainter& p) const {
 
 QString TFormMap::MeasureText() const {
     if (!Measure) return {};
-    const double dx = Measure->To.x() - Measure->From.x(), dy = Measure->To.y() - Measure->From.y();
-    if (MapImage->XDpi <= 0 || MapImage->YDpi <= 0)
-        return QStringLiteral("距離 %1 px").arg(qRound64(std::hypot(dx, dy)));
-    // A sheet inch is 25,000 inches on the ground.
-    constexpr double kMetresPerInch = 0.0254 * 25000;
-    const double metres =
-        std::hypot(dx * kMetresPerInch / MapImage->XDpi, dy * kMetresPerInch / MapImage->YDpi);
-    if (metres < 999.5) return QStringLiteral("距離 %1 m").arg(qRound64(metres));
-    return QStringLiteral("距離 %1 km").arg(metres / 1000, 0, 'f', 2);
+    const int xDpi = MapImage->XDpi, yDpi = MapImage->YDpi;
+    return QStringLiteral("距離 ") +
+           measure::LengthText(measure::Length(Measure->From, Measure->To, xDpi, yDpi),
+                               measure::HasResolution(xDpi, yDpi));
+}
+
+QString TFormMap::DistanceText() const {
+    if (!MapImage || !MapImage->Loaded) return {};
+    const int xDpi = MapImage->XDpi, yDpi = MapImage->YDpi;
+    const bool metres = measure::HasResolution(xDpi, yDpi);
+    if (Measure)
+        return measure::LengthText(measure::Length(Measure->From, Measure->To, xDpi, yDpi), metres);
+    if (Path.Empty() || PathSheet != SheetsOpened) return {};
+    return measure::LengthText(Path.Total(xDpi, yDpi), metres);
+}
+
+void TFormMap::CopyDistance() {
+    const QString text = DistanceText();
+    if (!text.isEmpty()) QApplication::clipboard()->setText(text);
+}
+
+void TFormMap::DrawPath(QPainter& p) const {
+    if (Path.Empty() || PathSheet != SheetsOpened) return;
+    const int col = scrH->Position(), row = scrV->Position();
+    QPainterPath line;
+    std::vector<QPointF> at;
+    for (QPointF s : Path.Vertices()) at.emplace_back((s.x() - col) * Rate, (s.y() - row) * Rate);
+    line.moveTo(at.front());
+    for (size_t i = 1; i < at.size(); ++i) line.lineTo(at[i]);
+    p.save();
+    p.setRenderHint(QPainter::Antialiasing, true);
+    const QColor ink(200, 0, 200);
+    p.setPen(QPen(ink, 2));
+    p.setBrush(Qt::NoBrush);
+    p.drawPath(line);
+    p.setBrush(Qt::white);
+    for (QPointF v : at) p.drawEllipse(v, 3.5, 3.5);
+    p.restore();
+}
+
+void TFormMap::DrawScaleBar(QPainter& p) const {
+    if (!ScaleBarShown() || !MapImage || !MapImage->Loaded ||
+        !measure::HasResolution(MapImage->XDpi, MapImage->YDpi))
+        return;
+    const std::optional<measure::TScaleBar> bar = measure::ScaleBarFor(Rate, MapImage->XDpi);
+    if (!bar) return;
+    // Bottom left, on a light box so that it reads over any plate; the bar is whole pixels
+    // of solid black, its length exactly the round length at this zoom.
+    constexpr int kMargin = 10, kPad = 6, kThick = 4, kTick = 6;
+    const QFontMetrics fm(p.font());
+    const int textH = fm.height();
+    const int boxW = std::max(bar->Pixels, fm.horizontalAdvance(bar->Label)) + 2 * kPad;
+    const int boxH = kPad + textH + 2 + kTick + kPad;
+    const QRect box(kMargin, Image1->height() - kMargin - boxH, boxW, boxH);
+    if (box.top() < 0) return; // no room in a view this low
+    p.save();
+    p.setRenderHint(QPainter::Antialiasing, false);
+    p.fillRect(box, QColor(255, 255, 255, 210));
+    const int x0 = box.left() + kPad, base = box.bottom() - kPad + 1;
+    p.fillRect(QRect(x0, base - kThick, bar->Pixels, kThick), Qt::black);
+    p.fillRect(QRect(x0, base - kTick, 1, kTick), Qt::black);
+    p.fillRect(QRect(x0 + bar->Pixels - 1, base - kTick, 1, kTick), Qt::black);
+    p.setPen(Qt::black);
+    p.drawText(QRect(x0, box.top() + kPad, boxW - 2 * kPad, textH), Qt::AlignLeft, bar->Label);
+    p.restore();
 }
 
 void TFormMap::ShowPointer(QPoint at) {
@@ -356,7 +466,12 @@ void TFormMap::UpdateStatus() {
         Measure.reset(); // scrolled away from it
         Image1->update();
     }
-    lblStatusMeasure->setText(MapImage && MapImage->Loaded ? MeasureText() : QString());
+    if (!Path.Empty() && PathSheet != SheetsOpened) Path.Clear(); // drawn on the sheet before
+    QString measured;
+    if (MapImage && MapImage->Loaded)
+        measured = Measure ? MeasureText() : Path.Text(MapImage->XDpi, MapImage->YDpi);
+    lblStatusMeasure->setText(measured);
+    if (actCopyDistance) actCopyDistance->setEnabled(!DistanceText().isEmpty());
     if (!Showing()) {
         lblStatusSheet->clear();
         if (MapImage && !SheetPath.empty())

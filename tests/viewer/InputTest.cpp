@@ -3,6 +3,7 @@
 #include "runtime/Strings.h"
 #include "tests/viewer/FormFixture.h"
 
+#include <QClipboard>
 #include <QContextMenuEvent>
 #include <QMenu>
 #include <QMimeData>
@@ -371,9 +372,11 @@ TEST_F(InputTest, SmoothReductionFromTheViewsMenuAndTheKey) {
     Settle();
     auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
     ASSERT_NE(menu, nullptr);
-    ASSERT_EQ(menu->actions().size(), 3);
+    ASSERT_EQ(menu->actions().size(), 5);
     EXPECT_EQ(menu->actions()[1]->text().toStdString(), "印刷...");
     EXPECT_EQ(menu->actions()[2]->text().toStdString(), "表示を既定に戻す");
+    EXPECT_EQ(menu->actions()[3]->text().toStdString(), "縮尺バー");
+    EXPECT_EQ(menu->actions()[4]->text().toStdString(), "距離をコピー");
     QAction* item = menu->actions().front();
     EXPECT_EQ(item->text().toStdString(), "滑らかに縮小");
     EXPECT_TRUE(item->isCheckable());
@@ -421,4 +424,220 @@ TEST_F(InputTest, LeafingShowsTheViewBeforeTheRestOfTheSheetIsIn) {
     EXPECT_EQ(Form->scrV->Position(), 1700);
     EXPECT_TRUE(ViewIsRight());
     EXPECT_TRUE(Errors.empty());
+}
+
+namespace {
+
+bool IsPathInk(QColor c) {
+    return c.red() > 140 && c.green() < 90 && c.blue() > 140;
+}
+
+// The longest row of solid black pixels inside the box where two grabs of the view differ:
+// the scale bar, measured on the screen's own pixels.
+int LongestBlackRunWhereDiffers(const QImage& with, const QImage& without) {
+    QRect box;
+    for (int y = 0; y < with.height(); ++y)
+        for (int x = 0; x < with.width(); ++x)
+            if (with.pixel(x, y) != without.pixel(x, y)) box |= QRect(x, y, 1, 1);
+    int longest = 0;
+    for (int y = box.top(); y <= box.bottom() && !box.isEmpty(); ++y)
+        for (int x = box.left(), run = 0; x <= box.right(); ++x) {
+            run = (with.pixel(x, y) & 0xFFFFFF) == 0 ? run + 1 : 0;
+            longest = std::max(longest, run);
+        }
+    return longest;
+}
+
+QAction* MenuItem(TFormMap& form, const char* text) {
+    for (QAction* a : form.ViewMenu->actions())
+        if (a->text() == QString::fromUtf8(text)) return a;
+    return nullptr;
+}
+
+} // namespace
+
+TEST_F(InputTest, ShiftClicksMeasureAPathThatStaysAtItsPlaceOnTheSheet) {
+    MakeSheet("C12344.tif", 500, 400, 2); // the sheet before: Backspace would leaf to it
+    OpenSample(2000, 1500);               // 254 dpi: a sheet pixel is 2.5 m on the ground
+    SetRate(0.25);                        // a view pixel is 10 m
+    auto click = [this](QPoint at) {
+        QTest::mouseClick(Form->Image1, Qt::LeftButton, Qt::ShiftModifier, at);
+        Settle();
+        return Form->StatusMeasure().toStdString();
+    };
+    EXPECT_EQ(click({20, 20}), "距離 0 m (最後 0 m)");
+    EXPECT_EQ(click({20, 140}), "距離 1.20 km (最後 1.20 km)");
+    EXPECT_EQ(click({180, 140}), "距離 2.80 km (最後 1.60 km)");
+    // A press that moves less than a drag's distance is a click too.
+    QTest::mousePress(Form->Image1, Qt::LeftButton, Qt::ShiftModifier, QPoint(180, 175));
+    QTest::mouseMove(Form->Image1, QPoint(181, 176));
+    QTest::mouseRelease(Form->Image1, Qt::LeftButton, Qt::ShiftModifier, QPoint(181, 176));
+    EXPECT_EQ(Form->StatusMeasure().toStdString(), "距離 3.15 km (最後 350 m)");
+    EXPECT_EQ(Form->scrH->Position(), 0); // clicks, not pans
+    const std::vector<QPointF> corners{{80, 80}, {80, 560}, {720, 560}, {720, 700}};
+    EXPECT_EQ(Form->MeasuredPath().Vertices(), corners);
+
+    // Backspace takes back the last point and stays on the sheet.
+    Key(Qt::Key_Backspace);
+    EXPECT_EQ(Form->StatusMeasure().toStdString(), "距離 2.80 km (最後 1.60 km)");
+    EXPECT_EQ(MapImage->SheetName, "C12345");
+    QApplication::clipboard()->clear();
+    MenuItem(*Form, "距離をコピー")->trigger();
+    EXPECT_EQ(QApplication::clipboard()->text().toStdString(), "2.80 km");
+
+    // Zoomed out, the path is drawn where its sheet pixels now are.
+    Key(Qt::Key_Minus);
+    ASSERT_EQ(Form->Rate, 0.125);
+    EXPECT_EQ(Form->StatusMeasure().toStdString(), "距離 2.80 km (最後 1.60 km)");
+    auto onView = [this](QPointF s) {
+        return QPoint(int((s.x() - Form->scrH->Position()) * Form->Rate),
+                      int((s.y() - Form->scrV->Position()) * Form->Rate));
+    };
+    QImage shown = Form->Image1->grab().toImage();
+    const QPoint midFirst = onView({80, 320}), midSecond = onView({400, 560});
+    ASSERT_TRUE(shown.rect().contains(midFirst) && shown.rect().contains(midSecond));
+    EXPECT_TRUE(IsPathInk(shown.pixelColor(midFirst))) << midFirst.x() << "," << midFirst.y();
+    EXPECT_TRUE(IsPathInk(shown.pixelColor(midSecond)));
+    // Where the leg was before the zoom, the sheet shows through.
+    EXPECT_FALSE(IsPathInk(shown.pixelColor(100, 140)));
+    // The picture that is copied and saved holds none of it.
+    EXPECT_TRUE(ViewIsRight());
+    // A scroll keeps it too.
+    ScrollTo(Form->scrV, Form->scrV->Position() + 40);
+    EXPECT_EQ(Form->StatusMeasure().toStdString(), "距離 2.80 km (最後 1.60 km)");
+    shown = Form->Image1->grab().toImage();
+    EXPECT_TRUE(IsPathInk(shown.pixelColor(onView({80, 320}))));
+
+    // Esc clears it; then Backspace leafs again.
+    Key(Qt::Key_Escape);
+    EXPECT_EQ(Form->StatusMeasure().toStdString(), "");
+    EXPECT_TRUE(Form->MeasuredPath().Empty());
+    shown = Form->Image1->grab().toImage();
+    EXPECT_FALSE(IsPathInk(shown.pixelColor(onView({80, 320}))));
+    EXPECT_FALSE(MenuItem(*Form, "距離をコピー")->isEnabled());
+    Key(Qt::Key_Backspace);
+    EXPECT_EQ(MapImage->SheetName, "C12344");
+    EXPECT_TRUE(Errors.empty());
+}
+
+TEST_F(InputTest, EnterOrADoubleClickEndsAPathAndTheNextClickStartsAnother) {
+    OpenSample(2000, 1500);
+    SetRate(1); // a view pixel is 2.5 m
+    auto click = [this](QPoint at) {
+        QTest::mouseClick(Form->Image1, Qt::LeftButton, Qt::ShiftModifier, at);
+        Settle();
+        return Form->StatusMeasure().toStdString();
+    };
+    click({10, 10});
+    EXPECT_EQ(click({10, 110}), "距離 250 m (最後 250 m)");
+    Key(Qt::Key_Return);
+    EXPECT_TRUE(Form->MeasuredPath().IsEnded());
+    EXPECT_EQ(Form->StatusMeasure().toStdString(), "距離 250 m (最後 250 m)");
+    EXPECT_EQ(click({50, 50}), "距離 0 m (最後 0 m)");
+    click({50, 90});
+    // The double click's first click adds the point; the second ends the path there.
+    click({80, 90});
+    QTest::mouseDClick(Form->Image1, Qt::LeftButton, Qt::ShiftModifier, QPoint(80, 90));
+    Settle();
+    EXPECT_EQ(Form->MeasuredPath().Vertices().size(), 3u);
+    EXPECT_EQ(Form->StatusMeasure().toStdString(), "距離 175 m (最後 75 m)");
+    EXPECT_EQ(click({200, 200}), "距離 0 m (最後 0 m)");
+
+    // A Shift drag is still the straight line, shown while it lasts; the path stays.
+    QTest::mousePress(Form->Image1, Qt::LeftButton, Qt::ShiftModifier, QPoint(10, 10));
+    QTest::mouseMove(Form->Image1, QPoint(190, 250));
+    QTest::mouseRelease(Form->Image1, Qt::LeftButton, Qt::ShiftModifier, QPoint(190, 250));
+    EXPECT_EQ(Form->StatusMeasure().toStdString(), "距離 750 m");
+    EXPECT_EQ(Form->MeasuredPath().Vertices().size(), 1u);
+    MenuItem(*Form, "距離をコピー")->trigger();
+    EXPECT_EQ(QApplication::clipboard()->text().toStdString(), "750 m");
+    // A sheet without a resolution: in its own pixels, and another sheet has its own path.
+    sample::TSheetOptions none;
+    none.XDpi = none.YDpi = 0;
+    LastOpened = Dir.File("nodpi.tif");
+    sample::WriteSheet(LastOpened, sample::PaintSample(400, 300, 2), none);
+    Open(LastOpened);
+    EXPECT_EQ(Form->StatusMeasure().toStdString(), "");
+    click({5, 5});
+    EXPECT_EQ(click({35, 45}), "距離 50 px (最後 50 px)");
+}
+
+TEST_F(InputTest, TheScaleBarShowsARoundLengthAtTheZoomOverTheViewOnly) {
+    // 400 dpi: at x 1 a view pixel is 1.5875 m; 200 m is 126 pixels, at 1/4 1 km is 157.
+    sample::TSheetOptions fine;
+    fine.XDpi = fine.YDpi = 400;
+    LastOpened = Dir.File("C400.tif");
+    Raster = sample::PaintSample(2400, 1800, 3);
+    sample::WriteSheet(LastOpened, Raster, fine);
+    Open(LastOpened);
+    ASSERT_TRUE(Form->ScaleBarShown()); // a first start shows it
+    QAction* item = MenuItem(*Form, "縮尺バー");
+    ASSERT_NE(item, nullptr);
+    ASSERT_TRUE(item->isCheckable());
+    for (auto [rate, pixels] : {std::pair{1.0, 126}, std::pair{0.25, 157}}) {
+        SetRate(rate);
+        Settle();
+        const QImage with = Form->Image1->grab().toImage();
+        item->trigger(); // hidden
+        Settle();
+        const QImage without = Form->Image1->grab().toImage();
+        item->trigger();
+        Settle();
+        EXPECT_EQ(LongestBlackRunWhereDiffers(with, without), pixels) << rate;
+        // Nothing of it in the picture, nor in the copy.
+        EXPECT_TRUE(ViewIsRight());
+        Form->btnCopy->click();
+        const QImage clip =
+            QApplication::clipboard()->image().convertToFormat(QImage::Format_RGB32);
+        const rt::TBitmap expected = Expected();
+        ASSERT_EQ(clip.size(), QSize(expected.Width(), expected.Height()));
+        int wrong = 0;
+        for (int y = 0; y < clip.height(); ++y)
+            for (int x = 0; x < clip.width(); ++x) {
+                const rt::TColor c = expected.Pixel(x, y);
+                wrong += clip.pixel(x, y) != qRgb(rt::RedOf(c), rt::GreenOf(c), rt::BlueOf(c));
+            }
+        EXPECT_EQ(wrong, 0) << rate;
+        EXPECT_EQ(LongestBlackRunWhereDiffers(with, clip), pixels) << rate; // the bar, missing
+    }
+    // At 254 dpi and x 1 a view pixel is 2.5 m: 500 m is 200 pixels.
+    LastOpened = MakeSheet("C254.tif", 1200, 900);
+    Open(LastOpened);
+    SetRate(1);
+    Settle();
+    QImage with = Form->Image1->grab().toImage();
+    item->trigger();
+    Settle();
+    EXPECT_FALSE(Form->ScaleBarShown());
+    EXPECT_EQ(LongestBlackRunWhereDiffers(with, Form->Image1->grab().toImage()), 200);
+    item->trigger();
+    // A sheet without a resolution has none.
+    sample::TSheetOptions none;
+    none.XDpi = none.YDpi = 0;
+    LastOpened = Dir.File("nodpi.tif");
+    sample::WriteSheet(LastOpened, sample::PaintSample(1200, 900, 2), none);
+    Open(LastOpened);
+    ASSERT_TRUE(Form->ScaleBarShown());
+    with = Form->Image1->grab().toImage();
+    item->trigger();
+    Settle();
+    EXPECT_EQ(with, Form->Image1->grab().toImage());
+}
+
+TEST(ScaleBar, RoundLengthsWithinTheirBoundsAtEveryRate) {
+    for (int dpi : {100, 254, 400, 1200})
+        for (double rate = 1.0 / 64; rate <= 8; rate *= 2) {
+            const auto bar = measure::ScaleBarFor(rate, dpi);
+            ASSERT_TRUE(bar);
+            EXPECT_GE(bar->Pixels, measure::kBarMinPixels) << dpi << " " << rate;
+            EXPECT_LE(bar->Pixels, measure::kBarMaxPixels) << dpi << " " << rate;
+            const double mantissa =
+                bar->Metres / std::pow(10.0, std::floor(std::log10(bar->Metres)));
+            EXPECT_TRUE(std::abs(mantissa - 1) < 1e-9 || std::abs(mantissa - 2) < 1e-9 ||
+                        std::abs(mantissa - 5) < 1e-9)
+                << bar->Metres;
+        }
+    EXPECT_EQ(measure::ScaleBarFor(1, 254)->Label.toStdString(), "500 m");
+    EXPECT_EQ(measure::ScaleBarFor(1.0 / 64, 254)->Label.toStdString(), "20 km");
+    EXPECT_FALSE(measure::ScaleBarFor(1, 0));
 }
