@@ -29,7 +29,7 @@ cleanup() {
     rm -rf "$work"
 }
 trap cleanup EXIT
-trap 'exit 1' INT TERM HUP
+trap 'echo "package: interrupted" >&2; exit 1' INT TERM HUP
 trap 'echo "package: line $LINENO failed" >&2' ERR
 
 if ! deb=$("$src/scripts/package" "$build" 2>"$work/package.log"); then
