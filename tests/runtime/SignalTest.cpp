@@ -7,8 +7,10 @@
 #include "runtime/SignalCleanup.h"
 #include "tests/TestSupport.h"
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <gtest/gtest.h>
