@@ -50,15 +50,15 @@ std::vector<uint8_t> StripChunk(const std::vector<uint32_t>& byteCounts, int64_t
 }
 
 TStripResult UnpackStrip(rt::TBinaryFile& source, uint32_t offset, uint32_t byteCount, bool packed,
-                         TRowSink& sink, std::vector<uint8_t>& chunk, bool held) {
+                         TRowSink& sink, std::vector<uint8_t>& chunk, const uint8_t* bytes) {
     TStripResult result;
     packbits::TState state;
     uint64_t beyond = 0; // unpacked past the last row wanted
-    if (!held) source.Seek(offset);
+    if (!bytes) source.Seek(offset);
     for (uint32_t left = byteCount; left > 0 && !result.Cut;) {
-        const size_t wanted = std::min<size_t>(left, chunk.size());
+        const size_t wanted = bytes ? left : std::min<size_t>(left, chunk.size());
         size_t n = wanted;
-        if (!held) {
+        if (!bytes) {
             try {
                 n = source.ReadSome(chunk.data(), wanted);
             } catch (const rt::EInOutError& e) {
@@ -66,10 +66,10 @@ TStripResult UnpackStrip(rt::TBinaryFile& source, uint32_t offset, uint32_t byte
                 break;
             }
         }
-        held = false;
         if (n < wanted && !sink.Full()) result.Cut = rt::EInOutError(rt::kReadPastEnd);
         left = n < wanted ? 0 : left - static_cast<uint32_t>(n);
-        const uint8_t* p = chunk.data();
+        const uint8_t* p = bytes ? bytes : chunk.data();
+        bytes = nullptr;
         const uint8_t* const end = p + n;
         if (!sink.Full()) {
             if (!packed) p += sink.Put(p, n);

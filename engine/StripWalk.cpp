@@ -12,8 +12,7 @@ namespace {
 constexpr size_t kPieceBytes = 512 * 1024;
 constexpr size_t kPiecesAhead = 6;
 
-// The bytes a strip unpacks to, read and scanned without unpacking it. Where the strip fits
-// the chunk, the chunk holds it afterwards.
+// The bytes a strip larger than a block unpacks to, read and scanned without unpacking it.
 uint64_t StripLength(rt::TBinaryFile& source, uint32_t offset, uint32_t byteCount, bool packed,
                      std::vector<uint8_t>& chunk) {
     if (!packed) return byteCount;
@@ -29,7 +28,34 @@ uint64_t StripLength(rt::TBinaryFile& source, uint32_t offset, uint32_t byteCoun
     return length;
 }
 
+// Strips read for a scan are read a block at a time: one read for many small strips.
+constexpr size_t kBlockBytes = 1024 * 1024;
+// A gap between two strips this small is read with them rather than sought over.
+constexpr uint64_t kBlockGap = 4096;
+
 } // namespace
+
+const uint8_t* TStripWalk::TBlock::Get(rt::TBinaryFile& source, const TSheet& sheet, size_t s) {
+    const uint64_t offset = sheet.Offsets[s], count = sheet.ByteCounts[s];
+    if (count > kBlockBytes) return nullptr;
+    if (offset >= Start && offset + count <= End) return Bytes.data() + (offset - Start);
+    // The strips that follow this one closely in the file come in the same read.
+    uint64_t end = offset + count;
+    for (size_t k = s + 1; k < sheet.Offsets.size(); ++k) {
+        const uint64_t at = sheet.Offsets[k], next = at + sheet.ByteCounts[k];
+        if (at < end || at - end > kBlockGap || next - offset > kBlockBytes) break;
+        end = next;
+    }
+    const uint64_t size = uint64_t(std::max<int64_t>(source.FileSize(), 0));
+    if (offset + count > size) throw rt::EInOutError(rt::kReadPastEnd);
+    end = std::min(end, size);
+    Bytes.resize(size_t(end - offset));
+    source.Seek(int64_t(offset));
+    source.Read(Bytes.data(), Bytes.size());
+    Start = offset;
+    End = end;
+    return Bytes.data();
+}
 
 TStripWalk::TStripWalk(rt::TBinaryFile& source, const TSheet& sheet, int64_t first, int64_t count,
                        bool ahead, TSample sample)
@@ -68,9 +94,15 @@ TStripResult TStripWalk::Walk(size_t s, TRowSink& sink, std::vector<uint8_t>& ch
     if ((Top >= First && Sample.Step <= 1) || !TopKnown)
         return UnpackStrip(Source, offset, byteCount, Sheet.Packed, sink, chunk);
     // Each strip starts a row: its rows are known from its length alone.
-    uint64_t length = 0;
+    uint64_t length = byteCount;
+    const uint8_t* bytes = nullptr; // the strip in memory, where it fits a block
     try {
-        length = StripLength(Source, offset, byteCount, Sheet.Packed, chunk);
+        if (Sheet.Packed && (bytes = Block.Get(Source, Sheet, s))) {
+            packbits::TState state;
+            length = packbits::Scan(bytes, bytes + byteCount, state);
+        } else {
+            length = StripLength(Source, offset, byteCount, Sheet.Packed, chunk);
+        }
     } catch (const rt::EInOutError&) {
         // A strip cut short gives the whole rows its bytes hold, in their place, and ends
         // the walk, as in the whole walk.
@@ -87,8 +119,7 @@ TStripResult TStripWalk::Walk(size_t s, TRowSink& sink, std::vector<uint8_t>& ch
         sink.Pass(Top - std::max(top, First)); // its rows in the window
         return {};
     }
-    const bool held = Sheet.Packed && byteCount <= chunk.size(); // read by the scan
-    return UnpackStrip(Source, offset, byteCount, Sheet.Packed, sink, chunk, held);
+    return UnpackStrip(Source, offset, byteCount, Sheet.Packed, sink, chunk, bytes);
 }
 
 bool TStripWalk::TSample::Wants(int64_t top, int64_t end) const {

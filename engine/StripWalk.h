@@ -84,6 +84,14 @@ private:
     // The first row of the next strip, while the strips walked so far were scanned: up to
     // the window, and throughout a sampled walk.
     int64_t Top = 0;
+    // The strips scanned, a block of the file at a time.
+    struct TBlock {
+        std::vector<uint8_t> Bytes;
+        uint64_t Start = 0, End = 0; // the file's bytes held
+        // Strip s's bytes, read with the strips that closely follow it; nullptr for a strip
+        // larger than a block. A strip past the file's end raises.
+        const uint8_t* Get(rt::TBinaryFile& source, const TSheet& sheet, size_t s);
+    } Block;
     bool TopKnown = true; // false after a strip that could not be scanned: it ends the walk
     size_t Strip = 0;     // the next strip
 

@@ -99,3 +99,26 @@ TEST(PackBits, ARunThatDoesNotFitWaitsForRoom) {
     EXPECT_EQ(packbits::Decode(p, packed.data() + 4, out, out + 16, st) - out, 9);
     EXPECT_EQ(Bytes(out, out + 9), (Bytes{6, 6, 6, 6, 6, 6, 6, 6, 1}));
 }
+
+TEST(PackBits, ScanCountsWhatDecodeWritesOnAnyBytes) {
+    // Streams of runs with a literal, a no-op or a zero count now and then, in one piece and
+    // cut anywhere: the quick count of runs must agree with the plain decode.
+    std::mt19937 rng(7);
+    for (int stream = 0; stream < 200; ++stream) {
+        Bytes packed(size_t(rng() % 300));
+        const unsigned odd = 1 + rng() % 40; // one count byte in odd is not a run
+        for (size_t i = 0; i < packed.size(); ++i) {
+            packed[i] = uint8_t(rng());
+            if (i % 2 == 0 && rng() % odd != 0) packed[i] = uint8_t(0x81 + rng() % 128); // -127..0
+        }
+        const size_t want = Decode(packed).size();
+        for (size_t cut = 0; cut <= packed.size(); cut += 1 + rng() % 9) {
+            packbits::TState st;
+            const uint64_t first = packbits::Scan(packed.data(), packed.data() + cut, st);
+            ASSERT_EQ(first +
+                          packbits::Scan(packed.data() + cut, packed.data() + packed.size(), st),
+                      want)
+                << stream << " cut at " << cut;
+        }
+    }
+}
