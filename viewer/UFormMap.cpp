@@ -434,13 +434,18 @@ void TFormMap::Button2Click() {
 void TFormMap::PrintClick() {
     if (Busy() || !MapImage->Loaded) return;
     QPrinter printer(QPrinter::HighResolution);
+    const TSheetWindow whole{0, 0, MapImage->Width, MapImage->Height};
+    // The dialog offers the orientation that takes fewer pages; one the user picks stays.
+    printer.setPageOrientation(
+        BestOrientation(printer, *MapImage, whole, PrintDialog.Choice.FitToPage));
+    const QPageLayout::Orientation offered = printer.pageLayout().orientation();
     if (!PrintDialog.Execute(printer)) return;
     const int64_t col = scrH->Position(), row = scrV->Position();
-    const TSheetWindow whole{0, 0, MapImage->Width, MapImage->Height};
     const TSheetWindow shown{col, row, std::min<int64_t>(ViewCols, MapImage->Width - col),
                              std::min<int64_t>(ViewRows, MapImage->Height - row)};
-    PrintSheet(printer, *MapImage, PrintDialog.Choice.WholeSheet ? whole : shown,
-               PrintDialog.Choice.FitToPage);
+    PrintSheet(printer, *MapImage,
+               {PrintDialog.Choice.WholeSheet ? whole : shown, PrintDialog.Choice.FitToPage,
+                printer.pageLayout().orientation() != offered});
 }
 
 void TFormMap::btnBmpSaveClick() {

@@ -507,9 +507,9 @@ TEST_F(FormMapTest, ADamagedOrUnwritableSettingsFileLeavesTheDefaults) {
 using testing_support::CommandOutput;
 
 TEST_F(FormMapTest, PrintedAtTheSheetsScaleEverySheetPixelIsAnExactBlockOfThePage) {
-    // 2500 x 1000 pixels at 254 dpi: 250 mm across, two A4 pages side by side, the second
-    // repeating the last 10 mm (100 pixels) of the first.
-    LastOpened = MakeSheet("C1.tif", 2500, 1000);
+    // 2500 x 2500 pixels at 254 dpi: 250 mm square, two portrait A4 pages side by side (as
+    // many as landscape), the second repeating the last 10 mm (100 pixels) of the first.
+    LastOpened = MakeSheet("C1.tif", 2500, 2500);
     Open(LastOpened);
     Form->chk5->click(); // printed as shown: contour lines off
     const std::string pdf = Dir.File("print.pdf");
@@ -533,12 +533,12 @@ TEST_F(FormMapTest, PrintedAtTheSheetsScaleEverySheetPixelIsAnExactBlockOfThePag
     EXPECT_NE(text.find("C1 2/2"), std::string::npos) << text;
 
     // The sheet as the view composes it, every plate and colour as set.
-    rt::TBitmapCanvas whole(2500, 1000);
+    rt::TBitmapCanvas whole(2500, 2500);
     TTiff t(&whole, Dir.File("print-reference.tmp"));
     t.OpenFile(LastOpened);
     t.PlateVisible = MapImage->PlateVisible;
     t.PlateColor = MapImage->PlateColor;
-    t.Draw(0, 0, 2500, 1000, 1);
+    t.Draw(0, 0, 2500, 2500, 1);
     // Rasterised at five times the sheet's resolution (where no rasteriser smooths), each
     // sheet pixel is a 5 x 5 block of its own colour, 10 mm (500 dots) in from the page's
     // edges: the first page from sheet column 0, the second from 1800, 10 mm before the
