@@ -38,7 +38,7 @@ TFormMap::TFormMap(QWidget* parent, const std::string& scratchPath, const std::s
     setFont(tk::FormFont());
     setAttribute(Qt::WA_DeleteOnClose, false);
     setAutoFillBackground(true);
-    resize(720, 455);
+    resize(measure::FirstWindowSize());
     OpenDialog.Filter = "Tiff (*.tif)|*.tif";
     SaveDialog.DefaultExt = "bmp";
     SaveDialog.Filter = "Bitmap|*.Bmp|PNG|*.png";
@@ -112,6 +112,7 @@ void TFormMap::UseSettings(const std::string& path) {
         PlateSwatches[size_t(k)]->SetColor(kept->Colors[size_t(k)]);
     }
     actSmooth->setChecked(kept->Smooth);
+    actScaleBar->setChecked(kept->ScaleBar);
     Rate = kept->Rate;
     if (!kept->Geometry.isEmpty()) restoreGeometry(kept->Geometry);
     btnOptV->setChecked(kept->OptionPanel);
@@ -131,6 +132,7 @@ void TFormMap::SaveSettings() {
         v.Colors[size_t(k)] = PlateSwatches[size_t(k)]->Color();
     }
     v.Smooth = SmoothView();
+    v.ScaleBar = ScaleBarShown();
     v.Rate = Rate;
     v.Geometry = saveGeometry();
     v.OptionPanel = btnOptV->isChecked();

@@ -1,5 +1,7 @@
 #include "viewer/ViewAids.h"
 
+#include <QGuiApplication>
+#include <QScreen>
 #include <algorithm>
 #include <cmath>
 
@@ -70,6 +72,11 @@ QSize FirstWindowSize(const QRect& available) {
     const int w = available.width(), h = available.height();
     return {std::clamp(w * 17 / 20, std::min(w, 1280), w),
             std::clamp(h * 17 / 20, std::min(h, 800), h)};
+}
+
+QSize FirstWindowSize() {
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    return FirstWindowSize(screen ? screen->availableGeometry() : QRect(0, 0, 1280, 800));
 }
 
 } // namespace measure

@@ -61,5 +61,7 @@ std::optional<TScaleBar> ScaleBarFor(double rate, int xDpi);
 // The size of a window opened with nothing remembered: most of the screen's available
 // area, at least 1280 x 800 where the area allows.
 QSize FirstWindowSize(const QRect& available);
+// The same on the primary screen.
+QSize FirstWindowSize();
 
 } // namespace measure

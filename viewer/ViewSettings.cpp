@@ -160,6 +160,7 @@ std::optional<TViewSettings> LoadViewSettings(const std::string& path, std::stri
         v.Colors[size_t(k)] = rt::RGB(uint8_t(value >> 16), uint8_t(value >> 8), uint8_t(value));
     }
     ok = ReadBool(s, QStringLiteral("view/smooth"), v.Smooth) && ok;
+    ok = ReadBool(s, QStringLiteral("view/scalebar"), v.ScaleBar) && ok;
     ok = ReadBool(s, QStringLiteral("window/options"), v.OptionPanel) && ok;
     if (s.contains(QStringLiteral("view/rate"))) {
         bool number = false;
@@ -216,6 +217,7 @@ bool SaveViewSettings(const std::string& path, const TViewSettings& v, std::stri
                                                  .arg(rt::BlueOf(c), 2, 16, QLatin1Char('0')));
         }
         s.setValue(QStringLiteral("view/smooth"), v.Smooth ? "true" : "false");
+        s.setValue(QStringLiteral("view/scalebar"), v.ScaleBar ? "true" : "false");
         s.setValue(QStringLiteral("view/rate"), QString::number(v.Rate, 'g', 17));
         s.setValue(QStringLiteral("window/geometry"), v.Geometry);
         s.setValue(QStringLiteral("window/options"), v.OptionPanel ? "true" : "false");

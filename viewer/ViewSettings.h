@@ -14,6 +14,7 @@ struct TViewSettings {
     std::array<bool, 9> Visible{};      // plates 1 to 8
     std::array<rt::TColor, 9> Colors{}; // plates 1 to 8
     bool Smooth = false;
+    bool ScaleBar = true; // the scale bar in the view's corner
     double Rate = 1;
     QByteArray Geometry; // the window's size and place, as Qt saves them
     bool OptionPanel = true;

@@ -11,6 +11,7 @@ TEST_F(FormMapTest, AScaledScreenShowsSheetPixelsAsSharpBlocks) {
     ASSERT_GT(factor, 1.0) << "run with QT_SCALE_FACTOR above 1";
     LastOpened = MakeSheet("C1.tif", 900, 700);
     Open(LastOpened);
+    Form->actScaleBar->setChecked(false); // drawn over the view, not of the sheet
     // The layout of the unscaled window, in logical pixels.
     EXPECT_EQ(Form->pnlOption->width(), 168);
     EXPECT_EQ(Form->scrV->width(), 20);
