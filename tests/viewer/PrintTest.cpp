@@ -212,6 +212,9 @@ TEST_F(PrintTest, ThePagesAskedForTheMarginsSetAndTheOrientationChosen) {
     rt::TBitmapCanvas canvas(4000, 3000);
     TTiff t(&canvas, Dir.File("print-sheet.tmp"));
     t.OpenFile(LastOpened);
+    t.PlateColor = plates::kDefaultColors;
+    t.PlateVisible.fill(true);
+    t.Draw(0, 0, 4000, 3000, 1); // what the pages must show
     const TSheetWindow whole{0, 0, 4000, 3000};
     {
         QPrinter a4(QPrinter::HighResolution);
