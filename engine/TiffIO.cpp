@@ -7,7 +7,6 @@
 #include "runtime/Errors.h"
 #include "runtime/FileSys.h"
 #include "runtime/FileView.h"
-#include "runtime/Hooks.h"
 #include "runtime/OutputFile.h"
 #include "runtime/PngFile.h"
 #include "runtime/ScopeExit.h"
@@ -27,76 +26,8 @@
 
 namespace {
 
-constexpr uint16_t kImageWidth = 256;
-constexpr uint16_t kImageLength = 257;
-constexpr uint16_t kCompression = 259;
-constexpr uint16_t kStripOffsets = 273;
-constexpr uint16_t kXResolution = 282;
-constexpr uint16_t kYResolution = 283;
-constexpr uint16_t kTypeLong = 4;
-constexpr uint16_t kTypeRational = 5;
-
-constexpr int32_t kNoCompression = 1;
-constexpr int32_t kPackBits = 32773;
-
 // Bitmap file rows are gathered up to about this many bytes before one write.
 constexpr size_t kSaveBatchBytes = 1024 * 1024;
-
-uint32_t BigEndian32(const uint8_t* p) {
-    uint8_t b[4];
-    std::memcpy(b, p, 4);
-    TTiff::SwapWords(b, 4);
-    TTiff::SwapLongHalves(b, 4);
-    uint32_t v;
-    std::memcpy(&v, b, 4);
-    return v;
-}
-
-// The numbers the tags of a directory give.
-struct TTagValues {
-    int32_t Width = 0, Height = 0;
-    int32_t Compression = kNoCompression; // none stated: uncompressed, as TIFF defines
-    int32_t StripCount = 0, XResOffset = 0, YResOffset = 0;
-};
-
-// Which tag sets which number: the entry's value, or for the strip offsets its count.
-struct TTagField {
-    uint16_t Tag;
-    int32_t TTagValues::*Field;
-    bool FromCount;
-};
-constexpr TTagField kTagFields[] = {
-    {kImageWidth, &TTagValues::Width, false},        {kImageLength, &TTagValues::Height, false},
-    {kCompression, &TTagValues::Compression, false}, {kStripOffsets, &TTagValues::StripCount, true},
-    {kXResolution, &TTagValues::XResOffset, false},  {kYResolution, &TTagValues::YResOffset, false},
-};
-
-// Reads count big-endian entries of 12 bytes; later entries of a tag win. The first ones
-// are kept in kept[1] onwards where it is given.
-TTagValues ReadEntries(const uint8_t* p, int32_t count, std::array<TDirEntry, 15>* kept) {
-    TTagValues v;
-    for (int32_t i = 1; i <= count; ++i, p += 12) {
-        TDirEntry entry;
-        std::memcpy(&entry, p, sizeof entry);
-        TTiff::SwapWords(&entry, 12);
-        TTiff::SwapLongHalves(&entry.Count, 4);
-        if (entry.FieldType == kTypeLong || entry.FieldType == kTypeRational)
-            TTiff::SwapLongHalves(&entry.Value, 4);
-        if (kept && i < int32_t(kept->size())) (*kept)[size_t(i)] = entry;
-        for (const TTagField& f : kTagFields)
-            if (f.Tag == entry.Tag) v.*f.Field = int32_t(f.FromCount ? entry.Count : entry.Value);
-    }
-    return v;
-}
-
-bool ValidSize(const TTagValues& v) {
-    return v.Width >= 0 && v.Height >= 0 && v.Width <= TTiff::kMaxSide &&
-           v.Height <= TTiff::kMaxSide;
-}
-
-bool KnownCompression(const TTagValues& v) {
-    return v.Compression == kNoCompression || v.Compression == kPackBits;
-}
 
 // Truncation toward zero of a product that may not fit an int.
 int64_t TruncTo64(long double v) {
@@ -151,8 +82,10 @@ TTiff::TTiff(rt::TCanvasSurface* viewCanvas, TSharedScratch shared) {
 }
 
 TTiff::~TTiff() {
-    SourceFile.CloseQuietly();
-    ScratchFile.CloseQuietly();
+    // An open still running ends first, at its next strip or when its read returns: the
+    // scratch file goes after its last write.
+    RequestStop();
+    RunningTask = rt::TTask<void>();
     ScratchMap.reset();
     ScratchRows.CloseQuietly();
     WorkBitmap.reset();
@@ -195,18 +128,11 @@ void TTiff::InitPalette() {
 }
 
 void TTiff::SwapWords(void* buffer, int32_t byteCount) {
-    if (byteCount < 2) return;
-    auto* p = static_cast<uint8_t*>(buffer);
-    for (int32_t j = 0; j < byteCount / 2; ++j) std::swap(p[2 * j], p[2 * j + 1]);
+    sheetdir::SwapWords(buffer, byteCount);
 }
 
 void TTiff::SwapLongHalves(void* buffer, int32_t byteCount) {
-    if (byteCount < 4) return;
-    auto* p = static_cast<uint8_t*>(buffer);
-    for (int32_t j = 0; j < byteCount / 4; ++j) {
-        std::swap(p[4 * j], p[4 * j + 2]);
-        std::swap(p[4 * j + 1], p[4 * j + 3]);
-    }
+    sheetdir::SwapLongHalves(buffer, byteCount);
 }
 
 int32_t TTiff::UnpackRun(const uint8_t* unitAddr, uint8_t* dest) {
@@ -233,39 +159,7 @@ void TTiff::AcquireSharedScratch() {
 }
 
 int64_t TTiff::BytesNeeded(rt::TBinaryFile& f) {
-    const int64_t have = f.FileSize();
-    auto at = [&](int64_t pos, void* p, size_t n) {
-        f.Seek(pos);
-        f.Read(p, n);
-    };
-    if (have < 8) return 8;
-    uint8_t header[8];
-    at(0, header, 8);
-    const int64_t dir = BigEndian32(header + 4);
-    if (have < dir + 2) return dir + 2;
-    uint8_t countBytes[2];
-    at(dir, countBytes, 2);
-    const int16_t count = int16_t(countBytes[0] << 8 | countBytes[1]);
-    const int64_t tables = dir + 2 + 12 * int64_t(std::max<int16_t>(count, 0)) + 4;
-    if (have < tables) return tables;
-    std::vector<uint8_t> entries(size_t(tables - dir - 2));
-    at(dir + 2, entries.data(), entries.size());
-    const TTagValues tags = ReadEntries(entries.data(), count, nullptr);
-    int64_t need = tables;
-    if (!ValidSize(tags) || !KnownCompression(tags)) return need; // the open stops here
-    if (tags.XResOffset > 0 && tags.YResOffset > 0)
-        need = std::max({need, int64_t(tags.XResOffset) + 8, int64_t(tags.YResOffset) + 8});
-    if (tags.StripCount <= 0) return need;
-    const int64_t tablesEnd = tables + 8 * int64_t(tags.StripCount);
-    if (have < tablesEnd) return std::max(need, tablesEnd);
-    // Both tables are in: the strips end where the farthest of them does.
-    std::vector<uint8_t> table(size_t(8) * size_t(tags.StripCount));
-    at(tables, table.data(), table.size());
-    const size_t n = size_t(tags.StripCount);
-    for (size_t s = 0; s < n; ++s)
-        need = std::max(need, int64_t(BigEndian32(&table[4 * s])) +
-                                  int64_t(BigEndian32(&table[4 * (n + s)])));
-    return need;
+    return sheetdir::BytesNeeded(f);
 }
 
 void TTiff::OpenFile(const std::string& sheetPath) {
@@ -285,247 +179,134 @@ int64_t TTiff::SampleStep(long double rate) {
     return rate >= 1 || !(rate > 0) ? 1 : TruncTo64(1 / rate);
 }
 
-void TTiff::Open(const std::string& sheetPath, int64_t firstRow, int64_t rowCount, int32_t step) {
+TOpenRequest TTiff::Begin(const std::string& sheetPath, int64_t firstRow, int64_t rowCount,
+                          int32_t step) {
     if (Opening) throw rt::TError("マップ画像を読み込み中です");
-    Opening = true;
-    StopRequested = false;
-    rt::TScopeExit opened([this] {
-        Opening = false;
-        StopRequested = false;
-    });
-
     Loaded = false;
-    StripCount = 0;
-    Width = 0;
-    Height = 0;
-
-    std::string name = rt::ExtractFileName(sheetPath);
-    auto dot = name.find('.');
-    SheetName = dot == std::string::npos ? std::string() : name.substr(0, dot);
-
-    rt::TScopeExit closeSource([this] { SourceFile.CloseQuietly(); });
-    SourceFile.Assign(sheetPath);
-    SourceFile.ResetRegular();
-
+    SheetName = sheetdir::SheetName(sheetPath);
+    TakeIn({});
+    // Nothing of the last sheet is read from here on.
     ScratchMap.reset();
     ScratchRows.CloseQuietly();
     Pictures = 0;
-    ViewFirst = ViewEnd = 0;
-    Holes.clear();
-    // Rows unpacked for the first view are held only while the open runs.
-    rt::TScopeExit viewRows([this] { ViewFirst = ViewEnd = 0; });
+    GaugeSet = false;
     AcquireSharedScratch();
-    ScratchFile.Assign(ScratchPath);
-    // Written over and cut to length at the end: emptying a large file first is slow.
-    ScratchFile.Overwrite();
-    RowsWritten = 0;
-    FirstRow = 0;
-    DroppedBytes = 0;
-    Damage.reset();
-    rt::TScopeExit closeScratch([this] {
-        if (!ScratchFile.IsOpen()) return;
-        // Whatever ended the open, the file holds exactly the rows written.
-        if (::truncate(ScratchFile.FileName().c_str(), ScratchFile.FilePos()) !=
-            0) { /* best effort */
-        }
-        ScratchFile.CloseQuietly();
-    });
+    Opening = true;
+    return {sheetPath, ScratchPath,     firstRow,        rowCount,
+            step,      ShowFirst.First, ShowFirst.Count, DecodeAhead};
+}
 
-    SourceFile.Read(Header.data(), Header.size());
-    const uint32_t firstDir = BigEndian32(Header.data() + 4);
-    SwapWords(Header.data(), 8);
-    SwapLongHalves(Header.data() + 4, 4);
-
-    SourceFile.Seek(firstDir);
-    uint8_t countBytes[2];
-    SourceFile.Read(countBytes, 2);
-    const int16_t entryCount = int16_t(countBytes[0] << 8 | countBytes[1]);
-    // The entries and the next directory's offset behind them, in one read.
-    std::vector<uint8_t> entries(size_t(std::max<int16_t>(entryCount, 0)) * 12 + 4);
-    SourceFile.Read(entries.data(), entries.size());
-    DirEntries = {};
-    const TTagValues tags = ReadEntries(entries.data(), entryCount, &DirEntries);
-    Width = tags.Width;
-    Height = tags.Height;
-    StripCount = tags.StripCount;
-    const int32_t compression = tags.Compression;
-    const int32_t xResOffset = tags.XResOffset, yResOffset = tags.YResOffset;
-
-    if (!ValidSize(tags)) throw rt::TError("マップ画像の大きさが不正です");
-    if (!KnownCompression(tags))
-        throw rt::TError(rt::Format("対応していない圧縮形式です (%d)", compression));
-
-    // However the open ends, the gauge does not stay over the view.
-    rt::TScopeExit hideGauge([this] {
-        if (Gauge) Gauge->SetVisible(false);
-    });
-    if (Gauge) {
+void TTiff::TakeIn(const TOpenState& state) {
+    const TSheetDirectory& d = state.Directory;
+    Header = d.Header;
+    DirEntries = d.DirEntries;
+    Width = d.Width;
+    Height = d.Height;
+    StripCount = d.StripCount;
+    if (state.ResolutionRead) { // a sheet without one keeps the last
+        XDpi = state.XDpi;
+        YDpi = state.YDpi;
+    }
+    FirstRow = state.FirstRow;
+    RowsWritten = state.RowsWritten;
+    DroppedBytes = state.DroppedBytes;
+    Damage = state.Damage;
+    ViewFirst = state.ViewFirst;
+    ViewEnd = state.ViewEnd;
+    Holes = state.Holes;
+    if (!state.DirectoryRead || !Opening) return;
+    if (Gauge && !GaugeSet) {
+        GaugeSet = true;
         Gauge->SetVisible(true);
         Gauge->SetMax(static_cast<int32_t>(static_cast<uint32_t>(StripCount) - 1u));
         Gauge->SetForeColor(0x0000FF);
     }
-    if (xResOffset > 0 && yResOffset > 0) ReadResolution(xResOffset, yResOffset);
+    if (Gauge && StripCount > 0) Gauge->SetPosition(state.Strip);
+    if (OnRows && (RowsWritten > 0 || ViewEnd > ViewFirst)) OnRows();
+}
 
-    // Strip tables may point many times at the same packed bytes: a small file can stand
-    // for a raster larger than the disk. The scratch file's old bytes are written over.
-    firstRow = std::min<int64_t>(firstRow, Height);
-    rowCount = rowCount < 0 ? Height - firstRow : std::min<int64_t>(rowCount, Height - firstRow);
-    FirstRow = static_cast<int32_t>(firstRow);
-    // A sample writes at least its rows; the strips that hold them may take more, and a
-    // full disk then fails the write that meets it.
-    const int64_t sampleRows = rowCount > 0 ? (rowCount - 1) / step + 1 : 0;
-    if (StripCount > 0 &&
-        int64_t(Width) * sampleRows - ScratchFile.FileSize() > ScratchFile.SpaceAvailable())
-        throw rt::EInOutError(rt::kDiskFull);
-    // Taken at once, the space costs nothing row by row; where it cannot be, rows take it.
-    // A small raster gains nothing by it.
-    constexpr int64_t kReserveFrom = 1 << 20;
-    if (StripCount > 0 && rowCount * Width >= kReserveFrom && step == 1)
-        ScratchFile.Reserve(firstRow * Width, rowCount * Width);
-    if (StripCount > 0) {
-        const TStripTables tables = ReadStripTables();
-        // The rows a view shows first come first, kept inside the sheet; the whole walk
-        // writes them again, the same.
-        const int64_t viewCount = std::clamp<int64_t>(ShowFirst.Count, 0, Height);
-        const int64_t viewFirst = std::clamp<int64_t>(ShowFirst.First, 0, Height - viewCount);
-        // A view that shows the whole sheet gains nothing by it.
-        if (Width > 0 && viewCount > 0 && viewCount < Height && firstRow == 0 &&
-            rowCount == Height) {
-            ViewEnd = viewFirst + UnpackView(compression, tables, viewFirst, viewCount);
-            ViewFirst = viewFirst;
-            if (OnRows) OnRows();
-        }
-        // A sample's rows: the window's last and every step-th row above it.
-        const TStripWalk::TSample sample{step,
-                                         firstRow + (std::max<int64_t>(rowCount, 1) - 1) % step};
-        UnpackStrips(compression, tables, firstRow, rowCount, sample);
+void TTiff::End(const TOpenState& state, bool completed) {
+    Current = nullptr;
+    Opening = false; // takes in the last state without the gauge or OnRows
+    TakeIn(state);
+    // However the open ends, the gauge does not stay over the view.
+    if (Gauge) Gauge->SetVisible(false);
+    Loaded = completed;
+}
+
+void TTiff::Open(const std::string& sheetPath, int64_t firstRow, int64_t rowCount, int32_t step) {
+    TSheetOpen open(Begin(sheetPath, firstRow, rowCount, step),
+                    [this](const TOpenState& state) { TakeIn(state); });
+    Current = &open;
+    try {
+        open.Run();
+    } catch (...) {
+        End(open.State(), false);
+        throw;
     }
-
-    SourceFile.Close();
-    ScratchFile.CloseCut();
-    Loaded = true;
+    End(open.State(), true);
 }
 
-TTiff::TStripTables TTiff::ReadStripTables() {
-    // The two tables lie directly behind the directory; check they are there before
-    // taking memory for them.
-    const int64_t tableBytes = int64_t(StripCount) * 4;
-    if (SourceFile.FilePos() + 2 * tableBytes > SourceFile.FileSize())
-        throw rt::EInOutError(rt::kReadPastEnd);
-    auto readTable = [&] {
-        std::vector<uint32_t> table(static_cast<size_t>(StripCount));
-        SourceFile.Read(table.data(), static_cast<size_t>(tableBytes));
-        for (uint32_t& v : table) v = BigEndian32(reinterpret_cast<const uint8_t*>(&v));
-        return table;
-    };
-    TStripTables t;
-    t.Offsets = readTable();
-    t.ByteCounts = readTable();
-    return t;
-}
-
-int64_t TTiff::UnpackView(int32_t compression, const TStripTables& tables, int64_t first,
-                          int64_t count) {
-    // Touches the two files and its own counts alone, so that the events run meanwhile
-    // (the window's first paint above all) may draw from what the sheet holds so far.
-    const int64_t width = Width;
-    auto unpack = [&]() -> int64_t {
-        ScratchFile.Seek(first * width);
-        int64_t written = 0;
-        const TRowSink::TWrite write = [&](const uint8_t* rows, size_t bytes) {
-            ScratchFile.Write(rows, bytes);
-            written += int64_t(bytes);
-        };
-        TStripWalk walk(
-            SourceFile,
-            {tables.Offsets, tables.ByteCounts, compression == kPackBits, size_t(width)}, first,
-            count, false, {});
-        // A damaged strip ends it; the whole walk meets the damage again, in its place. A
-        // stop asked for by the events ends it at the next strip.
-        while (const std::optional<TStripResult> r = walk.Next(write))
-            if (r->Cut || StopRequested) break;
-        return written / width;
-    };
-    rt::TTask<int64_t> task =
-        DecodeAhead ? rt::TWorker::Shared().TryStart(unpack) : rt::TTask<int64_t>();
-    int64_t rows;
-    if (task.Valid()) {
-        do // the events first, that waited for the open to begin
-            rt::ProcessMessages();
-        while (!task.WaitFor(std::chrono::milliseconds(2)));
-        rows = task.Get();
-    } else {
-        rows = unpack();
-    }
-    if (StopRequested) throw rt::EAbort();
-    return rows;
-}
-
-void TTiff::UnpackStrips(int32_t compression, const TStripTables& tables, int64_t firstRow,
-                         int64_t rowCount, const TStripWalk::TSample& sample) {
-    RowsWritten = 0;
-    FirstRow = static_cast<int32_t>(firstRow);
-    if (Width <= 0 || Height <= 0) rowCount = 0; // the strips still count on the gauge
-
-    // The rows go to their place: a window's rows behind a hole where the others would be.
-    ScratchFile.Seek(firstRow * Width);
-    int64_t written = 0;
-    const TRowSink::TWrite write = [&](const uint8_t* rows, size_t bytes) {
-        if (rows) {
-            ScratchFile.Write(rows, bytes);
-        } else { // rows no sample reads: a hole
-            ScratchFile.Seek(ScratchFile.FilePos() + int64_t(bytes));
-            const int64_t top = firstRow + written / Width, end = top + int64_t(bytes) / Width;
-            if (!Holes.empty() && Holes.back().second == top)
-                Holes.back().second = end;
-            else
-                Holes.emplace_back(top, end);
-        }
-        written += int64_t(bytes);
-        RowsWritten = static_cast<int32_t>(written / Width); // drawn as they come
-    };
-    TStripWalk walk(
-        SourceFile,
-        {tables.Offsets, tables.ByteCounts, compression == kPackBits, size_t(std::max(Width, 1))},
-        firstRow, rowCount, DecodeAhead, sample);
-    bool over = false;
-    for (int32_t s = 0; s < StripCount; ++s) {
-        if (Gauge) Gauge->SetPosition(s);
-        rt::ProcessMessages();
-        if (StopRequested) throw rt::EAbort();
-        if (over) continue;
-        const std::optional<TStripResult> r = walk.Next(write);
-        over = !r;
-        if (r && !TakeResult(*r)) return;
-        if (r && OnRows) OnRows();
+void TTiff::StartOpen(const std::string& sheetPath) {
+    TOpenRequest request = Begin(sheetPath, 0, -1, 1);
+    try {
+        Running = std::make_unique<TSheetOpen>(std::move(request), [this](const TOpenState& s) {
+            std::lock_guard<std::mutex> guard(PublishedLock);
+            Published = s;
+            PublishedNew = true;
+        });
+        // A thread of its own, so that the process's worker stays free for the open's walk
+        // ahead, and a read that stalls holds nothing else.
+        if (!OpenThread) OpenThread = std::make_unique<rt::TWorker>(1);
+        if (OpenThread->Threads() == 0) throw rt::TError("スレッドを作成できません");
+        Current = Running.get();
+        RunningTask = OpenThread->Run([open = Running.get()] { open->Run(); });
+    } catch (...) {
+        Running.reset();
+        End({}, false);
+        throw;
     }
 }
 
-bool TTiff::TakeResult(const TStripResult& result) {
-    DroppedBytes += result.Dropped;
-    if (!result.Cut) return true;
-    Damage = result.Cut;
-    return false;
+bool TTiff::Poll() {
+    if (!Running) return !Opening;
+    const bool over = RunningTask.WaitFor(std::chrono::milliseconds(0));
+    std::optional<TOpenState> state;
+    {
+        std::lock_guard<std::mutex> guard(PublishedLock);
+        if (PublishedNew) state = std::move(Published);
+        PublishedNew = false;
+    }
+    try {
+        if (state) TakeIn(*state);
+    } catch (...) {
+        Running->RequestStop(); // the gauge refused the sheet: the open ends with it
+        FinishOpen(true);
+        throw;
+    }
+    return over;
 }
 
-void TTiff::ReadResolution(int32_t xOffset, int32_t yOffset) {
-    int64_t keep = SourceFile.FilePos();
-    XDpi = 0;
-    YDpi = 0;
-    auto readOne = [this](int32_t offset) -> int32_t {
-        SourceFile.Seek(static_cast<uint32_t>(offset));
-        uint8_t b[8];
-        SourceFile.Read(b, 8);
-        auto num = static_cast<int32_t>(BigEndian32(b));
-        auto den = static_cast<int32_t>(BigEndian32(b + 4));
-        if (den == 0) return 0;
-        double q = static_cast<double>(num) / static_cast<double>(den);
-        if (q >= 2147483647.0 || q <= -2147483648.0) return 0;
-        return static_cast<int32_t>(q);
-    };
-    XDpi = readOne(xOffset);
-    YDpi = readOne(yOffset);
-    SourceFile.Seek(keep);
+void TTiff::FinishOpen() {
+    FinishOpen(false);
+}
+
+void TTiff::FinishOpen(bool quiet) {
+    if (!Running) return;
+    rt::TTask<void> task = std::move(RunningTask);
+    const std::unique_ptr<TSheetOpen> open = std::move(Running);
+    try {
+        task.Get();
+    } catch (...) {
+        End(open->State(), false);
+        if (quiet) return;
+        throw;
+    }
+    End(open->State(), true);
+}
+
+void TTiff::RequestStop() {
+    if (Current) Current->RequestStop();
 }
 
 std::array<uint8_t, 256> TTiff::PlateIndexTable() const {

@@ -3,7 +3,7 @@
 // raster file, composes the plates into colours, draws a window of the sheet onto the
 // view's canvas and exports bitmaps.
 
-#include "engine/StripWalk.h"
+#include "engine/SheetOpen.h"
 #include "runtime/BinaryFile.h"
 #include "runtime/Bitmap.h"
 #include "runtime/Canvas.h"
@@ -12,27 +12,17 @@
 #include "runtime/FileMap.h"
 #include "runtime/FileView.h"
 #include "runtime/Progress.h"
+#include "runtime/Worker.h"
 
 #include <array>
 #include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
-
-class TRowSink;
-struct TStripResult;
-
-// One TIFF directory entry after conversion to the machine's byte order.
-struct TDirEntry {
-    uint16_t Tag = 0;
-    uint16_t FieldType = 0;
-    uint32_t Count = 0;
-    uint32_t Value = 0;
-};
-static_assert(sizeof(TDirEntry) == 12);
 
 // The scratch raster file shared by the processes of one directory: "tiff.tmp" for the one
 // that holds the lock file "tiff.lock", "tiff-PID.tmp" for each other one.
@@ -50,7 +40,18 @@ public:
     TTiff(const TTiff&) = delete;
     TTiff& operator=(const TTiff&) = delete;
 
+    // Opens a sheet on this thread: the object's fields follow the open as it goes (the
+    // gauge, OnRows), and what ends it early is raised.
     void OpenFile(const std::string& sheetPath);
+    // Opens a sheet as OpenFile does on a thread of the worker, so that this one is never
+    // held by the sheet's reads: Poll takes in how far it has come, FinishOpen its end.
+    void StartOpen(const std::string& sheetPath);
+    // Takes in what the open has done since the last call: the fields, the gauge, OnRows.
+    // Answers whether the open is over; FinishOpen then ends it. What the gauge refuses
+    // stops the open and is raised.
+    bool Poll();
+    // Waits for the open that StartOpen began and raises what ended it early.
+    void FinishOpen();
     // Opens a sheet as OpenFile does but unpacks only the strips that hold rows firstRow
     // to firstRow + rowCount - 1; only those rows are written, at their place in the scratch
     // file. For a window of a large sheet, where the rest is never shown.
@@ -62,7 +63,6 @@ public:
     void OpenSample(const std::string& sheetPath, int32_t firstRow, int32_t rowCount, int32_t step);
     // The rows an export at rate samples: every step-th.
     static int64_t SampleStep(long double rate);
-    void ReadResolution(int32_t xOffset, int32_t yOffset);
     void Draw(int32_t col, int32_t row, int32_t cols, int32_t rows, long double rate);
     void SaveBitmap(int32_t col, int32_t row, int32_t cols, int32_t rows, long double rate,
                     const std::string& fileName);
@@ -89,10 +89,11 @@ public:
     // when no one holds the lock, "tiff-PID.tmp" when its process has gone.
     static void RemoveStaleScratch(const std::string& dir);
 
-    // True while OpenFile runs (its strips let pending window events run).
+    // True from the start of an open to its end.
     bool IsOpening() const { return Opening; }
-    // Asks a running OpenFile to stop before its next strip; it then raises rt::EAbort.
-    void RequestStop() { StopRequested = Opening; }
+    // Asks a running open to stop before its next strip; it then raises rt::EAbort. A read
+    // that stalls holds only the open's thread.
+    void RequestStop();
 
     static void SwapWords(void* buffer, int32_t byteCount);
     static void SwapLongHalves(void* buffer, int32_t byteCount);
@@ -101,10 +102,8 @@ public:
     static int32_t UnpackRun(const uint8_t* unitAddr, uint8_t* dest);
 
     // Largest accepted sheet side in pixels.
-    static constexpr int32_t kMaxSide = 1048576;
+    static constexpr int32_t kMaxSide = sheetdir::kMaxSide;
 
-    rt::TBinaryFile SourceFile;
-    rt::TBinaryFile ScratchFile;
     std::string ScratchPath;
     std::string SheetName;
     int32_t StripCount = 0;
@@ -130,8 +129,8 @@ public:
         int32_t First = 0, Count = 0;
     };
     TRows ShowFirst;
-    // Called while an open runs, after each strip's rows are in the scratch file: HoldsRows
-    // tells which rows may be drawn already.
+    // Called on this object's thread while an open runs, as its rows come in (from OpenFile,
+    // or from Poll): HoldsRows tells which rows may be drawn already.
     std::function<void()> OnRows;
     rt::TCanvasSurface* TargetCanvas = nullptr;
     std::array<bool, 9> PlateVisible{};     // 1 to 8
@@ -141,9 +140,8 @@ public:
     bool SyncSaves = false;
     // Below rate 1, Draw shows each block's average colour instead of its top-left pixel.
     bool Smooth = false;
-    // Opens unpack on a thread of the worker while this one writes, and a view's rows come
-    // in there while this one runs the events, where one is idle; off where sheets are
-    // already opened one per core.
+    // Opens unpack on a thread of the worker while their own thread writes, where one is
+    // idle; off where sheets are already opened one per core.
     bool DecodeAhead = true;
     rt::TProgressBar* Gauge = nullptr;
     std::array<uint8_t, 8> Header{};
@@ -151,21 +149,15 @@ public:
 
 private:
     void Open(const std::string& sheetPath, int64_t firstRow, int64_t rowCount, int32_t step);
+    TOpenRequest Begin(const std::string& sheetPath, int64_t firstRow, int64_t rowCount,
+                       int32_t step);
+    // Takes in what an open knows, on this object's thread.
+    void TakeIn(const TOpenState& state);
+    // Takes in the last state and ends the open.
+    void End(const TOpenState& state, bool completed);
+    void FinishOpen(bool quiet);
     // Whether the file holds the count rows step apart that end on the window's last row.
     bool HoldsSamples(int64_t row, int64_t rows, int64_t step, int64_t count) const;
-    struct TStripTables {
-        std::vector<uint32_t> Offsets, ByteCounts;
-    };
-    TStripTables ReadStripTables();
-    // Unpacks rows firstRow to firstRow + rowCount - 1 to their place in the scratch file.
-    void UnpackStrips(int32_t compression, const TStripTables& tables, int64_t firstRow,
-                      int64_t rowCount, const TStripWalk::TSample& sample);
-    // Unpacks a view's rows on a thread of the worker while this one runs the events;
-    // answers how many came in a row from first.
-    int64_t UnpackView(int32_t compression, const TStripTables& tables, int64_t first,
-                       int64_t count);
-    // Takes in what one strip gave; false when it ends the unpacking.
-    bool TakeResult(const TStripResult& result);
     void AcquireSharedScratch();
     // The scratch file stays open for reading from the first picture until the next open,
     // and mapped whole once mapWhole asks for it. Returns its size.
@@ -179,9 +171,17 @@ private:
     void ReleasePages(int64_t start, int64_t end);
 
     bool Opening = false;
-    std::atomic<bool> StopRequested = false; // read by a view's unpacking on another thread
-    std::string SharedDir;                   // set while the shared "tiff.tmp" may still be ours
-    rt::TFileLock ScratchLock;               // held while "tiff.tmp" is ours
+    bool GaugeSet = false; // the gauge took the open's strips
+    // The open StartOpen began, on a thread of the worker, and what it last published.
+    std::unique_ptr<rt::TWorker> OpenThread; // made by the first StartOpen
+    std::unique_ptr<TSheetOpen> Running;
+    TSheetOpen* Current = nullptr; // the open running, on whichever thread
+    rt::TTask<void> RunningTask;
+    std::mutex PublishedLock;
+    TOpenState Published;
+    bool PublishedNew = false;
+    std::string SharedDir;              // set while the shared "tiff.tmp" may still be ours
+    rt::TFileLock ScratchLock;          // held while "tiff.tmp" is ours
     rt::TBinaryFile ScratchRows;        // the scratch file open for reading, from the first picture
     int64_t ViewFirst = 0, ViewEnd = 0; // rows unpacked ahead for a view while an open runs
     // Rows a sampled open passed without unpacking them, [first, end) in order.

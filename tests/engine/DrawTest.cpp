@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <thread>
 #include <unistd.h>
 
 using namespace enginetest;
@@ -418,8 +419,8 @@ TEST_F(DrawTest, AViewInsideTheSheetIsDrawnBeforeTheRestIsUnpacked) {
     EXPECT_FALSE(cut.HoldsRow(260));
 }
 
-// A stop asked for by the events while the view's rows come in on the other thread ends
-// the open at its next strip, not once the whole view is in.
+// A stop asked for while the open runs on its own thread ends it at its next strip, inside
+// the view's rows too, not once the whole view is in.
 TEST_F(DrawTest, AStopWhileTheViewsRowsComeInEndsTheOpenAtTheNextStrip) {
     sample::TSheetOptions o;
     o.StripBytes = 900;
@@ -428,19 +429,21 @@ TEST_F(DrawTest, AStopWhileTheViewsRowsComeInEndsTheOpenAtTheNextStrip) {
     const std::string scratch = Dir.File("stop.tmp");
     TTiff t(nullptr, scratch);
     t.ShowFirst = {1000, 1500};
-    rt::SetProcessMessagesHook([&] { t.RequestStop(); });
-    rt::TScopeExit unhook([] { rt::SetProcessMessagesHook(nullptr); });
-    EXPECT_THROW(t.OpenFile(sheet), rt::EAbort);
+    t.StartOpen(sheet);
+    EXPECT_TRUE(t.IsOpening());
+    t.RequestStop();
+    while (!t.Poll()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    EXPECT_THROW(t.FinishOpen(), rt::EAbort);
     EXPECT_FALSE(t.Loaded);
     EXPECT_FALSE(t.IsOpening());
     // The file is cut where the unpacking stopped: short of the view's last row.
     EXPECT_LT(int64_t(std::filesystem::file_size(scratch)), int64_t(2500) * 2000);
 }
 
-// The view's rows come in on another thread while the events run: the window's first paint
-// meanwhile, and any picture drawn then shows the background, never the last sheet's rows
-// still in the scratch file.
-TEST_F(DrawTest, AViewAtTheTopComesBeforeTheWalkWhileTheEventsRunOnTheLastSheetsFile) {
+// The view's rows come in on the open's thread while this one draws: any picture drawn
+// before they are in shows the background, never the last sheet's rows still in the
+// scratch file; once they are in, the view, before the walk has written a row.
+TEST_F(DrawTest, AViewAtTheTopComesBeforeTheWalkWhileThisThreadDrawsOnTheLastSheetsFile) {
     sample::TSheetOptions o;
     o.StripBytes = 900;
     Raster = sample::PaintSample(300, 400, 13);
@@ -455,26 +458,31 @@ TEST_F(DrawTest, AViewAtTheTopComesBeforeTheWalkWhileTheEventsRunOnTheLastSheets
     t.Draw(0, 0, 200, 60, 1);
 
     t.ShowFirst = {0, 60};
-    int pumps = 0, shown = 0;
-    rt::SetProcessMessagesHook([&] {
-        if (shown) return;
-        ++pumps;
-        t.Draw(0, 0, 200, 60, 1);
-        for (int y = 0; y < 60; ++y)
-            for (int x = 0; x < 200; ++x)
-                ASSERT_EQ(canvas.Bitmap().Pixel(x, y), Map.PlateColor[0]) << x << "," << y;
-    });
-    rt::TScopeExit unhook([] { rt::SetProcessMessagesHook(nullptr); });
+    int early = 0, shown = 0;
     t.OnRows = [&] {
-        if (shown++) return;
-        EXPECT_EQ(t.RowsWritten, 0); // before the walk's first strip
-        ASSERT_TRUE(t.HoldsRows(0, 60));
+        if (shown || !t.HoldsRows(0, 60)) return;
+        shown = 1;
         t.Draw(0, 0, 200, 60, 1);
         EXPECT_TRUE(Same(canvas.Bitmap(), Expected(200, 60, 0, 0, 200, 60, 1)));
     };
-    t.OpenFile(next);
-    EXPECT_GE(pumps, 1);
-    ASSERT_GE(shown, 2);
+    const rt::TBitmap want = Expected(200, 60, 0, 0, 200, 60, 1);
+    t.StartOpen(next);
+    for (bool over = false; !over;) {
+        if (!shown) {
+            ++early;
+            canvas.FillRect({0, 0, 200, 60}, Map.PlateColor[0]); // as the view is cleared
+            t.Draw(0, 0, 200, 60, 1);
+            for (int y = 0; y < 60; ++y)
+                for (int x = 0; x < 200; ++x)
+                    ASSERT_EQ(canvas.Bitmap().Pixel(x, y),
+                              t.HoldsRow(y) ? want.Pixel(x, y) : Map.PlateColor[0])
+                        << x << "," << y;
+        }
+        over = t.Poll();
+    }
+    t.FinishOpen();
+    EXPECT_GE(early, 1);
+    EXPECT_EQ(shown, 1);
     t.Draw(0, 0, 200, 60, 1);
     EXPECT_TRUE(Same(canvas.Bitmap(), Expected(200, 60, 0, 0, 200, 60, 1)));
 }

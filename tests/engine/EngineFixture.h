@@ -5,6 +5,7 @@
 #include "tests/TestSupport.h"
 #include "tools/SampleSheet.h"
 
+#include <functional>
 #include <gtest/gtest.h>
 
 namespace enginetest {
@@ -51,6 +52,16 @@ public:
     }
     void PixelsWritten() override { ++Transfers; }
     int Transfers = 0;
+};
+
+// A gauge that hands each position it is set to on: an open tells it strip by strip.
+class TWatchedGauge : public rt::TProgressModel {
+public:
+    void SetPosition(int value) override {
+        TProgressModel::SetPosition(value);
+        if (OnPosition) OnPosition(value);
+    }
+    std::function<void(int)> OnPosition;
 };
 
 // A work bitmap that counts how often it is told to release a cached picture.

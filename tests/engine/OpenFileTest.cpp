@@ -100,13 +100,14 @@ TEST_F(EngineTest, EmptyDirectoryWithAndWithoutGauge) {
 TEST_F(EngineTest, GaugeFollowsTheStrips) {
     std::vector<std::vector<uint8_t>> strips;
     for (int s = 0; s < 5; ++s) strips.push_back(RowsStrip(4, 2, 2 * s));
-    rt::TProgressModel gauge;
+    TWatchedGauge gauge;
     std::vector<int> seen;
-    rt::SetProcessMessagesHook([&] { seen.push_back(gauge.Position()); });
+    gauge.OnPosition = [&](int p) {
+        if (seen.empty() || seen.back() != p) seen.push_back(p);
+    };
     TTiff t(nullptr, ScratchPath());
     t.Gauge = &gauge;
     t.OpenFile(Put("g.tif", TSheetBuilder::Basic(4, 10, strips).Build()));
-    rt::SetProcessMessagesHook(nullptr);
     EXPECT_EQ(seen, (std::vector<int>{0, 1, 2, 3, 4}));
     EXPECT_EQ(gauge.Max(), 4);
     EXPECT_EQ(gauge.ForeColor(), 0x0000FFu);
@@ -260,16 +261,15 @@ TEST_F(EngineTest, SecondOpenReplacesTheScratchAndDestructionRemovesIt) {
     EXPECT_FALSE(rt::FileExists(ScratchPath()));
 }
 
-TEST_F(EngineTest, OpenFromInsideTheEventPumpIsRefused) {
+TEST_F(EngineTest, AnOpenFromInsideAnOpenIsRefused) {
     std::vector<std::vector<uint8_t>> strips = {RowsStrip(4, 1, 1), RowsStrip(4, 1, 2)};
     std::string path = Put("a.tif", TSheetBuilder::Basic(4, 2, strips).Build());
     TTiff t(nullptr, ScratchPath());
     std::string inner;
-    rt::SetProcessMessagesHook([&] {
+    t.OnRows = [&] {
         if (inner.empty()) inner = ErrorOf([&] { t.OpenFile(path); });
-    });
+    };
     t.OpenFile(path);
-    rt::SetProcessMessagesHook(nullptr);
     EXPECT_EQ(inner, "マップ画像を読み込み中です");
     EXPECT_TRUE(t.Loaded);
     EXPECT_EQ(Scratch(), (std::vector<uint8_t>{1, 1, 1, 1, 2, 2, 2, 2}));
@@ -300,12 +300,13 @@ TEST_F(EngineTest, AStopRequestEndsTheOpenBeforeTheNextStrip) {
                                                 RowsStrip(4, 1, 3)};
     std::string path = Put("a.tif", TSheetBuilder::Basic(4, 3, strips).Build());
     TTiff t(nullptr, ScratchPath());
-    int pumps = 0;
-    rt::SetProcessMessagesHook([&] {
-        if (++pumps == 2) t.RequestStop();
-    });
+    TWatchedGauge gauge;
+    gauge.OnPosition = [&](int strip) {
+        if (strip == 1) t.RequestStop();
+    };
+    t.Gauge = &gauge;
     EXPECT_THROW(t.OpenFile(path), rt::EAbort);
-    rt::SetProcessMessagesHook(nullptr);
+    gauge.OnPosition = nullptr;
     EXPECT_FALSE(t.Loaded);
     EXPECT_FALSE(t.IsOpening());
     EXPECT_EQ(Scratch(), std::vector<uint8_t>(4, 1)); // the first strip's row only
