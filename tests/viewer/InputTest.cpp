@@ -18,6 +18,12 @@ namespace {
 
 class InputTest : public FormMapTest {
 protected:
+    // The window these cases were measured in, whatever the first start's size.
+    void SetUp() override {
+        FormMapTest::SetUp();
+        Form->resize(720, 455);
+        Settle();
+    }
     void OpenSample(int w = 4000, int h = 3000) {
         LastOpened = MakeSheet("C12345.tif", w, h);
         Open(LastOpened);
