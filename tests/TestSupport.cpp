@@ -85,23 +85,41 @@ void WriteAll(const std::string& path, const std::vector<uint8_t>& bytes) {
     out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
 }
 
-uint32_t StripOffset(const std::vector<uint8_t>& f, size_t n) {
-    auto be32 = [&](size_t at) {
-        return uint32_t(f.at(at)) << 24 | uint32_t(f.at(at + 1)) << 16 |
-               uint32_t(f.at(at + 2)) << 8 | f.at(at + 3);
-    };
-    const uint32_t dir = be32(4);
+namespace {
+uint32_t Be32(const std::vector<uint8_t>& f, size_t at) {
+    return uint32_t(f.at(at)) << 24 | uint32_t(f.at(at + 1)) << 16 | uint32_t(f.at(at + 2)) << 8 |
+           f.at(at + 3);
+}
+// Where the StripOffsets entry of a sheet's first directory is, or 0.
+size_t StripOffsetsEntry(const std::vector<uint8_t>& f) {
+    const uint32_t dir = Be32(f, 4);
     const size_t entries = size_t(f.at(dir)) << 8 | f.at(dir + 1);
     for (size_t i = 0; i < entries; ++i) {
         const size_t at = dir + 2 + 12 * i;
-        if ((f.at(at) << 8 | f.at(at + 1)) != 273) continue;
-        return be32(at + 4) == 1 ? be32(at + 8) : be32(be32(at + 8) + 4 * n);
+        if ((f.at(at) << 8 | f.at(at + 1)) == 273) return at;
     }
     return 0;
+}
+} // namespace
+
+uint32_t StripOffset(const std::vector<uint8_t>& f, size_t n) {
+    const size_t at = StripOffsetsEntry(f);
+    if (!at) return 0;
+    return Be32(f, at + 4) == 1 ? Be32(f, at + 8) : Be32(f, Be32(f, at + 8) + 4 * n);
+}
+
+size_t StripCount(const std::vector<uint8_t>& f) {
+    const size_t at = StripOffsetsEntry(f);
+    return at ? Be32(f, at + 4) : 0;
 }
 
 TIoFault::TIoFault(std::string variable, const std::string& value) : Variable(std::move(variable)) {
     ::setenv(Variable.c_str(), value.c_str(), 1);
+}
+
+TIoFault TIoFault::Stall(const std::string& path, uint64_t offset, int ms) {
+    return TIoFault("MAPVIEW_READ_STALL",
+                    std::to_string(ms) + ":" + std::to_string(offset) + ":" + path);
 }
 
 TIoFault TIoFault::Read(const std::string& path, uint64_t offset) {

@@ -56,6 +56,8 @@ int OpenDescriptorCount();
 
 // Where strip n of a sheet's bytes begins, read from its strip table.
 uint32_t StripOffset(const std::vector<uint8_t>& sheet, size_t n);
+// How many strips a sheet's directory states.
+size_t StripCount(const std::vector<uint8_t>& sheet);
 
 // Whether the fault library is preloaded, so that TIoFault works.
 bool IoFaultsLoaded();
@@ -66,6 +68,8 @@ bool IoFaultsLoaded();
 class TIoFault {
 public:
     static TIoFault Read(const std::string& path, uint64_t offset);
+    // The first read of path that starts at or past offset sleeps ms milliseconds.
+    static TIoFault Stall(const std::string& path, uint64_t offset, int ms);
     static TIoFault Close(const std::string& suffix);
     ~TIoFault();
     TIoFault(TIoFault&& other) noexcept : Variable(std::move(other.Variable)) {

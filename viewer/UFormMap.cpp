@@ -80,6 +80,16 @@ TFormMap::TFormMap(QWidget* parent, const std::string& scratchPath, const std::s
     pnlMap->OnResize = [this] { tk::Guarded([this] { pnlMapResize(); }); };
     Image1->OnPaint = [this] { Image1Paint(); };
 
+    OpenTimer = new QTimer(this);
+    OpenTimer->setInterval(15);
+    connect(OpenTimer, &QTimer::timeout, this, tk::Guard([this] { OpenTick(); }));
+    StopKey = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    StopKey->setContext(Qt::WindowShortcut);
+    StopKey->setEnabled(false);
+    connect(StopKey, &QShortcut::activated, this, [this] {
+        if (Busy()) MapImage->RequestStop();
+    });
+
     SetupInput();
     FormCreate(scratchPath, dataDir);
 }
@@ -205,12 +215,13 @@ void TFormMap::AlignControls() {
 }
 
 void TFormMap::closeEvent(QCloseEvent* e) {
+    // A sheet that loads stops at its next strip, or when a read that stalls returns; the
+    // window goes at once, and the scratch file with the open's end.
     if (Busy()) {
-        // Stop the unpacking at its next strip; the open command closes the window then.
-        CloseAfterOpen = true;
         MapImage->RequestStop();
-        e->ignore();
-        return;
+        OpenTimer->stop();
+        PendingOpen.reset();
+        PendingCommands.clear();
     }
     SaveSettings();
     QWidget::closeEvent(e);
@@ -225,7 +236,9 @@ void TFormMap::RedrawView() {
     MapImage->Smooth = SmoothView();
     Image1->FillRect({0, 0, Image1->width(), Image1->height()}, rt::RGB(255, 255, 255));
     SheetOnView = false;
-    if (Showing()) {
+    // A sheet that loads is drawn once its view's place is known: its rows are in, and
+    // the bars have its ranges.
+    if (Showing() && !(Opening && !Opening->Shown)) {
         const TRedrawState state = CurrentRedrawState();
         try {
             MapImage->Draw(scrH->Position(), scrV->Position(), ViewCols, ViewRows,
@@ -249,16 +262,17 @@ TFormMap::TRedrawState TFormMap::CurrentRedrawState() const {
 }
 
 void TFormMap::btnOpenClick() {
-    if (Busy()) return;
     if (!OpenDialog.Execute()) return;
     OpenSheet(OpenDialog.FileName);
 }
 
 void TFormMap::OpenSheet(const std::string& path, bool keepPosition) {
-    if (Busy()) return;
-    rt::TScopeExit closeLater([this] {
-        if (CloseAfterOpen) QMetaObject::invokeMethod(this, "close", Qt::QueuedConnection);
-    });
+    if (Busy()) { // the one that loads stops, and this one follows it
+        PendingOpen.emplace(path, keepPosition);
+        PendingCommands.clear();
+        MapImage->RequestStop();
+        return;
+    }
     const int col = scrH->Position(), row = scrV->Position();
     ++SheetsOpened;
     Measure.reset(); // measured on the sheet before
@@ -266,37 +280,112 @@ void TFormMap::OpenSheet(const std::string& path, bool keepPosition) {
     SheetPath = path;
     ListSiblings();
     // The view is drawn as soon as its rows are in, and the rest unpacked while it is seen.
-    const int startCol = keepPosition ? col : 0, startRow = keepPosition ? row : 0;
-    MapImage->ShowFirst = {startRow, ViewRows};
-    bool shown = false;
-    MapImage->OnRows = [this, startCol, startRow, &shown] {
-        if (shown) return;
-        UpdateScrollRanges(); // the new sheet's, which clamp the position kept
-        const int32_t top = std::min(startRow, scrV->Max());
-        if (!MapImage->HoldsRows(top, ViewRows)) return;
-        shown = true;
-        scrH->SetPosition(std::min(startCol, scrH->Max()));
-        scrV->SetPosition(top);
-        try {
-            RedrawView();
-        } catch (const rt::TError&) {
-            // The whole sheet is drawn again once it is in, and says what fails.
-        }
-        Ready = true;
-    };
-    rt::TScopeExit unhook([this] { MapImage->OnRows = nullptr; });
+    TOpening opening;
+    opening.StartCol = keepPosition ? col : 0;
+    opening.StartRow = keepPosition ? row : 0;
+    opening.KeepPosition = keepPosition;
+    MapImage->ShowFirst = {opening.StartRow, ViewRows};
+    MapImage->OnRows = nullptr;
+    // Save and copy asked for while the sheet loads are done once it is in.
+    btnBmpSave->setEnabled(true);
+    btnCopy->setEnabled(true);
     try {
-        MapImage->OpenFile(path);
+        MapImage->StartOpen(path);
     } catch (...) {
-        // Nothing of the sheet is shown, and the window says so rather than keep the last
-        // picture or an empty status bar.
-        RedrawView();
+        NothingShown();
         throw;
     }
-    if (keepPosition) {
+    Opening = opening;
+    StopKey->setEnabled(true);
+    OpenTimer->start();
+    RedrawView(); // the last sheet goes at once
+}
+
+bool TFormMap::Deferred(std::function<void()> command) {
+    if (!Busy()) return false;
+    PendingCommands.push_back(std::move(command));
+    return true;
+}
+
+void TFormMap::NothingShown() {
+    // The window says so rather than keep the last picture or an empty status bar; there
+    // is nothing to save or copy.
+    btnBmpSave->setEnabled(false);
+    btnCopy->setEnabled(false);
+    RedrawView();
+}
+
+void TFormMap::OpenTick() {
+    bool over = false;
+    try {
+        over = MapImage->Poll();
+    } catch (...) { // the gauge refused the sheet: the open is over
+        OpenEnded();
+        throw;
+    }
+    if (Opening && !Opening->Shown && MapImage->Width > 0) {
+        UpdateScrollRanges(); // the new sheet's, which clamp the position kept
+        const int32_t top = std::min(Opening->StartRow, scrV->Max());
+        if (MapImage->HoldsRows(top, ViewRows)) {
+            Opening->Shown = true;
+            scrH->SetPosition(std::min(Opening->StartCol, scrH->Max()));
+            scrV->SetPosition(top);
+            try {
+                RedrawView();
+            } catch (const rt::TError&) {
+                // The whole sheet is drawn again once it is in, and says what fails.
+            }
+            Ready = true;
+        }
+    }
+    if (over) OpenEnded();
+}
+
+namespace {
+// Whether a file begins as a big-endian TIFF does; a file that cannot be read says nothing.
+bool LooksLikeASheet(const std::string& path) {
+    try {
+        rt::TBinaryFile f;
+        f.Assign(path);
+        f.ResetRegular();
+        uint8_t head[4] = {};
+        return f.ReadSome(head, 4) == 4 && head[0] == 'M' && head[1] == 'M' && head[2] == 0 &&
+               head[3] == 42;
+    } catch (const rt::TError&) {
+        return true;
+    }
+}
+} // namespace
+
+void TFormMap::OpenEnded() {
+    OpenTimer->stop();
+    StopKey->setEnabled(false);
+    const std::optional<TOpening> opening = std::exchange(Opening, std::nullopt);
+    std::vector<std::function<void()>> commands = std::exchange(PendingCommands, {});
+    // A sheet asked for meanwhile follows, whatever became of this one.
+    rt::TScopeExit next([this] {
+        if (!PendingOpen) return;
+        QTimer::singleShot(0, this, tk::Guard([this] {
+                               if (!PendingOpen) return;
+                               const auto [path, keep] = *std::exchange(PendingOpen, std::nullopt);
+                               OpenSheet(path, keep);
+                           }));
+    });
+    try {
+        MapImage->FinishOpen();
+    } catch (const rt::EAbort&) {
+        NothingShown(); // stopped: and nothing is wrong
+        return;
+    } catch (const rt::TError& e) {
+        NothingShown();
+        if (dynamic_cast<const rt::EInOutError*>(&e) && !LooksLikeASheet(SheetPath))
+            throw rt::TError(std::string("マップ画像ではありません (") + e.what() + ")");
+        throw;
+    }
+    if (opening && opening->KeepPosition) {
         UpdateScrollRanges(); // the bars take the new sheet's ranges, then clamp
-        scrH->SetPosition(col);
-        scrV->SetPosition(row);
+        scrH->SetPosition(opening->StartCol);
+        scrV->SetPosition(opening->StartRow);
     } else {
         scrH->SetPosition(0);
         scrV->SetPosition(0);
@@ -305,6 +394,9 @@ void TFormMap::OpenSheet(const std::string& path, bool keepPosition) {
     Ready = true;
     btnBmpSave->setEnabled(true);
     btnCopy->setEnabled(true);
+    // What was asked for while the sheet loaded, now that it is in.
+    for (auto& command : commands)
+        QTimer::singleShot(0, this, tk::Guard([command = std::move(command)] { command(); }));
     // A damaged sheet is shown as far as it goes; the user hears once that it ends early.
     if (MapImage->Damage) throw *MapImage->Damage;
     if (MapImage->RowsWritten < MapImage->Height) throw rt::EInOutError(rt::kReadPastEnd);
@@ -327,7 +419,7 @@ void TFormMap::ListSiblings() {
 }
 
 void TFormMap::LeafThrough(int direction) {
-    if (Busy() || SheetPath.empty()) return;
+    if (SheetPath.empty()) return;
     ListSiblings(); // the directory as it is now: a disc may have been changed meanwhile
     if (Sheets.empty()) return;
     const int64_t next = int64_t(SheetIndex) + direction;
@@ -425,7 +517,7 @@ void TFormMap::TransferPlateColors() {
 }
 
 void TFormMap::Button2Click() {
-    if (Busy()) return;
+    if (Deferred([this] { Button2Click(); })) return;
     rt::TBitmap copy;
     copy.SetSize(Image1->width(), Image1->height());
     rt::StretchCopy(copy, 0, 0, copy.Width(), copy.Height(), Image1->Bitmap(), 0, 0, copy.Width(),
@@ -434,7 +526,7 @@ void TFormMap::Button2Click() {
 }
 
 void TFormMap::PrintClick() {
-    if (Busy() || !MapImage->Loaded) return;
+    if (Deferred([this] { PrintClick(); }) || !MapImage->Loaded) return;
     QPrinter printer(QPrinter::HighResolution);
     const TSheetWindow whole{0, 0, MapImage->Width, MapImage->Height};
     // The dialog offers the orientation that takes fewer pages; one the user picks stays.
@@ -451,7 +543,10 @@ void TFormMap::PrintClick() {
 }
 
 void TFormMap::btnBmpSaveClick() {
-    if (Busy()) return;
+    if (Deferred([this] { btnBmpSaveClick(); }) || !MapImage->Loaded) return;
+    // Nothing is written above x 1: said before a name is asked for, not after.
+    if (Rate > 1)
+        throw rt::TError("x 1 より大きい倍率では保存できません (倍率を x 1 以下にしてください)");
     if (!SaveDialog.Execute()) return;
     // The same picture as PNG where the user asks for it.
     if (rt::IsPngName(SaveDialog.FileName))

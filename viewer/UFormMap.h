@@ -12,6 +12,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMimeData>
+#include <QShortcut>
 #include <QTimer>
 #include <QWidget>
 #include <array>
@@ -194,7 +195,24 @@ private:
     void ListSiblings();
 
     bool Shown = false;
-    bool CloseAfterOpen = false;
+    // The open running beside the window: the timer takes in its progress; the view is
+    // drawn once its rows are in, then once the open is over.
+    struct TOpening {
+        int32_t StartCol = 0, StartRow = 0;
+        bool KeepPosition = false, Shown = false;
+    };
+    std::optional<TOpening> Opening;
+    QTimer* OpenTimer = nullptr;
+    QShortcut* StopKey = nullptr; // Esc while a sheet loads
+    void OpenTick();
+    void OpenEnded();
+    void NothingShown(); // after an open that failed or was stopped
+    // Asked for while a sheet loads: another sheet, once the stopped open is over; save,
+    // copy or print, once the sheet is in.
+    std::optional<std::pair<std::string, bool>> PendingOpen;
+    std::vector<std::function<void()>> PendingCommands;
+    // Runs command now, or once the sheet that loads is in.
+    bool Deferred(std::function<void()> command);
     std::vector<std::pair<QRect, rt::TColor>> PaletteSquares; // drawn once, then forgotten
 };
 

@@ -7,11 +7,16 @@
 //                                    directory that cannot be synced
 //   MAPVIEW_UNLINK_PAUSE=MS:PATH     an unlink of PATH sleeps MS milliseconds before it reads
 //                                    the name it was given, as a slow thread would
+//   MAPVIEW_READ_STALL=MS:OFFSET:PATH  the first read of PATH that starts at or past OFFSET
+//                                    sleeps MS milliseconds, as a drive retrying a scratched
+//                                    sector; once for each value the variable takes
 
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <dlfcn.h>
+#include <functional>
 #include <string>
 #include <sys/stat.h>
 #include <time.h>
@@ -52,6 +57,27 @@ long UnlinkPause(const char* path) {
     return *name == ':' && std::strcmp(name + 1, path) == 0 ? ms : 0;
 }
 
+// Sleeps where MAPVIEW_READ_STALL asks for a read of fd at from; once for each value.
+void StallIfAsked(int fd, off_t from) {
+    const char* stall = std::getenv("MAPVIEW_READ_STALL");
+    if (!stall) return;
+    char* rest;
+    const long ms = std::strtol(stall, &rest, 10);
+    if (*rest != ':') return;
+    char* path;
+    const long long offset = std::strtoll(rest + 1, &path, 10);
+    if (*path != ':' || from < offset) return;
+    struct stat want {
+    }, have{};
+    if (::stat(path + 1, &want) != 0 || ::fstat(fd, &have) != 0) return;
+    if (want.st_dev != have.st_dev || want.st_ino != have.st_ino) return;
+    static std::atomic<std::size_t> done{0}; // the value that stalled last, as a hash
+    const std::size_t value = std::hash<std::string>()(stall);
+    if (done.exchange(value) == value) return;
+    const timespec wait{ms / 1000, (ms % 1000) * 1000000};
+    ::nanosleep(&wait, nullptr);
+}
+
 using TPread = ssize_t (*)(int, void*, size_t, off_t);
 using TClose = int (*)(int);
 using TRead = ssize_t (*)(int, void*, size_t);
@@ -73,6 +99,7 @@ extern "C" {
 int mapview_io_faults_loaded = 1;
 
 ssize_t pread64(int fd, void* buf, size_t count, off_t at) {
+    StallIfAsked(fd, at);
     if (Faulty(fd, at, count)) {
         errno = EIO;
         return -1;
@@ -87,6 +114,7 @@ ssize_t pread(int fd, void* buf, size_t count, off_t at) {
 ssize_t read(int fd, void* buf, size_t count) {
     static auto real = reinterpret_cast<TRead>(::dlsym(RTLD_NEXT, "read"));
     const off_t at = ::lseek(fd, 0, SEEK_CUR);
+    if (at >= 0) StallIfAsked(fd, at);
     if (at >= 0 && Faulty(fd, at, count)) {
         errno = EIO;
         return -1;

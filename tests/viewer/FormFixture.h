@@ -13,6 +13,7 @@
 #include <cstring>
 #include <gtest/gtest.h>
 #include <optional>
+#include <thread>
 
 using testing_support::ReadAll;
 using testing_support::TTempDir;
@@ -58,7 +59,13 @@ protected:
         tk::SetColorDialogHook(nullptr);
         rt::SetProcessMessagesHook(nullptr);
     }
+    // Runs the events, and waits for a sheet that loads beside the window to be in.
     static void Settle() {
+        for (int i = 0; i < 5; ++i) QCoreApplication::processEvents();
+        for (int i = 0; i < 20000 && MapImage && MapImage->IsOpening(); ++i) {
+            QCoreApplication::processEvents();
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
         for (int i = 0; i < 5; ++i) QCoreApplication::processEvents();
     }
     std::string MakeSheet(const std::string& name, int w, int h, uint32_t seed = 1) {
