@@ -3,8 +3,10 @@
 #include "tests/TestSupport.h"
 #include "tools/SampleSheet.h"
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
+#include <cstring>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
@@ -175,8 +177,27 @@ TEST_F(ViewerProcess, ADesktopsXftDpiScalesTheWindowWithItsLayout) {
         EXPECT_TRUE(WIFEXITED(Wait(pid)));
         return size;
     };
-    EXPECT_EQ(windowSize(nullptr), "720x455");
-    EXPECT_EQ(windowSize("96"), "720x455");
-    EXPECT_EQ(windowSize("144"), "1080x683");
-    EXPECT_EQ(windowSize("192"), "1440x910");
+    // A first window takes most of the screen in the desktop's own pixels, at least 1280 x
+    // 800 where they allow: scaled by 1.5 and 2 it is that size in larger pixels.
+    const std::string root = x.Run("xwininfo -root");
+    auto number = [&](const char* key) {
+        const size_t at = root.find(key);
+        return at == std::string::npos ? 0 : std::atoi(root.c_str() + at + std::strlen(key));
+    };
+    const int screenW = number("Width: "), screenH = number("Height: ");
+    ASSERT_GT(screenW, 0);
+    auto expectScaled = [&](const char* dpi, double scale) {
+        const std::string got = windowSize(dpi);
+        const int w = std::atoi(got.c_str()), h = std::atoi(got.c_str() + got.find('x') + 1);
+        auto side = [&](int screen, int least) {
+            const int logical = int(screen / scale);
+            return std::clamp(logical * 17 / 20, std::min(logical, least), logical) * scale;
+        };
+        EXPECT_NEAR(w, side(screenW, 1280), 3) << (dpi ? dpi : "none") << ": " << got;
+        EXPECT_NEAR(h, side(screenH, 800), 3) << (dpi ? dpi : "none") << ": " << got;
+    };
+    expectScaled(nullptr, 1);
+    expectScaled("96", 1);
+    expectScaled("144", 1.5);
+    expectScaled("192", 2);
 }
