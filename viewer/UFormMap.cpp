@@ -382,8 +382,10 @@ void TFormMap::OpenEnded() {
             throw rt::TError(std::string("マップ画像ではありません (") + e.what() + ")");
         throw;
     }
-    if (opening && opening->KeepPosition) {
-        UpdateScrollRanges(); // the bars take the new sheet's ranges, then clamp
+    UpdateScrollRanges(); // the bars take the new sheet's ranges, then clamp
+    if (opening && opening->Shown) {
+        // Where the view went while the rest of the sheet came in, it stays.
+    } else if (opening && opening->KeepPosition) {
         scrH->SetPosition(opening->StartCol);
         scrV->SetPosition(opening->StartRow);
     } else {

@@ -5,10 +5,12 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QElapsedTimer>
 #include <QImage>
 #include <QStyle>
 #include <QStyleOptionSlider>
 #include <QTest>
+#include <QTimer>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -605,4 +607,56 @@ TEST_F(FormMapTest, TheViewsWindowFittedToOnePageAndThePagesOfAWindow) {
     EXPECT_EQ(PageWindows({0, 0, 100, 100}, 100, 100, 10, 10),
               (std::vector<TSheetWindow>{{0, 0, 100, 100}}));
     EXPECT_TRUE(PageWindows({0, 0, 0, 100}, 100, 100, 10, 10).empty());
+}
+
+TEST_F(FormMapTest, TheEventsRunAllAlongAnOpenWhoseReadStalls) {
+    if (!testing_support::IoFaultsLoaded())
+        GTEST_SKIP() << "the read fault library is not preloaded";
+    // A read in the middle of the sheet stalls for a second, as a scratched disc's does.
+    LastOpened = MakeSheet("C5339.tif", 2000, 3000, 4);
+    const std::vector<uint8_t> bytes = ReadAll(LastOpened);
+    const auto stall = testing_support::TIoFault::Stall(
+        LastOpened, testing_support::StripOffset(bytes, testing_support::StripCount(bytes) / 2),
+        1000);
+    // The longest time between two runs of a timer that asks to run every 5 ms.
+    QElapsedTimer clock;
+    int64_t last = 0, longest = 0;
+    QTimer beat;
+    beat.setInterval(5);
+    QObject::connect(&beat, &QTimer::timeout, [&] {
+        const int64_t now = clock.elapsed();
+        if (MapImage->IsOpening()) longest = std::max(longest, now - last);
+        last = now;
+    });
+    clock.start();
+    beat.start();
+    Answers.push_back(LastOpened);
+    Form->btnOpenSingle->click();
+    // Into the stall: the view's rows are in, the rest of the sheet is not.
+    for (int i = 0; i < 3000 && !Form->SheetOnView; ++i) {
+        QCoreApplication::processEvents();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ASSERT_TRUE(Form->SheetOnView);
+    ASSERT_TRUE(MapImage->IsOpening());
+    // Scrolled and zoomed out meanwhile: the rows already there, the others background.
+    Form->scrV->setSliderPosition(100);
+    int at = Form->scrV->Position();
+    Form->scrV->OnScroll(Form->scrV, TScrollBar::scEndScroll, at);
+    Form->spnRate->DownButton()->click();
+    Form->Image1->repaint();
+    EXPECT_TRUE(MapImage->IsOpening());
+    const rt::TBitmap& view = Form->Image1->Bitmap();
+    int shown = 0;
+    for (int x = 0; x < view.Width(); ++x) shown += view.Pixel(x, 0) != rt::kWhite;
+    EXPECT_GT(shown, 0); // row 100 is in
+    Settle();
+    beat.stop();
+    EXPECT_TRUE(MapImage->Loaded);
+    EXPECT_TRUE(ViewIsRight());
+    std::printf("longest time without events during the open: %lld ms\n",
+                static_cast<long long>(longest));
+    // Far below the stall: the window's thread never waited for the read.
+    EXPECT_LT(longest, 500);
+    EXPECT_TRUE(Errors.empty());
 }

@@ -201,3 +201,63 @@ TEST_F(ViewerProcess, ADesktopsXftDpiScalesTheWindowWithItsLayout) {
     expectScaled("144", 1.5);
     expectScaled("192", 2);
 }
+
+TEST_F(ViewerProcess, Ctrl_QDuringAStalledReadClosesTheWindowAtOnce) {
+    // A read in the middle of the sheet stalls for 5 s, as a scratched disc's does while the
+    // drive retries. The window goes as soon as Ctrl+Q is typed into the stall; the process
+    // ends once the read returns, and its scratch file with it.
+    TXServer x;
+    ASSERT_FALSE(x.Display.empty()) << "Xvfb did not start";
+    const std::string sheet = Dir.File("C5339.tif");
+    sample::WriteSheet(sheet, sample::PaintSample(2000, 3000, 4));
+    const std::vector<uint8_t> bytes = testing_support::ReadAll(sheet);
+    const uint32_t middle =
+        testing_support::StripOffset(bytes, testing_support::StripCount(bytes) / 2);
+    constexpr int kStallMs = 5000;
+    const auto start = std::chrono::steady_clock::now();
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        ::setenv("QT_QPA_PLATFORM", "xcb", 1);
+        ::setenv("DISPLAY", x.Display.c_str(), 1);
+        ::setenv("HOME", Dir.Path().c_str(), 1);
+        ::setenv("LD_PRELOAD", IOFAULT_PATH, 1);
+        const std::string stall =
+            std::to_string(kStallMs) + ":" + std::to_string(middle) + ":" + sheet;
+        ::setenv("MAPVIEW_READ_STALL", stall.c_str(), 1);
+        const std::string exe = App + "/mapviewer";
+        ::execl(exe.c_str(), "mapviewer", sheet.c_str(), static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    auto since = [&](std::chrono::steady_clock::time_point t) {
+        return std::chrono::duration<double>(std::chrono::steady_clock::now() - t).count();
+    };
+    std::string window;
+    for (int i = 0; i < 500 && window.empty(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        window = x.Run("xdotool search --onlyvisible --name 'Map Viewer' 2>/dev/null");
+    }
+    ASSERT_FALSE(window.empty()) << "the window never showed";
+    window = window.substr(0, window.find('\n'));
+    // A second into the stall, as a user who waits a moment.
+    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+    ASSERT_LT(since(start), kStallMs / 1000.0 - 2) << "too slow a start to be in the stall";
+    const auto typed = std::chrono::steady_clock::now();
+    // Typed on the keyboard (XTEST) into the focused window, as a user types it.
+    x.Run("xdotool windowfocus --sync " + window + " key ctrl+q");
+    double gone = -1;
+    for (int i = 0; i < 400 && gone < 0; ++i) {
+        if (x.Run("xdotool search --onlyvisible --name 'Map Viewer' 2>/dev/null").empty())
+            gone = since(typed);
+        else
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    std::printf("window gone %.3f s after Ctrl+Q, %.3f s into the run\n", gone, since(start));
+    // Gone while the read is still stalled, not at its end.
+    EXPECT_GE(gone, 0);
+    if (gone < 0) ::kill(pid, SIGKILL);
+    EXPECT_LT(since(start), kStallMs / 1000.0) << "the window waited for the read";
+    const int status = Wait(pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_GE(since(start), kStallMs / 1000.0 - 0.5); // it ended after the read returned
+    EXPECT_FALSE(fs::exists(Scratch())) << "the scratch file stayed";
+}
