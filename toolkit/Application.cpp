@@ -15,11 +15,6 @@
 
 namespace tk {
 
-void PrepareEnvironment() {
-    // Layouts are in logical pixels with pixel-sized fonts: the desktop's own scale (Xft.dpi
-    // on X11, a scale factor elsewhere) enlarges them all, and nothing here overrides it.
-}
-
 TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {}
 
 bool TApplication::notify(QObject* receiver, QEvent* event) {

@@ -1,6 +1,6 @@
 #pragma once
-// The application object and what must be set up around it: the unscaled pixel layout, the
-// runtime's hooks (event pump, message boxes) and the clipboard.
+// The application object and what must be set up around it: the runtime's hooks (event
+// pump, message boxes), the signals that end the program, and the clipboard.
 
 #include "runtime/Bitmap.h"
 
@@ -9,10 +9,6 @@
 #include <initializer_list>
 
 namespace tk {
-
-// Call before the QApplication exists: layouts are in logical pixels at 96 dpi, and the
-// desktop's scale factor (QT_SCALE_FACTOR, or the screen's) enlarges the whole interface.
-void PrepareEnvironment();
 
 // Catches what a handler let through, as the last safety net.
 class TApplication : public QApplication {

@@ -7,7 +7,6 @@
 int main(int argc, char** argv) {
     testing::InitGoogleTest(&argc, argv);
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    tk::PrepareEnvironment();
     tk::TApplication app(argc, argv);
     return RUN_ALL_TESTS();
 }
