@@ -1,11 +1,12 @@
 // Whole processes: mapsheet against tiffcp, GDAL and itself, and its peak memory; the
 // viewer's launch with a sheet against its launch without one.
-//   bench_process MAPSHEET [--viewer MAPVIEWER] [--quick]
+//   bench_process MAPSHEET [--viewer MAPVIEWER_LAUNCH] [--quick]
 // Each comparison runs its commands in turn, again and again, and takes the fastest run of
 // each, in wall time and in CPU time, so that both sides meet the same load. --quick uses
 // small sheets and few runs: it shows the program works, not the figures. Without
 // gdal_translate on the PATH its comparisons are left out. The viewer runs on an Xvfb of
-// its own where there is one, else on Qt's offscreen platform.
+// its own where there is one, else on Qt's offscreen platform, as mapviewer_launch: the
+// viewer's own main block with a report of its first picture.
 
 #include <algorithm>
 #include <chrono>
@@ -178,8 +179,8 @@ private:
     pid_t Pid = -1;
 };
 
-// Seconds from launching the viewer to its first picture on the screen, which it reports
-// on the monotonic clock when MAPVIEWER_BENCH is set; negative when it reports none.
+// Seconds from launching the viewer to its first picture on the screen, which the launcher
+// reports on the monotonic clock; negative when it reports none.
 double LaunchToPicture(const std::vector<std::string>& argv, const std::string& display) {
     int fds[2];
     if (::pipe(fds) != 0) return -1;
@@ -192,7 +193,6 @@ double LaunchToPicture(const std::vector<std::string>& argv, const std::string& 
         ::close(fds[1]);
         int null = ::open("/dev/null", O_WRONLY);
         ::dup2(null, STDERR_FILENO);
-        ::setenv("MAPVIEWER_BENCH", "1", 1);
         if (display.empty())
             ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
         else {
@@ -229,7 +229,8 @@ double LaunchToPicture(const std::vector<std::string>& argv, const std::string& 
 
 int main(int argc, char** argv) {
     if (argc < 2) {
-        std::fprintf(stderr, "usage: bench_process MAPSHEET [--quick]\n");
+        std::fprintf(stderr,
+                     "usage: bench_process MAPSHEET [--viewer MAPVIEWER_LAUNCH] [--quick]\n");
         return 2;
     }
     const std::string mapsheet = argv[1];

@@ -4,13 +4,12 @@
 #include "managewin/UFormMakeMgr.h"
 #include "managewin/UFormMgr.h"
 #include "viewer/UFormMap.h"
+#include "viewer/ViewerMain.h"
 
 #include <QApplication>
 #include <QTimer>
 #include <algorithm>
 #include <gtest/gtest.h>
-
-int MapViewerMain(int argc, char** argv);
 
 namespace {
 
@@ -68,7 +67,7 @@ TEST(Startup, FourWindowsInOrderAndClosingTheMainWindowEndsTheProgram) {
     Armed = true;
     char name[] = "mapviewer";
     char* argv[] = {name, nullptr};
-    const int rc = MapViewerMain(1, argv);
+    const int rc = ViewerMain(1, argv);
     EXPECT_EQ(rc, 0);
     EXPECT_FALSE(Seen.TimedOut);
     EXPECT_TRUE(Seen.MainShown);
