@@ -109,6 +109,56 @@ uint64_t le64(uint64_t v) {
 }
 } // namespace
 
+// Counts whole two-byte units that are all runs of 1 to 128 bytes, as the map sheets' strips
+// are, many at a time and with no branch in the sum; answers where the first other unit, or
+// the last few bytes, begin.
+namespace {
+const uint8_t* CountRuns(const uint8_t* p, const uint8_t* inEnd, uint64_t& total) {
+// Count bytes side by side in 16-bit lanes.
+#if defined(__SSE2__)
+    const __m128i lanes = _mm_set1_epi16(0x00FF), one = _mm_set1_epi16(1);
+    const __m128i literal = _mm_set1_epi16(0x80), full = _mm_set1_epi16(0x100);
+    while (inEnd - p >= 16) {
+        const __m128i counts =
+            _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), lanes);
+        // 1 to 128 less one is 0 to 127: below 128 as a signed 16-bit number, 0 to -1.
+        const __m128i less = _mm_sub_epi16(counts, one);
+        const __m128i bad = _mm_andnot_si128(_mm_cmplt_epi16(less, _mm_setzero_si128()),
+                                             _mm_cmplt_epi16(less, literal));
+        if (_mm_movemask_epi8(bad)) break;
+        const __m128i bytes = _mm_and_si128(_mm_sub_epi16(full, counts), lanes);
+        const __m128i sums = _mm_sad_epu8(bytes, _mm_setzero_si128());
+        total += uint64_t(_mm_cvtsi128_si32(sums) + _mm_extract_epi16(sums, 4)) + 8;
+        p += 16;
+    }
+#endif
+    while (inEnd - p >= 16) {
+        uint64_t words[2];
+        std::memcpy(words, p, 16);
+        const uint64_t c0 = le64(words[0]) & kLanes, c1 = le64(words[1]) & kLanes;
+        const uint64_t u0 = c0 + 0x007F007F007F007Full, u1 = c1 + 0x007F007F007F007Full;
+        if (((u0 & ~(u0 >> 1)) | (u1 & ~(u1 >> 1))) & 0x0080008000800080ull) break;
+        const uint64_t bytes = ((0x0100010001000100ull - c0) & kLanes) +
+                               ((0x0100010001000100ull - c1) & kLanes) + 0x0002000200020002ull;
+        total += (bytes * 0x0001000100010001ull) >> 48;
+        p += 16;
+    }
+    while (inEnd - p >= 8) {
+        uint64_t word;
+        std::memcpy(&word, p, 8);
+        const uint64_t counts = le64(word) & kLanes;
+        // Count bytes 1 to 128 (a literal, the no-op) end the quick walk.
+        const uint64_t up = counts + 0x007F007F007F007Full;
+        if (up & ~(up >> 1) & 0x0080008000800080ull) break;
+        // Each run gives 256 - n + 1 bytes modulo 256, which is 1 - n as a signed byte.
+        const uint64_t bytes = ((0x0100010001000100ull - counts) & kLanes) + 0x0001000100010001ull;
+        total += (bytes * 0x0001000100010001ull) >> 48;
+        p += 8;
+    }
+    return p;
+}
+} // namespace
+
 uint64_t Scan(const uint8_t* in, const uint8_t* inEnd, TState& state) {
     // What the last chunk left open first, then whole units in one tight loop: a window's
     // first rows are found by scanning every strip before it.
@@ -128,49 +178,7 @@ uint64_t Scan(const uint8_t* in, const uint8_t* inEnd, TState& state) {
         if (state.LiteralLeft > 0) return total;
     }
     while (inEnd - p >= 2) {
-        // Four two-byte units at once while they are all runs of 1 to 128 bytes, as the map
-        // sheets' strips are: their count bytes side by side in 16-bit lanes, with no branch.
-#if defined(__SSE2__)
-        const __m128i lanes = _mm_set1_epi16(0x00FF), one = _mm_set1_epi16(1);
-        const __m128i literal = _mm_set1_epi16(0x80), full = _mm_set1_epi16(0x100);
-        while (inEnd - p >= 16) {
-            const __m128i counts =
-                _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), lanes);
-            // 1 to 128 less one is 0 to 127: below 128 as a signed 16-bit number, 0 to -1.
-            const __m128i less = _mm_sub_epi16(counts, one);
-            const __m128i bad = _mm_andnot_si128(_mm_cmplt_epi16(less, _mm_setzero_si128()),
-                                                 _mm_cmplt_epi16(less, literal));
-            if (_mm_movemask_epi8(bad)) break;
-            const __m128i bytes = _mm_and_si128(_mm_sub_epi16(full, counts), lanes);
-            const __m128i sums = _mm_sad_epu8(bytes, _mm_setzero_si128());
-            total += uint64_t(_mm_cvtsi128_si32(sums) + _mm_extract_epi16(sums, 4)) + 8;
-            p += 16;
-        }
-#endif
-        while (inEnd - p >= 16) {
-            uint64_t words[2];
-            std::memcpy(words, p, 16);
-            const uint64_t c0 = le64(words[0]) & kLanes, c1 = le64(words[1]) & kLanes;
-            const uint64_t u0 = c0 + 0x007F007F007F007Full, u1 = c1 + 0x007F007F007F007Full;
-            if (((u0 & ~(u0 >> 1)) | (u1 & ~(u1 >> 1))) & 0x0080008000800080ull) break;
-            const uint64_t bytes = ((0x0100010001000100ull - c0) & kLanes) +
-                                   ((0x0100010001000100ull - c1) & kLanes) + 0x0002000200020002ull;
-            total += (bytes * 0x0001000100010001ull) >> 48;
-            p += 16;
-        }
-        while (inEnd - p >= 8) {
-            uint64_t word;
-            std::memcpy(&word, p, 8);
-            const uint64_t counts = le64(word) & kLanes;
-            // Count bytes 1 to 128 (a literal, the no-op) end the quick walk.
-            const uint64_t up = counts + 0x007F007F007F007Full;
-            if (up & ~(up >> 1) & 0x0080008000800080ull) break;
-            // Each run gives 256 - n + 1 bytes modulo 256, which is 1 - n as a signed byte.
-            const uint64_t bytes =
-                ((0x0100010001000100ull - counts) & kLanes) + 0x0001000100010001ull;
-            total += (bytes * 0x0001000100010001ull) >> 48;
-            p += 8;
-        }
+        p = CountRuns(p, inEnd, total);
         if (inEnd - p < 2) break;
         const int n = static_cast<int8_t>(p[0]);
         if (n < 0) {

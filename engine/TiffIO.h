@@ -3,14 +3,13 @@
 // raster file, composes the plates into colours, draws a window of the sheet onto the
 // view's canvas and exports bitmaps.
 
+#include "engine/ScratchRaster.h"
 #include "engine/SheetOpen.h"
+#include "engine/Window.h"
 #include "runtime/BinaryFile.h"
 #include "runtime/Bitmap.h"
 #include "runtime/Canvas.h"
 #include "runtime/Errors.h"
-#include "runtime/FileLock.h"
-#include "runtime/FileMap.h"
-#include "runtime/FileView.h"
 #include "runtime/Progress.h"
 #include "runtime/Worker.h"
 
@@ -158,17 +157,9 @@ private:
     void FinishOpen(bool quiet);
     // Whether the file holds the count rows step apart that end on the window's last row.
     bool HoldsSamples(int64_t row, int64_t rows, int64_t step, int64_t count) const;
-    void AcquireSharedScratch();
-    // The scratch file stays open for reading from the first picture until the next open,
-    // and mapped whole once mapWhole asks for it. Returns its size.
-    int64_t OpenScratchForReading(bool mapWhole);
-    std::array<uint8_t, 256> PlateIndexTable() const;
-    rt::TFileView::TAccess ExportAccess(int64_t step, size_t readLen) const;
-    // The scratch bytes start to end - 1 are those of the picture on the canvas: the pages
-    // the last one read and this one does not are given back.
-    void ShowPages(int64_t start, int64_t end);
-    // Gives back the pages of start to end - 1 that the picture on the canvas does not read.
-    void ReleasePages(int64_t start, int64_t end);
+    // The window of a save or a PNG, refused where the sheet does not hold its rows.
+    TWindow ExportWindow(int32_t col, int32_t row, int32_t cols, int32_t rows,
+                         long double rate) const;
 
     bool Opening = false;
     bool GaugeSet = false; // the gauge took the open's strips
@@ -180,14 +171,8 @@ private:
     std::mutex PublishedLock;
     TOpenState Published;
     bool PublishedNew = false;
-    std::string SharedDir;              // set while the shared "tiff.tmp" may still be ours
-    rt::TFileLock ScratchLock;          // held while "tiff.tmp" is ours
-    rt::TBinaryFile ScratchRows;        // the scratch file open for reading, from the first picture
-    int64_t ViewFirst = 0, ViewEnd = 0; // rows unpacked ahead for a view while an open runs
-    // Rows a sampled open passed without unpacking them, [first, end) in order.
-    std::vector<std::pair<int64_t, int64_t>> Holes;
-    // The scratch file mapped whole from the first picture until the next open.
-    std::unique_ptr<rt::TFileMap> ScratchMap;
-    int64_t ShownStart = 0, ShownEnd = 0;
+    // The scratch file and the rows the last open left in it.
+    std::unique_ptr<TScratchRaster> Raster;
+    THeldRows Held;
     int32_t Pictures = 0; // drawn since the open
 };

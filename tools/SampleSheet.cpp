@@ -39,21 +39,15 @@ void PackRow(const uint8_t* row, size_t n, bool literalRuns, std::vector<uint8_t
     }
 }
 
-std::vector<uint8_t> BuildSheet(const TRaster& raster, const TSheetOptions& o) {
-    const size_t w = size_t(raster.Width), h = size_t(raster.Height);
-    // Pack every row, then choose the largest rows-per-strip whose strips all fit.
-    std::vector<std::vector<uint8_t>> rows(h);
-    std::vector<uint64_t> prefix(h + 1, 0);
-    for (size_t y = 0; y < h; ++y) {
-        if (o.Compression == 1)
-            rows[y].assign(raster.Row(int(y)), raster.Row(int(y)) + w);
-        else
-            PackRow(raster.Row(int(y)), w, o.LiteralRuns, rows[y]);
-        prefix[y + 1] = prefix[y] + rows[y].size();
-    }
-    // starts[s] is strip s's first row; the last entry is h.
+namespace {
+
+// Where each strip begins, the sheet's end last: the rows given, strips filled up to the
+// byte budget, or the largest equal strips that all fit it. rps: the largest strip's rows.
+std::vector<size_t> StripStarts(const std::vector<uint64_t>& prefix, const TSheetOptions& o,
+                                size_t& rps) {
+    const size_t h = prefix.size() - 1;
     std::vector<size_t> starts{0};
-    size_t rps = std::max<size_t>(h, 1);
+    rps = std::max<size_t>(h, 1);
     if (!o.StripRows.empty()) {
         rps = 1;
         for (size_t i = 0; i < o.StripRows.size() && starts.back() < h; ++i) {
@@ -82,6 +76,25 @@ std::vector<uint8_t> BuildSheet(const TRaster& raster, const TSheetOptions& o) {
         for (size_t y = rps; y < h; y += rps) starts.push_back(y);
         if (h > 0) starts.push_back(h);
     }
+    return starts;
+}
+
+} // namespace
+
+std::vector<uint8_t> BuildSheet(const TRaster& raster, const TSheetOptions& o) {
+    const size_t w = size_t(raster.Width), h = size_t(raster.Height);
+    // Pack every row, then choose the largest rows-per-strip whose strips all fit.
+    std::vector<std::vector<uint8_t>> rows(h);
+    std::vector<uint64_t> prefix(h + 1, 0);
+    for (size_t y = 0; y < h; ++y) {
+        if (o.Compression == 1)
+            rows[y].assign(raster.Row(int(y)), raster.Row(int(y)) + w);
+        else
+            PackRow(raster.Row(int(y)), w, o.LiteralRuns, rows[y]);
+        prefix[y + 1] = prefix[y] + rows[y].size();
+    }
+    size_t rps = 1;
+    const std::vector<size_t> starts = StripStarts(prefix, o, rps);
     const size_t strips = starts.size() - 1;
     if (o.StatedRowsPerStrip) rps = o.StatedRowsPerStrip;
 
