@@ -13,6 +13,11 @@ struct TPrintChoice {
     bool WholeSheet = false; // else the window the view shows
     bool FitToPage = false;  // else at the sheet's own scale, across as many pages as it needs
     std::string PdfFile;     // from a hook: "Print to File" with this name
+    // Pages FromPage to ToPage (from 1) of the tiling alone; 0: every page.
+    int FromPage = 0, ToPage = 0;
+    // Set by the caller: the sheet can only be fitted (it has no scale), so the box shows
+    // ticked and cannot be changed.
+    bool FitOnly = false;
 };
 
 void SetPrintDialogHook(std::function<std::optional<TPrintChoice>()> hook);
@@ -20,7 +25,8 @@ void SetPrintDialogHook(std::function<std::optional<TPrintChoice>()> hook);
 class TPrintDialog {
 public:
     TPrintChoice Choice;
-    // Sets printer up as the user chose; false when the user cancels.
+    // Sets printer up as the user chose, its page range included; false when the user
+    // cancels.
     bool Execute(QPrinter& printer);
 };
 

@@ -535,6 +535,7 @@ void TFormMap::PrintClick() {
     printer.setPageOrientation(
         BestOrientation(printer, *MapImage, whole, PrintDialog.Choice.FitToPage));
     const QPageLayout::Orientation offered = printer.pageLayout().orientation();
+    PrintDialog.Choice.FitOnly = !measure::HasResolution(MapImage->XDpi, MapImage->YDpi);
     if (!PrintDialog.Execute(printer)) return;
     const int64_t col = scrH->Position(), row = scrV->Position();
     const TSheetWindow shown{col, row, std::min<int64_t>(ViewCols, MapImage->Width - col),

@@ -347,3 +347,45 @@ TEST_F(PrintTest, ManyPagesAreAskedForFirstWithTheirCount) {
     PrintFromWindow({false, false, Dir.File("view.pdf")});
     EXPECT_EQ(boxes.Questions.size(), 2u);
 }
+
+TEST_F(PrintTest, PagesTwoToThreeChosenInTheDialogPrintThoseAlone) {
+    // Landscape A4 takes the sheet in four pages; the dialog asks for 2 to 3 of them.
+    LastOpened = MakeSheet("C11.tif", 4000, 3000);
+    Open(LastOpened);
+    tk::TPrintChoice pages{true, false, Dir.File("pages.pdf")};
+    pages.FromPage = 2;
+    pages.ToPage = 3;
+    PrintFromWindow(pages);
+    ASSERT_TRUE(Errors.empty()) << Errors.front();
+    ASSERT_EQ(PageCountOf(Dir.File("pages.pdf")), 2);
+    EXPECT_NE(PageText(Dir.File("pages.pdf"), 1).find("C11 2/4"), std::string::npos);
+    EXPECT_NE(PageText(Dir.File("pages.pdf"), 2).find("C11 3/4"), std::string::npos);
+    // The range lasts for that print only: the next one without it prints every page.
+    PrintFromWindow({true, false, Dir.File("all.pdf")});
+    EXPECT_EQ(PageCountOf(Dir.File("all.pdf")), 4);
+}
+
+TEST_F(PrintTest, TheDialogIsToldWhenASheetCanOnlyBeFitted) {
+    // What the dialog is given when it opens: a sheet without a resolution has no scale to
+    // print at, one with a resolution has.
+    std::vector<bool> fitOnly;
+    auto print = [&] {
+        tk::SetPrintDialogHook([&]() -> std::optional<tk::TPrintChoice> {
+            fitOnly.push_back(Form->PrintDialog.Choice.FitOnly);
+            return std::nullopt;
+        });
+        Form->actPrint->trigger();
+        Settle();
+        tk::SetPrintDialogHook(nullptr);
+    };
+    Raster = sample::PaintSample(400, 300, 1);
+    sample::TSheetOptions none;
+    none.XDpi = none.YDpi = 0;
+    sample::WriteSheet(Dir.File("C12.tif"), Raster, none);
+    Open(Dir.File("C12.tif"));
+    print();
+    Open(MakeSheet("C13.tif", 400, 300));
+    print();
+    EXPECT_EQ(fitOnly, (std::vector<bool>{true, false}));
+    EXPECT_TRUE(Errors.empty()) << Errors.front();
+}
