@@ -3,6 +3,7 @@
 #include "engine/TiffIO.h"
 #include "runtime/Errors.h"
 #include "runtime/FileView.h"
+#include "runtime/MapGuard.h"
 #include "runtime/Worker.h"
 
 #include <algorithm>
@@ -99,10 +100,14 @@ void ComposePicture(const TPictureJob& job, const TWindow& w, int64_t picCols, i
     }
     if (heldEnd * job.Width > scratchBytes) throw rt::EInOutError(rt::kReadPastEnd);
     job.Raster.ShowPages(w.Row * job.Width, (w.Row + readRows) * job.Width);
+    // Another program may cut the file while it is read: what lay past its new end reads as
+    // zeros, and the picture is then a short read.
+    const uint64_t cuts = rt::MapCuts();
     if (smooth)
         ComposeSmooth(job, w, picCols, picRows, picture);
     else
         ComposeSamples(job, w, picCols, picRows, readLen, picture);
+    if (rt::MapCuts() != cuts) throw rt::EInOutError(rt::kReadPastEnd);
 }
 
 void TTiff::Draw(int32_t col, int32_t row, int32_t cols, int32_t rows, long double rate) {

@@ -18,9 +18,11 @@ TFileMap::TFileMap(const TBinaryFile& file) {
     if (p == MAP_FAILED) return; // no address space for it: read instead
     Base = static_cast<uint8_t*>(p);
     Length = st.st_size;
+    Guard.emplace(Base, size_t(Length));
 }
 
 TFileMap::~TFileMap() {
+    Guard.reset();
     if (Base) ::munmap(Base, size_t(Length));
 }
 

@@ -5,8 +5,10 @@
 // that resident memory follows what is shown, not what has been.
 
 #include "runtime/BinaryFile.h"
+#include "runtime/MapGuard.h"
 
 #include <cstdint>
+#include <optional>
 
 namespace rt {
 
@@ -33,6 +35,7 @@ public:
 private:
     uint8_t* Base = nullptr;
     int64_t Length = 0;
+    std::optional<TMapGuard> Guard; // a file cut meanwhile reads as zeros past its end
 };
 
 } // namespace rt

@@ -50,6 +50,7 @@ TFileView::~TFileView() {
 }
 
 void TFileView::Unmap() noexcept {
+    MapGuard.reset();
     if (Map) ::munmap(Map, size_t(MapEnd - MapStart));
     Map = nullptr;
     MapStart = MapEnd = 0;
@@ -90,6 +91,7 @@ const uint8_t* TFileView::Get(int64_t offset, size_t count) {
     Map = static_cast<uint8_t*>(p);
     MapStart = start;
     MapEnd = end;
+    MapGuard.emplace(Map, size_t(end - start));
     return Map + (offset - MapStart);
 }
 

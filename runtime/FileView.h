@@ -9,6 +9,7 @@
 #include "runtime/FileMap.h"
 
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 namespace rt {
@@ -45,8 +46,9 @@ private:
     bool InBuffer = false; // a small file, read whole
     std::vector<uint8_t> Buffer;
     uint8_t* Map = nullptr;
-    int64_t MapStart = 0, MapEnd = 0; // the file bytes the window holds
-    int64_t Last = -1;                // the offset asked for last, to tell the direction
+    std::optional<TMapGuard> MapGuard; // a file cut meanwhile reads as zeros past its end
+    int64_t MapStart = 0, MapEnd = 0;  // the file bytes the window holds
+    int64_t Last = -1;                 // the offset asked for last, to tell the direction
 };
 
 } // namespace rt

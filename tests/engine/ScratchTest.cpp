@@ -4,6 +4,7 @@
 #include "runtime/Errors.h"
 #include "runtime/FileLock.h"
 #include "runtime/FileSys.h"
+#include "runtime/MapGuard.h"
 #include "tests/engine/EngineFixture.h"
 
 #include <chrono>
@@ -11,6 +12,7 @@
 #include <sched.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 using namespace enginetest;
@@ -193,4 +195,77 @@ TEST_F(EngineTest, ARasterLargerThanTheFreeSpaceIsRefusedWritingNothing) {
     });
     if (rc == testing_support::kNoTmpfs) GTEST_SKIP() << "no tmpfs can be mounted here";
     EXPECT_EQ(rc, 0);
+}
+
+TEST_F(EngineTest, AScratchFileCutByAnotherProgramWhileItIsDrawnIsAShortReadNotACrash) {
+    // A child draws the lower half of a sheet again and again through the map of its scratch
+    // file while a second process cuts the file to a quarter: a read past the new end must
+    // not end the child. It says how many pictures were refused as short reads.
+    const std::string sheet = PutSample("cut.tif", sample::PaintSample(2000, 2000, 3));
+    const std::string scratch = ScratchPath();
+    int refusedTotal = 0, cutDuringDraw = 0;
+    for (int round = 0; round < 6; ++round) {
+        int ready[2], result[2];
+        ASSERT_EQ(::pipe(ready), 0);
+        ASSERT_EQ(::pipe(result), 0);
+        const pid_t child = ::fork();
+        if (child == 0) {
+            rt::TBitmapCanvas canvas(2000, 1000);
+            TTiff t(&canvas, scratch);
+            t.PlateVisible = AllVisible();
+            t.PlateColor = ViewerColours();
+            t.OpenFile(sheet);
+            t.Draw(0, 1000, 2000, 1000, 1); // the next pictures read through a map of it all
+            char go = 1;
+            if (::write(ready[1], &go, 1) != 1) ::_exit(3);
+            int refused = 0;
+            const uint64_t cutsBefore = rt::MapCuts();
+            for (int i = 0; i < 400; ++i) {
+                try {
+                    t.Draw(0, 1000, 2000, 1000, 1);
+                } catch (const rt::EInOutError& e) {
+                    if (e.ErrorCode() != rt::kReadPastEnd) ::_exit(4);
+                    ++refused;
+                }
+            }
+            const int out[2] = {refused, int(rt::MapCuts() - cutsBefore)};
+            if (::write(result[1], out, sizeof out) != sizeof out) ::_exit(5);
+            ::_exit(0);
+        }
+        char go = 0;
+        ASSERT_EQ(::read(ready[0], &go, 1), 1);
+        std::this_thread::sleep_for(std::chrono::milliseconds(2 + round));
+        ASSERT_EQ(::truncate(scratch.c_str(), 2000 * 500), 0); // another program's cut
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+            << "round " << round << ": the drawing process died by signal "
+            << (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+        int out[2] = {};
+        ASSERT_EQ(::read(result[0], out, sizeof out), ssize_t(sizeof out));
+        refusedTotal += out[0];
+        cutDuringDraw += out[1] > 0;
+        for (int fd : {ready[0], ready[1], result[0], result[1]}) ::close(fd);
+    }
+    EXPECT_GT(refusedTotal, 0); // the pictures after the cut say it
+    // The cut fell inside a picture's reads in some rounds: the guard, not the size check
+    // before each picture, is what kept the process alive then.
+    EXPECT_GT(cutDuringDraw, 0);
+}
+
+TEST_F(EngineTest, ThePixelUnderThePointerIsReadThroughTheFileHeldOpen) {
+    // Asked at every move of the pointer: no open and close of the scratch file each time.
+    // Seen from outside: the file's name may go and the pixel is still read.
+    TTiff t(nullptr, ScratchPath());
+    t.OpenFile(Put("p.tif", TSheetBuilder::Basic(4, 2, {{0xFD, 6, 0xFD, 7}}).Build()));
+    uint8_t v = 0;
+    ASSERT_TRUE(t.PixelAt(3, 1, v));
+    EXPECT_EQ(v, 7);
+    const int open = testing_support::OpenDescriptorCount();
+    ASSERT_EQ(::rename(ScratchPath().c_str(), Dir.File("moved.tmp").c_str()), 0);
+    v = 0;
+    ASSERT_TRUE(t.PixelAt(0, 0, v));
+    EXPECT_EQ(v, 6);
+    EXPECT_EQ(testing_support::OpenDescriptorCount(), open);
+    EXPECT_FALSE(t.PixelAt(4, 0, v)); // outside the sheet
 }
