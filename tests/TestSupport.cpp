@@ -117,6 +117,19 @@ TIoFault::TIoFault(std::string variable, const std::string& value) : Variable(st
     ::setenv(Variable.c_str(), value.c_str(), 1);
 }
 
+pid_t Spawn(const std::function<int()>& body) {
+    std::fflush(nullptr);
+    const pid_t pid = ::fork();
+    if (pid != 0) return pid;
+    int code = 1;
+    try {
+        code = body();
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "child %d: %s\n", ::getpid(), e.what());
+    }
+    ::_exit(code);
+}
+
 TIoFault TIoFault::Stall(const std::string& path, uint64_t offset, int ms) {
     return TIoFault("MAPVIEW_READ_STALL",
                     std::to_string(ms) + ":" + std::to_string(offset) + ":" + path);

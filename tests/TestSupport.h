@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <sys/types.h>
 #include <vector>
 
 namespace testing_support {
@@ -48,6 +49,9 @@ std::vector<uint8_t> ReadAll(const std::string& path);
 void WriteAll(const std::string& path, const std::vector<uint8_t>& bytes);
 // What a shell command writes to its standard output.
 std::string CommandOutput(const std::string& command);
+// Runs body in a child process, which ends with body's result; an error is printed and ends
+// it with 1. Answers the child's process number.
+pid_t Spawn(const std::function<int()>& body);
 // Whether two pictures have the same size and pixels.
 bool SameBitmaps(const rt::TBitmap& a, const rt::TBitmap& b);
 

@@ -56,22 +56,6 @@ private:
     int Fd[2];
 };
 
-// Runs body in a child process, which ends with body's result; an error is printed and
-// ends it with 1.
-pid_t Spawn(const std::function<int()>& body) {
-    std::fflush(nullptr);
-    const pid_t pid = ::fork();
-    if (pid != 0) return pid;
-    int code = 1;
-    try {
-        code = body();
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "child %d: %s\n", ::getpid(), e.what());
-    }
-    std::fflush(nullptr);
-    ::_exit(code);
-}
-
 // The child's exit code, or 128 + the signal that ended it.
 int WaitExit(pid_t pid) {
     int status = 0;
@@ -127,13 +111,13 @@ protected:
 TEST_F(RegistryUnderTwoPrograms, AQuestionOpenInOneHoldsBackTheOthersUpdate) {
     SetRegistry("7,1,x,/old,m1\r\n7,2,y,/d2,m2\r\n");
     TPipe bStart, bDone;
-    const pid_t b = Spawn([&] {
+    const pid_t b = testing_support::Spawn([&] {
         if (!bStart.Ready(20000)) return 6;
         UpdateMgrFile(7, "3", "z", "/cdrom3/Data", "mB");
         bDone.Signal();
         return 0;
     });
-    const pid_t a = Spawn([&] {
+    const pid_t a = testing_support::Spawn([&] {
         rt::SetAskYesNoHook([&](const std::string&) {
             bStart.Signal();
             // Yes only once B waits for the registry or, where nothing holds it back, has
@@ -163,7 +147,7 @@ TEST_F(RegistryUnderTwoPrograms, ProgramsAppendingAtOnceLoseNothing) {
     TPipe go;
     std::vector<pid_t> programs;
     for (int p = 0; p < kPrograms; ++p)
-        programs.push_back(Spawn([&, p] {
+        programs.push_back(testing_support::Spawn([&, p] {
             if (!go.Ready(20000)) return 101;
             int failures = 0;
             for (int e = 0; e < kEntries; ++e) {
@@ -210,7 +194,7 @@ TEST_F(RegistryUnderTwoPrograms, ARegistryKeepsItsModeAndACrashedUpdateBlocksNot
 
     // A program dies with the question open: its working file stays behind.
     TPipe asked;
-    const pid_t dying = Spawn([&] {
+    const pid_t dying = testing_support::Spawn([&] {
         rt::SetAskYesNoHook([&](const std::string&) {
             asked.Signal();
             for (;;) ::pause();
@@ -266,7 +250,7 @@ std::vector<std::string> SyncAndRenameCalls(const std::string& straceLog) {
 
 TEST_F(RegistryUnderTwoPrograms, TheNewRegistryReachesTheDiskBeforeItReplacesTheOld) {
     SetRegistry("7,1,x,/d1,m1\r\n");
-    const pid_t updater = Spawn([] {
+    const pid_t updater = testing_support::Spawn([] {
         ::prctl(PR_SET_PTRACER, PR_SET_PTRACER_ANY);
         const auto traced = [] {
             std::ifstream status("/proc/self/status");
@@ -319,7 +303,7 @@ TEST_F(RegistryUnderTwoPrograms, ASecondUserWhoMayWriteTheRegistryUpdatesItToo) 
     // The directories and the registry are open to all; the lock file is not.
     for (const std::string& path : {Exe.Path(), rt::ExtractFileDir(MgrFile), MgrFile})
         ASSERT_EQ(::chmod(path.c_str(), ModeOf(path) == 0644 ? 0666 : 0777), 0);
-    const pid_t other = Spawn([] {
+    const pid_t other = testing_support::Spawn([] {
         if (::setgid(65534) != 0 || ::setuid(65534) != 0) return 3;
         UpdateMgrFile(7, "3", "k", "/d", "m");
         return 0;

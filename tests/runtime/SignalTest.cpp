@@ -24,19 +24,6 @@ using testing_support::TTempDir;
 
 namespace {
 
-pid_t Child(const std::function<int()>& body) {
-    std::fflush(nullptr);
-    const pid_t pid = ::fork();
-    if (pid != 0) return pid;
-    int code = 1;
-    try {
-        code = body();
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "child: %s\n", e.what());
-    }
-    ::_exit(code);
-}
-
 // The child's status once it ends, or -1 after SIGKILL where it is still running after
 // seconds; waitedMs says how long it took.
 int EndOf(pid_t pid, int seconds, long& waitedMs) {
@@ -87,7 +74,7 @@ TEST(SignalCleanup, AnOpenThatWaitsForItsReaderStillEndsBySignal) {
     for (const bool output : {false, true})
         for (const int sig : {SIGINT, SIGTERM}) {
             SCOPED_TRACE(std::string(output ? "output file " : "binary file ") + strsignal(sig));
-            const pid_t pid = Child([&] {
+            const pid_t pid = testing_support::Spawn([&] {
                 rt::RemoveFilesOnSignals(rt::EndingSignals());
                 const rt::TRegisteredFile held = rt::CreateRegistered(dir.File("held-"));
                 if (output) {
@@ -145,7 +132,7 @@ TEST(SignalCleanup, TheHandlerRemovesTheNameItFoundThoughItsEntryIsTakenAgainMea
     // own, and B, one letter shorter, takes it again.
     const std::string deep = dir.File(std::string(200, 'd'));
     ASSERT_EQ(::mkdir(deep.c_str(), 0700), 0);
-    const pid_t pid = Child([&] {
+    const pid_t pid = testing_support::Spawn([&] {
         rt::RemoveFilesOnSignals({SIGUSR1});
         auto a = std::make_unique<rt::TRegisteredFile>(rt::CreateRegistered(deep + "/aa-"));
         ::close(a->Fd);
@@ -196,7 +183,7 @@ TEST(OutputFile, AReplacementWhoseDirectoryCannotBeSyncedIsNoFailure) {
         ASSERT_EQ(::chown((drop + "/out.bin").c_str(), 65534, 65534), 0);
     }
     ASSERT_EQ(::chmod(drop.c_str(), 0300), 0);
-    const pid_t pid = Child([&] {
+    const pid_t pid = testing_support::Spawn([&] {
         if (root && (::setgid(65534) != 0 || ::setuid(65534) != 0)) return 4;
         if (::access(drop.c_str(), R_OK) == 0) return 5; // the directory can be read after all
         save(drop + "/out.bin");
