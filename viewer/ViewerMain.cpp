@@ -11,6 +11,9 @@
 #include <csignal>
 
 int ViewerMain(int argc, char** argv, const std::function<void(TFormMap&)>& beforeShow) {
+    // Under a file-size limit a write fails with its error, told like any other, instead of
+    // ending the process and leaving the scratch file behind.
+    std::signal(SIGXFSZ, SIG_IGN);
     tk::TApplication app(argc, argv);
     QApplication::setApplicationDisplayName("Talvren Map Viewer for GSI 25000");
     QApplication::setFont(tk::FormFont());

@@ -10,13 +10,37 @@
 #include "viewer/UFormMap.h"
 
 #include <QApplication>
+#include <csignal>
 #include <cstring>
 #include <gtest/gtest.h>
 #include <optional>
+#include <sys/resource.h>
 #include <thread>
 
 using testing_support::ReadAll;
 using testing_support::TTempDir;
+
+// A file-size limit (ulimit -f) on this process while it lives, with SIGXFSZ ignored as the
+// program's main block ignores it: a write past the limit fails with EFBIG.
+class TFileSizeLimit {
+public:
+    explicit TFileSizeLimit(rlim_t bytes) {
+        ::getrlimit(RLIMIT_FSIZE, &Old);
+        OldAction = std::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{bytes, Old.rlim_max};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~TFileSizeLimit() {
+        ::setrlimit(RLIMIT_FSIZE, &Old);
+        std::signal(SIGXFSZ, OldAction);
+    }
+    TFileSizeLimit(const TFileSizeLimit&) = delete;
+    TFileSizeLimit& operator=(const TFileSizeLimit&) = delete;
+
+private:
+    rlimit Old{};
+    void (*OldAction)(int) = nullptr;
+};
 
 // The window as the program makes it, counting how often its view is drawn.
 class TWatchedFormMap : public TFormMap {

@@ -249,6 +249,23 @@ TEST_F(FormMapTest, AFailedOpenShowsItsMessageAndChangesNothingElse) {
     EXPECT_EQ(Errors.size(), 1u);
 }
 
+TEST_F(FormMapTest, ASheetLargerThanTheFileSizeLimitFailsWithItsMessage) {
+    // 240,000 bytes of scratch file against 64 KiB: the open stops at the limit and says so.
+    LastOpened = MakeSheet("a.tif", 600, 400);
+    {
+        TFileSizeLimit limit(64 * 1024);
+        Open(LastOpened);
+    }
+    EXPECT_EQ(Errors, std::vector<std::string>{"ファイルが大きすぎます"});
+    EXPECT_FALSE(MapImage->Loaded);
+    EXPECT_FALSE(Form->btnBmpSave->isEnabled());
+    // Without the limit the same sheet opens.
+    Errors.clear();
+    Open(LastOpened);
+    EXPECT_TRUE(MapImage->Loaded);
+    EXPECT_TRUE(Errors.empty()) << Errors.front();
+}
+
 TEST_F(FormMapTest, CommandsAskedForWhileASheetLoadsAreDoneOnceItIsIn) {
     LastOpened = MakeSheet("a.tif", 2000, 1500);
     Answers.push_back(LastOpened);

@@ -389,3 +389,15 @@ TEST_F(PrintTest, TheDialogIsToldWhenASheetCanOnlyBeFitted) {
     EXPECT_EQ(fitOnly, (std::vector<bool>{true, false}));
     EXPECT_TRUE(Errors.empty()) << Errors.front();
 }
+
+TEST_F(PrintTest, APdfLargerThanTheFileSizeLimitIsToldAndLeavesNothing) {
+    LastOpened = MakeSheet("C14.tif", 4000, 3000);
+    Open(LastOpened);
+    const std::string pdf = Dir.File("limited.pdf");
+    {
+        TFileSizeLimit limit(256 * 1024);
+        PrintFromWindow({true, false, pdf});
+    }
+    EXPECT_EQ(Errors, std::vector<std::string>{"ファイルが大きすぎます"});
+    EXPECT_FALSE(rt::FileExists(pdf));
+}

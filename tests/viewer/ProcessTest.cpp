@@ -9,6 +9,7 @@
 #include <cstring>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -30,9 +31,13 @@ protected:
         Sheet = Dir.File("C12345.tif");
         sample::WriteSheet(Sheet, sample::PaintSample(kSheetW, kSheetH, 2));
     }
-    pid_t Start(const std::string& sheet) {
+    // With fileSizeLimit, the child's files cannot grow past that many bytes (ulimit -f).
+    pid_t Start(const std::string& sheet, rlim_t fileSizeLimit = RLIM_INFINITY) {
         pid_t pid = ::fork();
         if (pid == 0) {
+            const rlimit limit{fileSizeLimit, fileSizeLimit};
+            if (fileSizeLimit != RLIM_INFINITY && ::setrlimit(RLIMIT_FSIZE, &limit) != 0)
+                ::_exit(126);
             ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
             ::setenv("HOME", Dir.Path().c_str(), 1);
             const std::string exe = App + "/mapviewer";
@@ -99,6 +104,31 @@ TEST_F(ViewerProcess, ScratchFilesOfKilledViewersGoWhenTheNextOneStarts) {
     int status = Wait(next);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     EXPECT_FALSE(fs::exists(Scratch()));
+}
+
+TEST_F(ViewerProcess, UnderAFileSizeLimitASheetLargerThanItFailsAndTheViewerLivesOn) {
+    // The sheet's scratch file takes 240,000 bytes; the viewer may write 64 KiB. The write
+    // that meets the limit fails (its message waits in a box) instead of ending the process.
+    constexpr rlim_t kLimit = 64 * 1024;
+    const pid_t pid = Start(Sheet, kLimit);
+    bool filled = false;
+    for (int i = 0; i < 1000 && !filled; ++i) {
+        std::error_code ec;
+        filled = fs::file_size(Scratch(), ec) == kLimit;
+        if (!filled) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_TRUE(filled) << "the open never reached the limit";
+    // Time enough for the open to have failed, and for a SIGXFSZ to have ended the process.
+    std::this_thread::sleep_for(std::chrono::milliseconds(700));
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, WNOHANG), 0)
+        << "the viewer ended by itself, signal " << (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+    EXPECT_LE(fs::file_size(Scratch()), kLimit);
+    // Closed from outside over its message box, it ends as it always does.
+    ::kill(pid, SIGTERM);
+    status = Wait(pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_FALSE(fs::exists(Scratch())) << "the scratch file stayed";
 }
 
 namespace {
