@@ -50,26 +50,23 @@ std::vector<uint8_t> StripChunk(const std::vector<uint32_t>& byteCounts, int64_t
 }
 
 TStripResult UnpackStrip(rt::TBinaryFile& source, uint32_t offset, uint32_t byteCount, bool packed,
-                         TRowSink& sink, std::vector<uint8_t>& chunk, const uint8_t* bytes) {
+                         TRowSink& sink, std::vector<uint8_t>& chunk) {
     TStripResult result;
     packbits::TState state;
     uint64_t beyond = 0; // unpacked past the last row wanted
-    if (!bytes) source.Seek(offset);
+    source.Seek(offset);
     for (uint32_t left = byteCount; left > 0 && !result.Cut;) {
-        const size_t wanted = bytes ? left : std::min<size_t>(left, chunk.size());
-        size_t n = wanted;
-        if (!bytes) {
-            try {
-                n = source.ReadSome(chunk.data(), wanted);
-            } catch (const rt::EInOutError& e) {
-                if (!sink.Full()) result.Cut = e; // behind the last row, it loses nothing
-                break;
-            }
+        const size_t wanted = std::min<size_t>(left, chunk.size());
+        size_t n = 0;
+        try {
+            n = source.ReadSome(chunk.data(), wanted);
+        } catch (const rt::EInOutError& e) {
+            if (!sink.Full()) result.Cut = e; // behind the last row, it loses nothing
+            break;
         }
         if (n < wanted && !sink.Full()) result.Cut = rt::EInOutError(rt::kReadPastEnd);
         left = n < wanted ? 0 : left - static_cast<uint32_t>(n);
-        const uint8_t* p = bytes ? bytes : chunk.data();
-        bytes = nullptr;
+        const uint8_t* p = chunk.data();
         const uint8_t* const end = p + n;
         if (!sink.Full()) {
             if (!packed) p += sink.Put(p, n);

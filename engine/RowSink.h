@@ -75,9 +75,8 @@ struct TStripResult {
 };
 
 // Reads one strip of byteCount bytes at offset, in chunks, and unpacks it into the sink
-// (PackBits, or copied as it is). A strip cut short gives the whole rows its bytes hold. Where
-// bytes is given, it holds the whole strip already. Once the sink is full, the rest of the
-// strip is only scanned: what it leaves of an incomplete row counts as dropped.
+// (PackBits, or copied as it is). A strip cut short gives the whole rows its bytes hold. Once
+// the sink is full, the rest of the strip is only scanned: what it leaves of an incomplete row
+// counts as dropped.
 TStripResult UnpackStrip(rt::TBinaryFile& source, uint32_t offset, uint32_t byteCount, bool packed,
-                         TRowSink& sink, std::vector<uint8_t>& chunk,
-                         const uint8_t* bytes = nullptr);
+                         TRowSink& sink, std::vector<uint8_t>& chunk);

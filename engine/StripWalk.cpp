@@ -1,6 +1,7 @@
 #include "engine/StripWalk.h"
 
 #include "engine/PackBits.h"
+#include "runtime/MapGuard.h"
 
 #include <algorithm>
 #include <utility>
@@ -12,49 +13,27 @@ namespace {
 constexpr size_t kPieceBytes = 512 * 1024;
 constexpr size_t kPiecesAhead = 6;
 
-// The bytes a strip larger than a block unpacks to, read and scanned without unpacking it.
-uint64_t StripLength(rt::TBinaryFile& source, uint32_t offset, uint32_t byteCount, bool packed,
-                     std::vector<uint8_t>& chunk) {
-    if (!packed) return byteCount;
-    source.Seek(offset);
-    packbits::TState state;
-    uint64_t length = 0;
-    for (uint32_t left = byteCount; left > 0;) {
-        const size_t n = std::min<size_t>(left, chunk.size());
-        source.Read(chunk.data(), n);
-        left -= static_cast<uint32_t>(n);
-        length += packbits::Scan(chunk.data(), chunk.data() + n, state);
-    }
-    return length;
-}
-
-// Strips read for a scan are read a block at a time: one read for many small strips.
-constexpr size_t kBlockBytes = 1024 * 1024;
-// A gap between two strips this small is read with them rather than sought over.
-constexpr uint64_t kBlockGap = 4096;
-
 } // namespace
 
-const uint8_t* TStripWalk::TBlock::Get(rt::TBinaryFile& source, const TSheet& sheet, size_t s) {
-    const uint64_t offset = sheet.Offsets[s], count = sheet.ByteCounts[s];
-    if (count > kBlockBytes) return nullptr;
-    if (offset >= Start && offset + count <= End) return Bytes.data() + (offset - Start);
-    // The strips that follow this one closely in the file come in the same read.
-    uint64_t end = offset + count;
-    for (size_t k = s + 1; k < sheet.Offsets.size(); ++k) {
-        const uint64_t at = sheet.Offsets[k], next = at + sheet.ByteCounts[k];
-        if (at < end || at - end > kBlockGap || next - offset > kBlockBytes) break;
-        end = next;
+uint64_t TStripWalk::ScanLength(size_t s) {
+    const uint32_t offset = Sheet.Offsets[s], byteCount = Sheet.ByteCounts[s];
+    if (!Sheet.Packed) return byteCount;
+    // Mapped a window at a time with its pages at once. No strip that fits the file is
+    // larger than the file.
+    if (!Scanned) {
+        const uint64_t largest =
+            *std::max_element(Sheet.ByteCounts.begin(), Sheet.ByteCounts.end());
+        const uint64_t size = uint64_t(std::max<int64_t>(Source.FileSize(), 1));
+        Scanned = std::make_unique<rt::TFileView>(
+            Source, size_t(std::clamp<uint64_t>(largest, 1, size)), rt::TFileView::kMapWhole);
     }
-    const uint64_t size = uint64_t(std::max<int64_t>(source.FileSize(), 0));
-    if (offset + count > size) throw rt::EInOutError(rt::kReadPastEnd);
-    end = std::min(end, size);
-    Bytes.resize(size_t(end - offset));
-    source.Seek(int64_t(offset));
-    source.Read(Bytes.data(), Bytes.size());
-    Start = offset;
-    End = end;
-    return Bytes.data();
+    const uint64_t cuts = rt::MapCuts();
+    const uint8_t* bytes = Scanned->Get(offset, byteCount); // past the file's end: a short read
+    packbits::TState state;
+    const uint64_t length = packbits::Scan(bytes, bytes + byteCount, state);
+    // Zeros where another program cut the file meanwhile: the strip cannot be read whole.
+    if (rt::MapCuts() != cuts) throw rt::EInOutError(rt::kReadPastEnd);
+    return length;
 }
 
 TStripWalk::TStripWalk(rt::TBinaryFile& source, const TSheet& sheet, int64_t first, int64_t count,
@@ -94,15 +73,9 @@ TStripResult TStripWalk::Walk(size_t s, TRowSink& sink, std::vector<uint8_t>& ch
     if ((Top >= First && Sample.Step <= 1) || !TopKnown)
         return UnpackStrip(Source, offset, byteCount, Sheet.Packed, sink, chunk);
     // Each strip starts a row: its rows are known from its length alone.
-    uint64_t length = byteCount;
-    const uint8_t* bytes = nullptr; // the strip in memory, where it fits a block
+    uint64_t length = 0;
     try {
-        if (Sheet.Packed && (bytes = Block.Get(Source, Sheet, s))) {
-            packbits::TState state;
-            length = packbits::Scan(bytes, bytes + byteCount, state);
-        } else {
-            length = StripLength(Source, offset, byteCount, Sheet.Packed, chunk);
-        }
+        length = ScanLength(s);
     } catch (const rt::EInOutError&) {
         // A strip cut short gives the whole rows its bytes hold, in their place, and ends
         // the walk, as in the whole walk.
@@ -119,7 +92,7 @@ TStripResult TStripWalk::Walk(size_t s, TRowSink& sink, std::vector<uint8_t>& ch
         sink.Pass(Top - std::max(top, First)); // its rows in the window
         return {};
     }
-    return UnpackStrip(Source, offset, byteCount, Sheet.Packed, sink, chunk, bytes);
+    return UnpackStrip(Source, offset, byteCount, Sheet.Packed, sink, chunk);
 }
 
 bool TStripWalk::TSample::Wants(int64_t top, int64_t end) const {

@@ -11,12 +11,14 @@
 
 #include "engine/RowSink.h"
 #include "runtime/BinaryFile.h"
+#include "runtime/FileView.h"
 #include "runtime/Worker.h"
 
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <exception>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <vector>
@@ -84,14 +86,10 @@ private:
     // The first row of the next strip, while the strips walked so far were scanned: up to
     // the window, and throughout a sampled walk.
     int64_t Top = 0;
-    // The strips scanned, a block of the file at a time.
-    struct TBlock {
-        std::vector<uint8_t> Bytes;
-        uint64_t Start = 0, End = 0; // the file's bytes held
-        // Strip s's bytes, read with the strips that closely follow it; nullptr for a strip
-        // larger than a block. A strip past the file's end raises.
-        const uint8_t* Get(rt::TBinaryFile& source, const TSheet& sheet, size_t s);
-    } Block;
+    // The strips before the window are scanned through a map of the sheet, a window of it
+    // at a time: no copy of their bytes, and a file cut meanwhile is a read error.
+    std::unique_ptr<rt::TFileView> Scanned;
+    uint64_t ScanLength(size_t s);
     bool TopKnown = true; // false after a strip that could not be scanned: it ends the walk
     size_t Strip = 0;     // the next strip
 

@@ -133,7 +133,16 @@ void TTiff::TakeIn(const TOpenState& state) {
     RowsWritten = state.RowsWritten;
     DroppedBytes = state.DroppedBytes;
     Damage = state.Damage;
-    Held = {state.FirstRow, state.RowsWritten, state.ViewFirst, state.ViewEnd, state.Holes};
+    Held.First = state.FirstRow;
+    Held.Count = state.RowsWritten;
+    Held.ViewFirst = state.ViewFirst;
+    Held.ViewEnd = state.ViewEnd;
+    // Holes only grow at their end, the last one longer or new ones after it: what is new is
+    // taken in, not all of them at each strip.
+    const size_t keep =
+        std::min(Held.Holes.empty() ? 0 : Held.Holes.size() - 1, state.Holes.size());
+    Held.Holes.resize(keep);
+    Held.Holes.insert(Held.Holes.end(), state.Holes.begin() + ptrdiff_t(keep), state.Holes.end());
     if (!state.DirectoryRead || !Opening) return;
     if (Gauge && !GaugeSet) {
         GaugeSet = true;
@@ -170,11 +179,18 @@ void TTiff::Open(const std::string& sheetPath, int64_t firstRow, int64_t rowCoun
 void TTiff::StartOpen(const std::string& sheetPath) {
     TOpenRequest request = Begin(sheetPath, 0, -1, 1);
     try {
-        Running = std::make_unique<TSheetOpen>(std::move(request), [this](const TOpenState& s) {
-            std::lock_guard<std::mutex> guard(PublishedLock);
-            Published = s;
-            PublishedNew = true;
-        });
+        Running = std::make_unique<TSheetOpen>(
+            std::move(request),
+            [this, news = OnNews, seen = std::pair<bool, int64_t>()](const TOpenState& s) mutable {
+                {
+                    std::lock_guard<std::mutex> guard(PublishedLock);
+                    Published = s;
+                    PublishedNew = true;
+                }
+                const std::pair<bool, int64_t> now{s.DirectoryRead, s.ViewEnd};
+                if (news && now != seen) news();
+                seen = now;
+            });
         // A thread of its own, so that the process's worker stays free for the open's walk
         // ahead, and a read that stalls holds nothing else.
         if (!OpenThread) OpenThread = std::make_unique<rt::TWorker>(1);

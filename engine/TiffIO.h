@@ -49,6 +49,10 @@ public:
     // Answers whether the open is over; FinishOpen then ends it. What the gauge refuses
     // stops the open and is raised.
     bool Poll();
+    // Called on the open's own thread when an open that StartOpen began has a view's rows in
+    // or has read its directory: a window can then ask Poll at once rather than at its next
+    // turn. It must only hand a call over to the window's thread.
+    std::function<void()> OnNews;
     // Waits for the open that StartOpen began and raises what ended it early.
     void FinishOpen();
     // Opens a sheet as OpenFile does but unpacks only the strips that hold rows firstRow

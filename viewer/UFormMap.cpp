@@ -286,6 +286,10 @@ void TFormMap::OpenSheet(const std::string& path, bool keepPosition) {
     opening.KeepPosition = keepPosition;
     MapImage->ShowFirst = {opening.StartRow, ViewRows};
     MapImage->OnRows = nullptr;
+    // The view is drawn as soon as its rows are in, not at the timer's next turn.
+    MapImage->OnNews = [this] {
+        QMetaObject::invokeMethod(this, tk::Guard([this] { OpenTick(); }), Qt::QueuedConnection);
+    };
     // Save and copy asked for while the sheet loads are done once it is in.
     btnBmpSave->setEnabled(true);
     btnCopy->setEnabled(true);
@@ -316,6 +320,7 @@ void TFormMap::NothingShown() {
 }
 
 void TFormMap::OpenTick() {
+    if (!Opening) return; // news that came after the open's end
     bool over = false;
     try {
         over = MapImage->Poll();
