@@ -4,10 +4,27 @@
 #include "runtime/ScopeExit.h"
 
 #include <algorithm>
+#include <chrono>
 #include <unistd.h>
 
 TSheetOpen::TSheetOpen(TOpenRequest request, TPublish publish)
     : Request(std::move(request)), PublishTo(std::move(publish)) {}
+
+void TSheetOpen::RequestStop() {
+    {
+        std::lock_guard<std::mutex> guard(ViewLock);
+        Stop = true;
+    }
+    ViewChanged.notify_all();
+}
+
+void TSheetOpen::ViewShown() {
+    {
+        std::lock_guard<std::mutex> guard(ViewLock);
+        Shown = true;
+    }
+    ViewChanged.notify_all();
+}
 
 void TSheetOpen::Publish() {
     if (PublishTo) PublishTo(S);
@@ -57,6 +74,11 @@ void TSheetOpen::Run() {
         S.ViewEnd = viewFirst + UnpackView(tables, viewFirst, viewCount);
         S.ViewFirst = viewFirst;
         Publish();
+        if (Request.WaitForView) {
+            constexpr auto kLongest = std::chrono::milliseconds(200);
+            std::unique_lock<std::mutex> guard(ViewLock);
+            ViewChanged.wait_for(guard, kLongest, [this] { return Shown || Stop; });
+        }
     }
     UnpackStrips(tables, firstRow, rowCount);
     Source.Close();

@@ -9,8 +9,10 @@
 #include "runtime/Errors.h"
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <utility>
@@ -24,6 +26,9 @@ struct TOpenRequest {
     // Rows a view shows: an open of the whole sheet unpacks them first.
     int64_t ViewFirst = 0, ViewCount = 0;
     bool DecodeAhead = true;
+    // The rest of the sheet waits, a moment at most, until a window has shown the view's
+    // rows: the walk's threads do not take the cores from its first paint.
+    bool WaitForView = false;
 };
 
 // What an open knows so far.
@@ -53,7 +58,9 @@ public:
     // Runs the open to its end and raises what ended it early (rt::EAbort when stopped).
     void Run();
     // Heard before the next strip, and inside a view's rows.
-    void RequestStop() { Stop = true; }
+    void RequestStop();
+    // The window has shown the view's rows: the rest of the sheet follows.
+    void ViewShown();
     const TOpenState& State() const { return S; }
 
 private:
@@ -66,6 +73,9 @@ private:
     const TOpenRequest Request;
     const TPublish PublishTo;
     std::atomic<bool> Stop = false;
+    std::mutex ViewLock;
+    std::condition_variable ViewChanged;
+    bool Shown = false;
     TOpenState S;
     rt::TBinaryFile Source, Scratch;
 };

@@ -178,6 +178,7 @@ void TTiff::Open(const std::string& sheetPath, int64_t firstRow, int64_t rowCoun
 
 void TTiff::StartOpen(const std::string& sheetPath) {
     TOpenRequest request = Begin(sheetPath, 0, -1, 1);
+    request.WaitForView = bool(OnNews);
     try {
         Running = std::make_unique<TSheetOpen>(
             std::move(request),
@@ -243,6 +244,10 @@ void TTiff::FinishOpen(bool quiet) {
 
 void TTiff::RequestStop() {
     if (Current) Current->RequestStop();
+}
+
+void TTiff::ViewShown() {
+    if (Current) Current->ViewShown();
 }
 
 bool TTiff::HoldsRows(int32_t row, int32_t rows) const {

@@ -53,6 +53,9 @@ public:
     // or has read its directory: a window can then ask Poll at once rather than at its next
     // turn. It must only hand a call over to the window's thread.
     std::function<void()> OnNews;
+    // The window has shown the view's rows of an open that StartOpen began with OnNews set:
+    // the rest of the sheet, which waits for it a moment at most, follows.
+    void ViewShown();
     // Waits for the open that StartOpen began and raises what ended it early.
     void FinishOpen();
     // Opens a sheet as OpenFile does but unpacks only the strips that hold rows firstRow

@@ -341,6 +341,10 @@ void TFormMap::OpenTick() {
                 // The whole sheet is drawn again once it is in, and says what fails.
             }
             Ready = true;
+            // Once the view is painted, the rest of the sheet may take the cores.
+            QTimer::singleShot(0, this, [this] {
+                if (Busy()) MapImage->ViewShown();
+            });
         }
     }
     if (over) OpenEnded();
