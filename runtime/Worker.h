@@ -14,6 +14,7 @@
 #include <optional>
 #include <thread>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 namespace rt {
@@ -48,7 +49,9 @@ template <class T> class TTypedJob : public TJob {
 public:
     explicit TTypedJob(std::function<T()> work) : Work(std::move(work)) {}
     T Take() {
-        if (Error) std::rethrow_exception(Error);
+        // The exception leaves the job: its last owner is then the thread that handles it,
+        // not whichever thread drops the job last.
+        if (Error) std::rethrow_exception(std::exchange(Error, nullptr));
         if constexpr (!std::is_void_v<T>) return std::move(*Result);
     }
 
