@@ -288,7 +288,7 @@ void TFormMap::OpenSheet(const std::string& path, bool keepPosition) {
     MapImage->OnRows = nullptr;
     // The view is drawn as soon as its rows are in, not at the timer's next turn.
     MapImage->OnNews = [this] {
-        QMetaObject::invokeMethod(this, tk::Guard([this] { OpenTick(); }), Qt::QueuedConnection);
+        QMetaObject::invokeMethod(this, "OpenNews", Qt::QueuedConnection);
     };
     // Save and copy asked for while the sheet loads are done once it is in.
     btnBmpSave->setEnabled(true);
@@ -317,6 +317,10 @@ void TFormMap::NothingShown() {
     btnBmpSave->setEnabled(false);
     btnCopy->setEnabled(false);
     RedrawView();
+}
+
+void TFormMap::OpenNews() {
+    tk::Guarded([this] { OpenTick(); });
 }
 
 void TFormMap::OpenTick() {

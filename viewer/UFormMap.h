@@ -205,6 +205,9 @@ private:
     QTimer* OpenTimer = nullptr;
     QShortcut* StopKey = nullptr; // Esc while a sheet loads
     void OpenTick();
+    // OpenTick, guarded, posted by name from the open's thread: the call then carries
+    // nothing built on that thread, whose hand-over only Qt's own lock would order.
+    Q_INVOKABLE void OpenNews();
     void OpenEnded();
     void NothingShown(); // after an open that failed or was stopped
     // Asked for while a sheet loads: another sheet, once the stopped open is over; save,
