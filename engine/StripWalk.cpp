@@ -17,7 +17,6 @@ constexpr size_t kPiecesAhead = 6;
 
 uint64_t TStripWalk::ScanLength(size_t s) {
     const uint32_t offset = Sheet.Offsets[s], byteCount = Sheet.ByteCounts[s];
-    if (!Sheet.Packed) return byteCount;
     // Mapped a window at a time with its pages at once. No strip that fits the file is
     // larger than the file.
     if (!Scanned) {
@@ -28,9 +27,12 @@ uint64_t TStripWalk::ScanLength(size_t s) {
             Source, size_t(std::clamp<uint64_t>(largest, 1, size)), rt::TFileView::kMapWhole);
     }
     const uint64_t cuts = rt::MapCuts();
-    const uint8_t* bytes = Scanned->Get(offset, byteCount); // past the file's end: a short read
+    // An uncompressed strip is as long as its bytes, but they must be there, as for the walk
+    // that reads them: past the file's end is a short read.
+    const uint8_t* bytes = Scanned->Get(offset, byteCount);
     packbits::TState state;
-    const uint64_t length = packbits::Scan(bytes, bytes + byteCount, state);
+    const uint64_t length =
+        Sheet.Packed ? packbits::Scan(bytes, bytes + byteCount, state) : byteCount;
     // Zeros where another program cut the file meanwhile: the strip cannot be read whole.
     if (rt::MapCuts() != cuts) throw rt::EInOutError(rt::kReadPastEnd);
     return length;

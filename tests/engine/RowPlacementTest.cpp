@@ -92,7 +92,8 @@ TEST_F(RowPlacementTest, TheFirstViewShowsTheWholeOpensRowsBeforeTheWalk) {
         const std::string path = Sheet(l);
         const std::vector<uint8_t> whole = Whole(path);
         // Inside the sheet, and past its end: the view is moved up to end on the last row.
-        for (auto [first, count] : {std::pair{107, 50}, {l.H - 10, 40}}) {
+        for (const auto& [viewFirst, viewCount] : {std::pair{107, 50}, {l.H - 10, 40}}) {
+            const int32_t first = viewFirst, count = viewCount; // a lambda takes these
             TTiff map(nullptr, ScratchPath());
             map.ShowFirst = {first, count};
             const int32_t top = std::min(first, l.H - count);
