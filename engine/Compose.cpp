@@ -22,13 +22,18 @@ constexpr uint64_t kLane = (1u << 21) - 1;
 // coarser reduction sums each channel on its own.
 constexpr int64_t kMaxLaneStep = 90;
 
-// Adds span pixel bytes of one sheet row to the sums of the blocks they fall in.
-void SumRow(const uint8_t* p, int64_t span, int64_t step, int64_t outCols, const uint64_t* packed,
-            uint64_t* sums) {
-    if (step > kMaxLaneStep) {
-        for (int64_t k = 0; k < span; ++k) {
-            const uint64_t c = packed[p[k]];
-            uint64_t* t = &sums[3 * size_t(k / step)];
+} // namespace
+
+TBlockSums::TBlockSums(int64_t step, int64_t outCols, int64_t span, const uint64_t* packed)
+    : Step(step), OutCols(outCols), Span(span), Packed(packed),
+      Sums(size_t(outCols) * (step > kMaxLaneStep ? 3 : 1)) {}
+
+void TBlockSums::Add(const uint8_t* p) {
+    uint64_t* sums = Sums.data();
+    if (Step > kMaxLaneStep) {
+        for (int64_t k = 0; k < Span; ++k) {
+            const uint64_t c = Packed[p[k]];
+            uint64_t* t = &sums[3 * size_t(k / Step)];
             t[0] += c & kLane;
             t[1] += (c >> 21) & kLane;
             t[2] += c >> 42;
@@ -36,52 +41,46 @@ void SumRow(const uint8_t* p, int64_t span, int64_t step, int64_t outCols, const
         return;
     }
     int64_t x = 0;
-    for (; (x + 1) * step <= span; ++x, p += step) {
+    for (; (x + 1) * Step <= Span; ++x, p += Step) {
         uint64_t s = 0;
-        for (int64_t k = 0; k < step; ++k) s += packed[p[k]];
+        for (int64_t k = 0; k < Step; ++k) s += Packed[p[k]];
         sums[size_t(x)] += s;
     }
-    for (int64_t k = x * step; x < outCols && k < span; ++k) sums[size_t(x)] += packed[*p++];
+    for (int64_t k = x * Step; x < OutCols && k < Span; ++k) sums[size_t(x)] += Packed[*p++];
 }
 
-// Writes the average of each block of a row of blocks, rows sheet rows high.
-void WriteAverages(const uint64_t* sums, int64_t outCols, int64_t step, int64_t span, int64_t rows,
-                   uint8_t* d) {
-    const bool wide = step > kMaxLaneStep;
-    for (int64_t x = 0; x < outCols; ++x, d += 3) {
-        const uint64_t n = uint64_t(rows) * uint64_t(std::min(step, span - x * step));
+void TBlockSums::Write(int64_t rows, uint8_t* d) {
+    const bool wide = Step > kMaxLaneStep;
+    for (int64_t x = 0; x < OutCols; ++x, d += 3) {
+        const uint64_t n = uint64_t(rows) * uint64_t(std::min(Step, Span - x * Step));
         uint64_t c[3];
         if (wide) {
-            std::copy_n(&sums[3 * size_t(x)], 3, c);
+            std::copy_n(&Sums[3 * size_t(x)], 3, c);
         } else {
-            const uint64_t s = sums[size_t(x)];
+            const uint64_t s = Sums[size_t(x)];
             c[0] = s & kLane;
             c[1] = (s >> 21) & kLane;
             c[2] = s >> 42;
         }
         for (int i = 0; i < 3; ++i) d[i] = uint8_t((c[i] + n / 2) / n);
     }
+    std::fill(Sums.begin(), Sums.end(), 0);
 }
-
-} // namespace
 
 void AverageBlocks(const TSmoothSource& src, int64_t col, int64_t row, int64_t step,
                    int64_t outCols, const uint64_t* packed, rt::TBitmap& picture, int64_t y0,
                    int64_t y1) {
     const int64_t span = std::min(outCols * step, src.Width - col);
     std::vector<uint8_t> background; // made for the first row a sheet lacks
-    std::vector<uint64_t> sums(size_t(outCols) * (step > kMaxLaneStep ? 3 : 1));
+    TBlockSums sums(step, outCols, span, packed);
     for (int64_t y = y0; y < y1; ++y) {
-        std::fill(sums.begin(), sums.end(), 0);
         const int64_t top = row + y * step, bottom = std::min(top + step, src.Height);
         for (int64_t r = top; r < bottom; ++r) {
             const bool held = src.Held.Holds(r);
             if (!held) background.resize(size_t(span), 0);
-            const uint8_t* p =
-                held ? src.View.Get(r * src.Width + col, size_t(span)) : background.data();
-            SumRow(p, span, step, outCols, packed, sums.data());
+            sums.Add(held ? src.View.Get(r * src.Width + col, size_t(span)) : background.data());
         }
-        WriteAverages(sums.data(), outCols, step, span, bottom - top, picture.ScanLine(int(y)));
+        sums.Write(bottom - top, picture.ScanLine(int(y)));
     }
 }
 

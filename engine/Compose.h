@@ -8,6 +8,7 @@
 
 #include <array>
 #include <cstdint>
+#include <vector>
 
 // For each pixel byte the highest visible plate set in it, 0 for the background.
 std::array<uint8_t, 256> PlateIndexTable(const std::array<bool, 9>& visible);
@@ -23,6 +24,25 @@ struct TSmoothSource {
     rt::TFileView& View;
     const THeldRows& Held;
     int64_t Width, Height;
+};
+
+// The colour sums of one row of blocks of a smooth reduction, a sheet row at a time: each
+// block step x step sheet pixels, outCols blocks over span pixel bytes (a block cut by the
+// sheet's edge sums what it holds). packed[v] holds the colour of pixel byte v in the order
+// to write, in 21-bit lanes, so that one addition sums all three.
+class TBlockSums {
+public:
+    TBlockSums(int64_t step, int64_t outCols, int64_t span, const uint64_t* packed);
+    // Adds span pixel bytes of one sheet row.
+    void Add(const uint8_t* row);
+    // Writes each block's average over rows sheet rows, channel by channel, as three bytes;
+    // the sums start again.
+    void Write(int64_t rows, uint8_t* d);
+
+private:
+    const int64_t Step, OutCols, Span;
+    const uint64_t* const Packed;
+    std::vector<uint64_t> Sums;
 };
 
 // Fills rows y0 to y1 - 1 of a reduced picture: each pixel the average, channel by channel,

@@ -286,7 +286,7 @@ void TTiff::SaveBitmap(int32_t col, int32_t row, int32_t cols, int32_t rows, lon
     if (w.Empty()) return;
     Raster->OpenForReading(false);
     ExportBitmap(
-        {Raster->File(), Held, Width, Height, PlateVisible, PlateColor, XDpi, YDpi, SyncSaves}, w,
+        {Raster->File(), Held, Width, Height, {PlateVisible, PlateColor, XDpi, YDpi, SyncSaves}}, w,
         fileName);
 }
 
@@ -296,6 +296,6 @@ void TTiff::SavePng(int32_t col, int32_t row, int32_t cols, int32_t rows, long d
     if (w.Empty()) return;
     Raster->OpenForReading(false);
     ExportPng(
-        {Raster->File(), Held, Width, Height, PlateVisible, PlateColor, XDpi, YDpi, SyncSaves}, w,
+        {Raster->File(), Held, Width, Height, {PlateVisible, PlateColor, XDpi, YDpi, SyncSaves}}, w,
         Smooth, fileName);
 }

@@ -7,10 +7,35 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 namespace rt {
+
+// A picture written row by row from the top, as the rows come: an indexed picture with the
+// palette's colours in its order, or RGB where the palette is empty (three bytes a pixel, red,
+// green, blue). The resolution, when above 0, is in pixels per metre.
+class TPngWriter {
+public:
+    TPngWriter(const std::string& path, uint32_t width, uint32_t height,
+               const std::vector<TColor>& palette, int32_t xPixelsPerMetre, int32_t yPixelsPerMetre,
+               const TReplace& how = {});
+    // Without Commit the target stays as it was.
+    ~TPngWriter();
+    TPngWriter(const TPngWriter&) = delete;
+    TPngWriter& operator=(const TPngWriter&) = delete;
+    // Where the next row goes: width palette indexes, or width RGB triples.
+    uint8_t* Row();
+    // Writes the row filled at Row.
+    void Put();
+    // Ends the picture once every row is put, and puts the file in its place.
+    void Commit();
+
+private:
+    struct TState;
+    std::unique_ptr<TState> S;
+};
 
 // Writes a width x height palette picture: row(y, out) fills out (width palette indices)
 // with picture row y, y going from 0 (the top) down. The palette's colours are written in

@@ -1,6 +1,8 @@
 // mapsheet: the map image engine for scripts and batch work.
 
+#include "engine/Export.h"
 #include "engine/Plates.h"
+#include "engine/SheetStream.h"
 #include "engine/TiffIO.h"
 #include "runtime/BinaryFile.h"
 #include "runtime/BitmapFile.h"
@@ -26,6 +28,7 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -197,45 +200,17 @@ void Require(bool ok, const std::string& what) {
     if (!ok) throw TUsageError{what};
 }
 
-// The sheet opened with a scratch file of its own; "-" is standard input, copied first
-// into a file of its own (the engine seeks).
-struct TSheet {
-    std::unique_ptr<TTempFile> Input, Scratch;
-    TTermProgress Gauge;
-    std::unique_ptr<TTiff> Map;
+// A sheet named on the command line; "-" is standard input, copied first into a file of its
+// own (the engine seeks).
+struct TSheetInput {
+    std::unique_ptr<TTempFile> Copy;
+    std::string Path;
 
-    // How a sheet is opened: one of a batch says nothing on the terminal; the scratch file is
-    // scratchPath where one is given, else a file of its own; with a row count, only those rows
-    // from firstRow on are unpacked.
-    struct TOpen {
-        bool Alone = true;
-        std::string ScratchPath;
-        int32_t FirstRow = 0, RowCount = -1;
-        int32_t Step = 1; // an export's reduction: only the rows it samples
-    };
-    TSheet(const std::string& path, rt::TCanvasSurface* canvas, const TOpen& how) {
-        std::string sheet = path;
-        if (path == "-") {
-            Input = std::make_unique<TTempFile>();
-            CopySheet(STDIN_FILENO, Input->Name());
-            sheet = Input->Name();
-        }
-        if (how.ScratchPath.empty()) Scratch = std::make_unique<TTempFile>();
-        Map = std::make_unique<TTiff>(canvas,
-                                      how.ScratchPath.empty() ? Scratch->Name() : how.ScratchPath);
-        if (how.Alone && ::isatty(STDERR_FILENO)) Map->Gauge = &Gauge;
-        // Unpacking beside the writing on a second core costs a third more CPU time than
-        // it saves in wall time: a sheet keeps to one thread here, as one of a batch does.
-        Map->DecodeAhead = false;
-        if (how.Step > 1)
-            Map->OpenSample(sheet, how.FirstRow, how.RowCount, how.Step);
-        else if (how.RowCount < 0)
-            Map->OpenFile(sheet);
-        else
-            Map->OpenRows(sheet, how.FirstRow, how.RowCount);
-        // A script must not take a copy cut short for a good sheet.
-        if (Map->Damage) throw *Map->Damage;
-        if (Input) Map->SheetName = "-";
+    explicit TSheetInput(const std::string& path) : Path(path) {
+        if (path != "-") return;
+        Copy = std::make_unique<TTempFile>();
+        CopySheet(STDIN_FILENO, Copy->Name());
+        Path = Copy->Name();
     }
 
     // Copies what the open will read of the sheet on standard input, and no more: the
@@ -273,6 +248,42 @@ struct TSheet {
     }
 };
 
+// The sheet opened with a scratch file of its own.
+struct TSheet {
+    TSheetInput Input;
+    std::unique_ptr<TTempFile> Scratch;
+    TTermProgress Gauge;
+    std::unique_ptr<TTiff> Map;
+
+    // How a sheet is opened: one of a batch says nothing on the terminal; the scratch file is
+    // scratchPath where one is given, else a file of its own; with a row count, only those rows
+    // from firstRow on are unpacked.
+    struct TOpen {
+        bool Alone = true;
+        std::string ScratchPath;
+        int32_t FirstRow = 0, RowCount = -1;
+        int32_t Step = 1; // an export's reduction: only the rows it samples
+    };
+    TSheet(const std::string& path, rt::TCanvasSurface* canvas, const TOpen& how) : Input(path) {
+        if (how.ScratchPath.empty()) Scratch = std::make_unique<TTempFile>();
+        Map = std::make_unique<TTiff>(canvas,
+                                      how.ScratchPath.empty() ? Scratch->Name() : how.ScratchPath);
+        if (how.Alone && ::isatty(STDERR_FILENO)) Map->Gauge = &Gauge;
+        // Unpacking beside the writing on a second core costs a third more CPU time than
+        // it saves in wall time: a sheet keeps to one thread here, as one of a batch does.
+        Map->DecodeAhead = false;
+        if (how.Step > 1)
+            Map->OpenSample(Input.Path, how.FirstRow, how.RowCount, how.Step);
+        else if (how.RowCount < 0)
+            Map->OpenFile(Input.Path);
+        else
+            Map->OpenRows(Input.Path, how.FirstRow, how.RowCount);
+        // A script must not take a copy cut short for a good sheet.
+        if (Map->Damage) throw *Map->Damage;
+        if (Input.Copy) Map->SheetName = "-";
+    }
+};
+
 // The plates to show and their colours: the viewer's defaults, changed by --hide and
 // --color. Read before the sheet is unpacked, so that a usage error is quick.
 struct TPlates {
@@ -291,10 +302,10 @@ TPlates PlateOptions(const TArgs& a) {
 }
 
 // Says so when the engine would write nothing, rather than succeed with no picture.
-void RequirePixel(const TTiff& m, int32_t col, int32_t row, int32_t cols, int32_t rows,
-                  long double rate) {
-    const int64_t inCols = std::min<int64_t>(cols, int64_t(m.Width) - col);
-    const int64_t inRows = std::min<int64_t>(rows, int64_t(m.Height) - row);
+void RequirePixel(int32_t width, int32_t height, int32_t col, int32_t row, int32_t cols,
+                  int32_t rows, long double rate) {
+    const int64_t inCols = std::min<int64_t>(cols, int64_t(width) - col);
+    const int64_t inRows = std::min<int64_t>(rows, int64_t(height) - row);
     if (col < 0 || row < 0 || int64_t(inCols * rate) <= 0 || int64_t(inRows * rate) <= 0)
         throw rt::TError(kNoPixel);
 }
@@ -444,23 +455,52 @@ struct TExportOptions {
     bool Smooth = false;
 };
 
+// Whether a file can be written at any place: a regular file, or none yet. A bitmap's rows
+// then go straight to their places as the sheet gives them, bottom row last.
+bool Positional(const std::string& path) {
+    struct stat st {};
+    if (path == "-") return false;
+    return ::stat(path.c_str(), &st) != 0 ? errno == ENOENT : S_ISREG(st.st_mode);
+}
+
+// An export composed from the sheet's strips as they are unpacked: no scratch file.
+void StreamOne(const std::string& sheet, const std::string& out, const TExportOptions& o,
+               bool alone) {
+    TSheetInput input(sheet);
+    TSheetStream s(input.Path);
+    const TSheetDirectory& d = s.Directory();
+    const std::array<int32_t, 4> win =
+        o.Window ? o.Win : std::array<int32_t, 4>{0, 0, d.Width, d.Height};
+    RequirePixel(d.Width, d.Height, win[0], win[1], win[2], win[3], o.Rate);
+    const TWindow w = ClipWindow(d.Width, d.Height, win[0], win[1], win[2], win[3], o.Rate);
+    TTermProgress gauge;
+    if (alone && ::isatty(STDERR_FILENO) && d.StripCount > 0) {
+        gauge.SetMax(d.StripCount - 1);
+        gauge.SetVisible(true);
+        s.OnStrip = [&gauge](int32_t strip) { gauge.SetPosition(strip); };
+    }
+    const TExportLook look{o.Shown.Visible, o.Shown.Colors, s.XDpi, s.YDpi, false};
+    if (rt::IsPngName(out))
+        StreamPng(s, look, w, o.Smooth, out);
+    else
+        StreamBitmap(s, look, w, out);
+    gauge.SetVisible(false);
+}
+
 void ExportOne(const std::string& sheet, const std::string& out, const TExportOptions& o,
                bool alone) {
+    if (rt::IsPngName(out) || Positional(out)) return StreamOne(sheet, out, o, alone);
+    // A bitmap to a pipe is written bottom row first: its rows come from a scratch file.
     // A window needs only its rows unpacked, and a sampled reduction only the strips that
-    // hold a row it samples; a smooth one reads every row.
-    const int32_t step =
-        o.Smooth ? 1 : int32_t(std::min<int64_t>(TTiff::SampleStep(o.Rate), INT32_MAX));
+    // hold a row it samples.
+    const int32_t step = int32_t(std::min<int64_t>(TTiff::SampleStep(o.Rate), INT32_MAX));
     TSheet s(sheet, nullptr, {alone, {}, o.Window ? o.Win[1] : 0, o.Window ? o.Win[3] : -1, step});
     TTiff& m = *s.Map;
     UsePlates(o.Shown, m);
-    m.Smooth = o.Smooth;
     const std::array<int32_t, 4> win =
         o.Window ? o.Win : std::array<int32_t, 4>{0, 0, m.Width, m.Height};
-    RequirePixel(m, win[0], win[1], win[2], win[3], o.Rate);
-    if (rt::IsPngName(out))
-        m.SavePng(win[0], win[1], win[2], win[3], o.Rate, out);
-    else
-        m.SaveBitmap(win[0], win[1], win[2], win[3], o.Rate, out);
+    RequirePixel(m.Width, m.Height, win[0], win[1], win[2], win[3], o.Rate);
+    m.SaveBitmap(win[0], win[1], win[2], win[3], o.Rate, out);
 }
 
 int Export(const std::vector<std::string>& args) {
@@ -516,7 +556,7 @@ int Render(const std::vector<std::string>& args) {
     UsePlates(shown, *s.Map);
     s.Map->Smooth = a.Has("--smooth");
     const TTiff& m = *s.Map;
-    RequirePixel(m, at[0], at[1], cols, rows, rate);
+    RequirePixel(m.Width, m.Height, at[0], at[1], cols, rows, rate);
     // A written picture must not show rows a damaged sheet did not give.
     if (!m.HoldsRows(at[1], rows)) throw rt::EInOutError(rt::kReadPastEnd);
     canvas.FillRect({0, 0, width, height}, rt::kWhite);
