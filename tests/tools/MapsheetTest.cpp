@@ -702,28 +702,39 @@ TEST_F(MapsheetTest, PngOutMeansTheSamePictures) {
     EXPECT_EQ(LeftOver(), 0);
 }
 
-TEST_F(MapsheetTest, ASampledExportNeedsTheSpaceOfWhatItWritesNotOfTheWholeRaster) {
-    // A 3 MB raster, a 2 MiB temporary directory: at 1/64 the export writes the strips of
-    // its sampled rows alone, and fits; the whole raster does not.
+TEST_F(MapsheetTest, AnExportToAFileNeedsNoScratchSpaceAndAFullDiskLeavesNothing) {
+    // A 3 MB raster, a 2 MiB temporary directory: an export to a file composes from the
+    // strips and needs none of it, at full size as at 1/64. A bitmap to standard output comes
+    // from a scratch file of the raster, which does not fit.
     Sheet("s.tif", 2000, 1500, 8);
     const std::string tmp = Dir.File("small");
-    auto run = [&](const std::string& args) {
-        return testing_support::InSmallTmpfs(tmp, 2048, [&] {
-            const std::string cmd = "cd '" + Dir.Path() + "' && TMPDIR='" + tmp + "' '" +
-                                    MAPSHEET_PATH + "' " + args + " > out.txt 2> err.txt";
+    auto run = [&](const std::string& args, int sizeKiB = 2048) {
+        return testing_support::InSmallTmpfs(tmp, sizeKiB, [&] {
+            // What the small disk holds afterwards is listed before it goes.
+            const std::string cmd = "cd '" + Dir.Path() + "' && { TMPDIR='" + tmp + "' '" +
+                                    MAPSHEET_PATH + "' " + args +
+                                    " 2> err.txt; rc=$?; ls -A small > left.txt; exit $rc; }";
             return WEXITSTATUS(std::system(cmd.c_str()));
         });
     };
     const int rc = run("export s.tif low.bmp --rate 1/64");
     if (rc == testing_support::kNoTmpfs) GTEST_SKIP() << "no tmpfs can be mounted here";
     EXPECT_EQ(rc, 0) << Slurp(Dir.File("err.txt"));
+    EXPECT_EQ(run("export s.tif full.bmp"), 0) << Slurp(Dir.File("err.txt"));
     TTiff t(nullptr, Dir.File("own.tmp"));
     t.OpenFile(Dir.File("s.tif"));
     Prepare(t);
     t.SaveBitmap(0, 0, 2000, 1500, 1.0L / 64, Dir.File("want.bmp"));
     EXPECT_TRUE(ReadAll(Dir.File("low.bmp")) == ReadAll(Dir.File("want.bmp")));
-    EXPECT_EQ(run("export s.tif full.bmp"), 1);
+    t.SaveBitmap(0, 0, 2000, 1500, 1, Dir.File("want.bmp"));
+    EXPECT_TRUE(ReadAll(Dir.File("full.bmp")) == ReadAll(Dir.File("want.bmp")));
+    EXPECT_EQ(run("export s.tif - > piped.bmp"), 1);
     EXPECT_EQ(Slurp(Dir.File("err.txt")), "mapsheet: ディスクがいっぱいです\n");
+    // The 1.5 MB bitmap itself on a 1 MiB disk: its rows go in from the bottom of the file
+    // up, and the write that meets the full disk fails the export without a file left.
+    EXPECT_EQ(run("export s.tif small/full.bmp", 1024), 1);
+    EXPECT_EQ(Slurp(Dir.File("err.txt")), "mapsheet: ディスクがいっぱいです\n");
+    EXPECT_EQ(Slurp(Dir.File("left.txt")), "");
 }
 
 TEST_F(MapsheetTest, ASignalEndsARunThatWaitsForItsFifosReader) {
