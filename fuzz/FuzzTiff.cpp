@@ -4,6 +4,7 @@
 // a difference aborts. The sheet and its scratch file live in memory and go with the
 // process, however it ends.
 
+#include "engine/SheetStream.h"
 #include "engine/TiffIO.h"
 #include "fuzz/Reach.h"
 #include "runtime/Errors.h"
@@ -153,6 +154,29 @@ void CheckFaster(const char* what, const TWholeRows& whole, const std::string& s
     }
 }
 
+// The rows a stream straight from the strips hands on for a window or a sample: each the
+// whole open's, and all of them unless the stream fails where the whole open was damaged or
+// lacks the window's last row.
+void CheckStream(const char* what, const TWholeRows& whole, const std::string& sheet, int64_t first,
+                 int64_t count, int64_t step) {
+    const int64_t end = std::min<int64_t>(first + count, whole.Whole.Height);
+    if (end <= first) return;
+    int64_t next = end - 1 - (end - 1 - first) / step * step; // the first row wanted
+    try {
+        TSheetStream stream(sheet);
+        stream.Walk(first, count, step, [&](int64_t r, const uint8_t* row) {
+            if (r != next) Differ(what, r);
+            whole.Check(what, r, true, false, row);
+            gFuzzReach.StreamedRows += 1;
+            next += step;
+        });
+    } catch (const rt::TError&) {
+        if (!whole.Whole.Damage && whole.Holds(end - 1)) Differ(what, next);
+        return;
+    }
+    if (next < end) Differ(what, next);
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -212,6 +236,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                     [&](TTiff& t) { t.OpenSample(sheet.Name(), int32_t(top), int32_t(rows), 4); });
         CheckFaster("sample of all", whole, other, ahead, 0, h, 16,
                     [&](TTiff& t) { t.OpenSample(sheet.Name(), 0, -1, 16); });
+        CheckStream("stream", whole, sheet.Name(), top, rows, 1);
+        CheckStream("streamed sample", whole, sheet.Name(), 0, h, 16);
     }
     uint8_t pixel;
     map.PixelAt(w - 1, h - 1, pixel);

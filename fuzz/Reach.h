@@ -15,6 +15,7 @@ struct TFuzzReach {
     bool StripsPassed = false;  // and the sampled open left strips unread
     int64_t RowsCompared = 0;   // rows of a window, a sample or a first view found equal to
                                 // the whole open's
+    int64_t StreamedRows = 0;   // rows a stream from the strips handed on, found equal too
     int64_t Records = 0;        // CSV records read
     bool RegistryRewritten = false;
 };

@@ -44,6 +44,7 @@ TEST(FuzzReach, ASheetIsUnpackedDrawnAtEveryRateAndExported) {
             EXPECT_EQ(gFuzzReach.Exports, s.Exports) << s.W << " " << pad;
             // The window's nine rows, and the samples' at the least.
             EXPECT_GE(gFuzzReach.RowsCompared, 12) << s.W << " " << pad;
+            EXPECT_EQ(gFuzzReach.StreamedRows, 9 + (s.H - 1) / 16 + 1) << s.W << " " << pad;
             ways.insert(gFuzzReach.DecodedAhead);
             viewFirst += gFuzzReach.ViewFirst;
             sampled += gFuzzReach.SampledExport && gFuzzReach.StripsPassed;
@@ -67,6 +68,8 @@ TEST(FuzzReach, ASheetIsUnpackedDrawnAtEveryRateAndExported) {
             Feed(bytes);
             EXPECT_EQ(gFuzzReach.RowsUnpacked, 130);
             EXPECT_GE(gFuzzReach.RowsCompared, 12);
+            // The window's nine rows and the sample's nine.
+            EXPECT_EQ(gFuzzReach.StreamedRows, 18);
             viewCompared = viewCompared || gFuzzReach.ViewFirst;
         }
         EXPECT_TRUE(viewCompared);
