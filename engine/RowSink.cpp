@@ -55,16 +55,17 @@ TStripResult UnpackStrip(rt::TBinaryFile& source, uint32_t offset, uint32_t byte
     packbits::TState state;
     uint64_t beyond = 0; // unpacked past the last row wanted
     source.Seek(offset);
+    // Behind the last row wanted a strip cut short loses nothing, whether the rows gathered
+    // are written yet or not.
     for (uint32_t left = byteCount; left > 0 && !result.Cut;) {
         const size_t wanted = std::min<size_t>(left, chunk.size());
         size_t n = 0;
         try {
             n = source.ReadSome(chunk.data(), wanted);
         } catch (const rt::EInOutError& e) {
-            if (!sink.Full()) result.Cut = e; // behind the last row, it loses nothing
+            if (!sink.Complete()) result.Cut = e;
             break;
         }
-        if (n < wanted && !sink.Full()) result.Cut = rt::EInOutError(rt::kReadPastEnd);
         left = n < wanted ? 0 : left - static_cast<uint32_t>(n);
         const uint8_t* p = chunk.data();
         const uint8_t* const end = p + n;
@@ -77,6 +78,7 @@ TStripResult UnpackStrip(rt::TBinaryFile& source, uint32_t offset, uint32_t byte
             if (sink.Full()) beyond = sink.Surplus();
         }
         if (sink.Full()) beyond += packed ? packbits::Scan(p, end, state) : uint64_t(end - p);
+        if (n < wanted && !sink.Complete()) result.Cut = rt::EInOutError(rt::kReadPastEnd);
     }
     const uint64_t open = packbits::Unfinished(state);
     result.Dropped = int64_t(sink.Full() ? beyond % sink.RowSize() + open : sink.EndStrip() + open);

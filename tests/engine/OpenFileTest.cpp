@@ -317,7 +317,8 @@ TEST_F(EngineTest, AStopRequestEndsTheOpenBeforeTheNextStrip) {
 
 TEST_F(EngineTest, AStripCutShortGivesAWindowWhatItGivesTheWholeOpenWhateverTheTagSays) {
     // Three strips of two rows; the first one's byte count runs far past the end of the file,
-    // so that it reads the other strips' bytes too and is cut short by the file's end.
+    // so that it reads the other strips' bytes too and is cut short by the file's end. What
+    // it holds is every row: nothing is lost, and the window gets its rows from it.
     for (uint32_t stated : {0u, 2u, 4u}) { // 0: no RowsPerStrip entry
         SCOPED_TRACE(stated);
         auto b =
@@ -329,11 +330,12 @@ TEST_F(EngineTest, AStripCutShortGivesAWindowWhatItGivesTheWholeOpenWhateverTheT
         const std::string path = Put("w.tif", bytes);
         TTiff whole(nullptr, Dir.File("whole.tmp"));
         whole.OpenFile(path);
-        ASSERT_TRUE(whole.Damage);
+        EXPECT_FALSE(whole.Damage);
+        ASSERT_EQ(whole.RowsWritten, 6);
         TTiff t(nullptr, ScratchPath());
         t.OpenRows(path, 3, 2);
-        EXPECT_TRUE(t.Damage.has_value());
-        ASSERT_EQ(t.HoldsRows(3, 2), whole.HoldsRows(3, 2));
+        EXPECT_FALSE(t.Damage.has_value());
+        ASSERT_TRUE(t.HoldsRows(3, 2));
         for (int r = 3; r < 5 && t.HoldsRow(r); ++r)
             for (int c = 0; c < 4; ++c) {
                 uint8_t got = 0, want = 1;

@@ -1,6 +1,7 @@
 // Every faster open (a window of rows, a sample, a view's rows first) places each row where
 // the whole open does, by what the strips before it unpack to, whatever RowsPerStrip says.
 
+#include "engine/SheetStream.h"
 #include "tests/engine/EngineFixture.h"
 
 #include <algorithm>
@@ -123,6 +124,38 @@ TEST_F(RowPlacementTest, DroppedBytesCountWhatTheLastStripLeavesBehindTheLastRow
     // A whole extra row is not dropped bytes: it makes a row the sheet does not state.
     map.OpenFile(Put("e.tif", TSheetBuilder::Basic(4, 1, {{0xFD, 7, 0xFD, 9}}).Build()));
     EXPECT_EQ(map.DroppedBytes, 0);
+}
+
+TEST_F(RowPlacementTest, AStripCutShortBehindAWindowsLastRowLosesTheWindowNothing) {
+    // The last strip states 50 bytes more than the file holds. A window's rows all lie in the
+    // bytes there, the last of them gathered but not yet written when the read comes up short.
+    const sample::TRaster raster = sample::PaintSample(24, 16, 2);
+    sample::TSheetOptions o;
+    o.StripRows = {4, 12};
+    std::vector<uint8_t> bytes = sample::BuildSheet(raster, o);
+    for (size_t at = 10; at + 12 <= bytes.size() && bytes[at] != 0; at += 12) {
+        if (bytes[at] != 0x01 || bytes[at + 1] != 0x17) continue; // StripByteCounts
+        const size_t last = size_t(bytes[at + 10]) << 8 | bytes[at + 11];
+        sample::PutBE32(bytes, last + 4, uint32_t(bytes[last + 6] << 8 | bytes[last + 7]) + 50);
+    }
+    const std::string path = Put("c.tif", bytes);
+    TTiff window(nullptr, ScratchPath());
+    window.DecodeAhead = false;
+    window.OpenRows(path, 5, 9);
+    EXPECT_FALSE(window.Damage);
+    EXPECT_TRUE(window.HoldsRows(5, 9));
+    const std::vector<uint8_t> scratch = Scratch();
+    ASSERT_GE(scratch.size(), size_t(14 * 24));
+    EXPECT_EQ(Rows(scratch, 24, 5, 9), Rows(raster.Pixels, 24, 5, 9));
+    // The stream straight from the strips gives the window too, and the whole open all rows.
+    TSheetStream stream(path);
+    int64_t taken = 0;
+    stream.Walk(5, 9, 1, [&](int64_t, const uint8_t*) { ++taken; });
+    EXPECT_EQ(taken, 9);
+    TTiff whole(nullptr, Dir.File("whole.tmp"));
+    whole.OpenFile(path);
+    EXPECT_FALSE(whole.Damage);
+    EXPECT_EQ(whole.RowsWritten, 16);
 }
 
 } // namespace
