@@ -21,6 +21,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <map>
 #include <poll.h>
@@ -369,33 +370,83 @@ int main(int argc, char** argv) {
     std::vector<std::pair<int, int>> sizes = large;
     sizes.push_back(largest);
     const auto first = sizes.front(), last = sizes.back();
-    const int win[2] = {gQuick ? 160 : 1600, gQuick ? 100 : 1000};
-    std::map<std::pair<int, int>, TBest> quarter, gdalQuarter, window, gdalWindow;
+    std::map<std::pair<int, int>, std::string> vrts;
     for (auto size : sizes) {
         if (!sheets.count(size)) sheets[size] = sheet(size.first, size.second);
-        const std::string s = sheets[size], vrt = at("colour.vrt"), name = Name(size);
-        const bool ends = size == first || size == last;
-        // Runs by cost: a few seconds a comparison at most.
-        const int light = gQuick ? 1 : size == last ? 5 : 9, heavy = gQuick ? 1 : 3;
-        if (gdal && !WriteColourVrt(s, vrt)) {
-            std::printf("gdal_translate cannot read %s: GDAL comparisons left out\n", s.c_str());
+        if (!gdal) continue;
+        vrts[size] = at("colour-" + Name(size) + ".vrt");
+        if (!WriteColourVrt(sheets[size], vrts[size])) {
+            std::printf("gdal_translate cannot read %s: GDAL comparisons left out\n",
+                        sheets[size].c_str());
             gdal = false;
         }
-        {
-            std::vector<std::vector<std::string>> q = {
-                {mapsheet, "export", s, at("q.bmp"), "--rate", "1/4"}};
-            if (gdal)
-                q.push_back({"gdal_translate", "-q", "-of", "BMP", "-outsize", "25%", "25%", vrt,
-                             at("gq.bmp")});
-            auto t = Fastest(q, light);
-            quarter[size] = t[0];
-            if (gdal) {
-                gdalQuarter[size] = t[1];
-                Verdict2("export --rate 1/4 bmp / gdal_translate -of BMP -outsize 25% 25%, " + name,
-                         t[0], t[1], 0.4, EBy::Cpu);
-                SamePicture(at("q.bmp"), at("gq.bmp"));
-            }
+    }
+    auto file = [&](const char* base, std::pair<int, int> size, const char* ext = ".bmp") {
+        return at(base + Name(size) + ext);
+    };
+    // Ours and the peer's fastest runs by size. All sizes run in one interleaved series, so
+    // that growth from the first to the last compares runs under the same load.
+    using TBySize = std::map<std::pair<int, int>, std::pair<TBest, TBest>>;
+    using TCommand = std::function<std::vector<std::string>(std::pair<int, int>)>;
+    auto series = [&](const std::vector<std::pair<int, int>>& of, const TCommand& ours,
+                      const TCommand& peer, int n) {
+        std::vector<std::vector<std::string>> commands;
+        for (auto size : of) {
+            commands.push_back(ours(size));
+            if (gdal) commands.push_back(peer(size));
         }
+        const auto t = Fastest(commands, n);
+        TBySize by;
+        size_t i = 0;
+        for (auto size : of) {
+            by[size].first = t[i++];
+            if (gdal) by[size].second = t[i++];
+        }
+        return by;
+    };
+    const std::string span = Name(last) + " / " + Name(first);
+    // Prints how the cost grows, the peer's beside ours; gives ours.
+    auto growth = [&](const std::string& what, const std::string& peer, const TBySize& by) {
+        auto show = [&](const std::string& who, const TBest& a, const TBest& b) {
+            std::printf("      growth of %s, %s: wall %.3f (%.3f s / %.3f s), cpu %.3f (%.3f s / "
+                        "%.3f s)\n",
+                        who.c_str(), span.c_str(), b.Wall / a.Wall, b.Wall, a.Wall, b.Cpu / a.Cpu,
+                        b.Cpu, a.Cpu);
+            return TBest{b.Wall / a.Wall, b.Cpu / a.Cpu};
+        };
+        const TBest ours = show(what, by.at(first).first, by.at(last).first);
+        if (gdal) show(peer + " (for reference)", by.at(first).second, by.at(last).second);
+        return ours;
+    };
+    {
+        const int n = gQuick ? 1 : 7;
+        auto t = series(
+            sizes,
+            [&](auto size) {
+                return std::vector<std::string>{mapsheet,         "export", sheets[size],
+                                                file("q-", size), "--rate", "1/4"};
+            },
+            [&](auto size) {
+                return std::vector<std::string>{"gdal_translate", "-q",  "-of", "BMP",
+                                                "-outsize",       "25%", "25%", vrts[size],
+                                                file("gq-", size)};
+            },
+            n);
+        if (gdal)
+            for (auto size : sizes) {
+                Verdict2("export --rate 1/4 bmp / gdal_translate -of BMP -outsize 25% 25%, " +
+                             Name(size),
+                         t[size].first, t[size].second, 0.4, EBy::Cpu);
+                SamePicture(file("q-", size), file("gq-", size));
+            }
+        const TBest g =
+            growth("export --rate 1/4 bmp", "gdal_translate -of BMP -outsize 25% 25%", t);
+        Verdict("growth of export --rate 1/4 bmp in cpu, " + span, g.Cpu, 2.5);
+    }
+    for (auto size : sizes) {
+        const std::string s = sheets[size], vrt = gdal ? vrts[size] : "", name = Name(size);
+        // Runs by cost: a few seconds a comparison at most.
+        const int light = gQuick ? 1 : size == last ? 5 : 9, heavy = gQuick ? 1 : 3;
         // GDAL takes some 5 s a run for the whole of the largest sheet: it has one run there.
         if (gdal) {
             auto t = Fastest({{mapsheet, "export", s, at("o.bmp")},
@@ -405,7 +456,7 @@ int main(int argc, char** argv) {
             SamePicture(at("o.bmp"), at("go.bmp"));
             std::filesystem::remove(at("go.bmp"));
         }
-        if (ends) {
+        if (size == first || size == last) {
             // The floor copies a file of exactly our output's size, made from our output.
             const std::pair<const char*, std::vector<std::string>> jobs[] = {
                 {"export bmp at 1", {mapsheet, "export", s, at("o.bmp")}},
@@ -440,59 +491,52 @@ int main(int argc, char** argv) {
                             "'s, " + name,
                         SizeRatio(at("p.png"), at("g.png")), 1.25);
             }
-        if (ends) {
-            const std::string col = std::to_string(size.first / 4),
-                              row = std::to_string(size.second / 4), cols = std::to_string(win[0]),
-                              rows = std::to_string(win[1]);
-            std::vector<std::vector<std::string>> w = {{mapsheet, "export", s, at("w.bmp"),
-                                                        "--window",
-                                                        col + "," + row + "," + cols + "," + rows}};
-            if (gdal)
-                w.push_back({"gdal_translate", "-q", "-of", "BMP", "-srcwin", col, row, cols, rows,
-                             vrt, at("gw.bmp")});
-            auto t = Fastest(w, gQuick ? 1 : 15);
-            window[size] = t[0];
-            if (gdal) {
-                gdalWindow[size] = t[1];
-                SamePicture(at("w.bmp"), at("gw.bmp"));
-                std::printf(
-                    "      export --window %s,%s,%s,%s bmp / gdal_translate -of BMP -srcwin "
-                    "%s %s %s %s, %s: wall %.3f (%.3f s / %.3f s), cpu %.3f (%.3f s / "
-                    "%.3f s), for reference\n",
-                    col.c_str(), row.c_str(), cols.c_str(), rows.c_str(), col.c_str(), row.c_str(),
-                    cols.c_str(), rows.c_str(), name.c_str(), t[0].Wall / t[1].Wall, t[0].Wall,
-                    t[1].Wall, t[0].Cpu / t[1].Cpu, t[0].Cpu, t[1].Cpu);
-            }
-        }
     }
-    // How our cost grows from the first large sheet to the largest, GDAL's beside it.
+    // A fixed window a quarter of the way into the sheet, whatever the sheet's size.
     {
-        const std::string span = Name(last) + " / " + Name(first);
-        auto show = [&](const std::string& what, const std::map<std::pair<int, int>, TBest>& m) {
-            const TBest a = m.at(first), b = m.at(last);
-            std::printf("      growth of %s, %s: wall %.3f (%.3f s / %.3f s), cpu %.3f (%.3f s / "
-                        "%.3f s)\n",
-                        what.c_str(), span.c_str(), b.Wall / a.Wall, b.Wall, a.Wall, b.Cpu / a.Cpu,
-                        b.Cpu, a.Cpu);
-            return TBest{b.Wall / a.Wall, b.Cpu / a.Cpu};
-        };
-        auto both = [&](const std::map<std::pair<int, int>, TBest>& m) {
-            return m.count(first) && m.count(last);
-        };
-        const TBest q = show("export --rate 1/4 bmp", quarter);
-        if (both(gdalQuarter))
-            show("gdal_translate -of BMP -outsize 25% 25% (for reference)", gdalQuarter);
-        Verdict("growth of export --rate 1/4 bmp in cpu, " + span, q.Cpu, 2.5);
-        const std::string fixed = std::to_string(win[0]) + "x" + std::to_string(win[1]);
-        const TBest w = show("export --window of " + fixed + " bmp", window);
-        if (both(gdalWindow))
-            show("gdal_translate -of BMP -srcwin of " + fixed + " (for reference)", gdalWindow);
+        const std::string cols = gQuick ? "160" : "1600", rows = gQuick ? "100" : "1000";
+        auto col = [](auto size) { return std::to_string(size.first / 4); };
+        auto row = [](auto size) { return std::to_string(size.second / 4); };
+        auto t = series(
+            {first, last},
+            [&](auto size) {
+                return std::vector<std::string>{
+                    mapsheet,     "export",
+                    sheets[size], file("w-", size),
+                    "--window",   col(size) + "," + row(size) + "," + cols + "," + rows};
+            },
+            [&](auto size) {
+                return std::vector<std::string>{
+                    "gdal_translate", "-q", "-of", "BMP",      "-srcwin",        col(size),
+                    row(size),        cols, rows,  vrts[size], file("gw-", size)};
+            },
+            gQuick ? 1 : 21);
+        if (gdal)
+            for (auto size : {first, last}) {
+                const auto& [ours, theirs] = t[size];
+                std::printf("      export --window %s,%s,%s,%s bmp / gdal_translate -of BMP "
+                            "-srcwin %s %s %s %s, %s: wall %.3f (%.3f s / %.3f s), cpu %.3f "
+                            "(%.3f s / %.3f s), for reference\n",
+                            col(size).c_str(), row(size).c_str(), cols.c_str(), rows.c_str(),
+                            col(size).c_str(), row(size).c_str(), cols.c_str(), rows.c_str(),
+                            Name(size).c_str(), ours.Wall / theirs.Wall, ours.Wall, theirs.Wall,
+                            ours.Cpu / theirs.Cpu, ours.Cpu, theirs.Cpu);
+                SamePicture(file("w-", size), file("gw-", size));
+            }
+        const std::string fixed = cols + "x" + rows;
+        const TBest g =
+            growth("export --window of " + fixed + " bmp", "gdal_translate -of BMP -srcwin", t);
         Verdict("growth of export --window of " + fixed + " bmp (the worse), " + span,
-                std::max(w.Wall, w.Cpu), 1.3);
+                std::max(g.Wall, g.Cpu), 1.3);
     }
-    for (const char* p :
-         {"colour.vrt", "q.bmp", "gq.bmp", "o.bmp", "p.png", "g.png", "w.bmp", "gw.bmp", "v.bmp"})
-        std::filesystem::remove(at(p));
+    for (auto size : sizes) {
+        for (const char* base : {"q-", "gq-", "w-", "gw-"}) {
+            std::filesystem::remove(file(base, size));
+            std::filesystem::remove(file(base, size, ".bmp.aux.xml"));
+        }
+        if (gdal) std::filesystem::remove(vrts[size]);
+    }
+    for (const char* p : {"o.bmp", "p.png", "g.png", "v.bmp"}) std::filesystem::remove(at(p));
     // Memory stays flat: peak resident memory of the largest sheet against the smallest.
     {
         const std::string tiny = sheet(small.first, small.second), big = sheets[last];
