@@ -110,41 +110,79 @@ void ComposePicture(const TPictureJob& job, const TWindow& w, int64_t picCols, i
     if (rt::MapCuts() != cuts) throw rt::EInOutError(rt::kReadPastEnd);
 }
 
-void TTiff::Draw(int32_t col, int32_t row, int32_t cols, int32_t rows, long double rate) {
-    // While an open runs, the rows already in are drawn and the others are background.
-    if (!(Loaded || Opening) || !TargetCanvas) return;
-    TWindow w = ClipWindow(Width, Height, col, row, cols, rows, rate);
+void DrawWindow(rt::TCanvasSurface& canvas, rt::TBitmap& work, int32_t width, int32_t height,
+                int32_t col, int32_t row, int32_t cols, int32_t rows, long double rate,
+                const TComposeWindow& compose) {
+    TWindow w = ClipWindow(width, height, col, row, cols, rows, rate);
     if (w.Empty()) return;
-    FitToCanvas(w, std::max(TargetCanvas->SurfaceWidth(), 0),
-                std::max(TargetCanvas->SurfaceHeight(), 0), rate);
+    FitToCanvas(w, std::max(canvas.SurfaceWidth(), 0), std::max(canvas.SurfaceHeight(), 0), rate);
     if (w.Empty()) return;
     const bool enlarge = rate >= 1;
     const size_t readLen = size_t(enlarge ? w.Cols : std::min(w.OutCols * w.Step, w.Cols));
-    WorkBitmap->Dormant();
+    work.Dormant();
     int64_t picCols = enlarge ? w.Cols : w.OutCols;
     int64_t picRows = enlarge ? w.Rows : w.OutRows;
     // A picture the canvas shows pixel for pixel is composed in the canvas itself.
-    rt::TBitmap* direct = rate == 1 || !enlarge ? TargetCanvas->Pixels() : nullptr;
-    rt::TBitmap& picture = direct ? *direct : *WorkBitmap;
+    rt::TBitmap* direct = rate == 1 || !enlarge ? canvas.Pixels() : nullptr;
+    rt::TBitmap& picture = direct ? *direct : work;
     if (direct) {
         picCols = std::min<int64_t>(picCols, direct->Width());
         picRows = std::min<int64_t>(picRows, direct->Height());
         if (picCols <= 0 || picRows <= 0) return;
     } else {
-        WorkBitmap->SetWidth(int(picCols));
-        WorkBitmap->SetHeight(int(picRows));
+        work.SetWidth(int(picCols));
+        work.SetHeight(int(picRows));
     }
-    const std::array<uint32_t, 256> colours = PixelColours(PlateVisible, PlateColor);
-    // A sheet drawn once (a picture for a file) is read a window at a time, and its pages go
-    // with the window; one drawn again is mapped whole, as the view scrolls over it.
-    ComposePicture({*Raster, Held, Width, Height, colours, Smooth && !enlarge}, w, picCols, picRows,
-                   readLen, ++Pictures > 1, picture);
+    compose(w, picCols, picRows, readLen, picture);
     if (direct)
-        TargetCanvas->PixelsWritten();
+        canvas.PixelsWritten();
     else if (enlarge)
-        TargetCanvas->StretchBlt(0, 0, int(w.OutCols), int(w.OutRows), *WorkBitmap, 0, 0,
-                                 int(w.Cols), int(w.Rows), rt::SRCCOPY);
+        canvas.StretchBlt(0, 0, int(w.OutCols), int(w.OutRows), work, 0, 0, int(w.Cols),
+                          int(w.Rows), rt::SRCCOPY);
     else
-        TargetCanvas->BitBlt(0, 0, int(w.OutCols), int(w.OutRows), *WorkBitmap, 0, 0, rt::SRCCOPY);
-    WorkBitmap->Dormant();
+        canvas.BitBlt(0, 0, int(w.OutCols), int(w.OutRows), work, 0, 0, rt::SRCCOPY);
+    work.Dormant();
+}
+
+void ComposeStreamed(TSheetStream& sheet, const TStreamedPicture& job, const TWindow& w,
+                     int64_t picCols, int64_t picRows, rt::TBitmap& picture) {
+    const int64_t width = sheet.Directory().Width;
+    if (job.Smooth && w.Step > 1) {
+        uint64_t packed[256];
+        for (size_t v = 0; v < 256; ++v) {
+            const uint32_t c = job.Colours[v];
+            packed[v] = Lanes(uint8_t(c), uint8_t(c >> 8), uint8_t(c >> 16));
+        }
+        // The blocks from the window's top; the last may be cut by the sheet's end.
+        const int64_t end = w.Row + std::min(picRows * w.Step, sheet.Directory().Height - w.Row);
+        TBlockSums sums(w.Step, picCols, std::min(picCols * w.Step, width - w.Col), packed);
+        sheet.Walk(job.FirstRow, job.RowCount, 1, [&](int64_t r, const uint8_t* bytes) {
+            if (r < w.Row || r >= end) return;
+            sums.Add(bytes + w.Col);
+            const int64_t y = (r - w.Row) / w.Step, top = w.Row + y * w.Step;
+            if (r + 1 == std::min(top + w.Step, end))
+                sums.Write(r + 1 - top, picture.ScanLine(int(y)));
+        });
+        return;
+    }
+    sheet.Walk(job.FirstRow, job.RowCount, 1, [&](int64_t r, const uint8_t* bytes) {
+        const int64_t y = (r - w.Row) / w.Step;
+        if (r < w.Row || (r - w.Row) % w.Step != 0 || y >= picRows) return;
+        ComposeRow(bytes + w.Col, w.Step, picCols, job.Colours.data(), picture.ScanLine(int(y)));
+    });
+}
+
+void TTiff::Draw(int32_t col, int32_t row, int32_t cols, int32_t rows, long double rate) {
+    // While an open runs, the rows already in are drawn and the others are background.
+    if (!(Loaded || Opening) || !TargetCanvas) return;
+    const std::array<uint32_t, 256> colours = PixelColours(PlateVisible, PlateColor);
+    DrawWindow(*TargetCanvas, *WorkBitmap, Width, Height, col, row, cols, rows, rate,
+               [&](const TWindow& w, int64_t picCols, int64_t picRows, size_t readLen,
+                   rt::TBitmap& picture) {
+                   // A sheet drawn once (a picture for a file) is read a window at a time,
+                   // and its pages go with the window; one drawn again is mapped whole, as
+                   // the view scrolls over it.
+                   ComposePicture({*Raster, Held, Width, Height, colours, Smooth && rate < 1}, w,
+                                  picCols, picRows, readLen, ++Pictures > 1, picture);
+               });
 }

@@ -2,6 +2,7 @@
 
 #include "engine/Export.h"
 #include "engine/Plates.h"
+#include "engine/Render.h"
 #include "engine/SheetStream.h"
 #include "engine/TiffIO.h"
 #include "runtime/BinaryFile.h"
@@ -264,9 +265,9 @@ struct TSheet {
         int32_t FirstRow = 0, RowCount = -1;
         int32_t Step = 1; // an export's reduction: only the rows it samples
     };
-    TSheet(const std::string& path, rt::TCanvasSurface* canvas, const TOpen& how) : Input(path) {
+    TSheet(const std::string& path, const TOpen& how) : Input(path) {
         if (how.ScratchPath.empty()) Scratch = std::make_unique<TTempFile>();
-        Map = std::make_unique<TTiff>(canvas,
+        Map = std::make_unique<TTiff>(nullptr,
                                       how.ScratchPath.empty() ? Scratch->Name() : how.ScratchPath);
         if (how.Alone && ::isatty(STDERR_FILENO)) Map->Gauge = &Gauge;
         // Unpacking beside the writing on a second core costs a third more CPU time than
@@ -318,7 +319,7 @@ void UsePlates(const TPlates& p, TTiff& map) {
 int Info(const std::vector<std::string>& args) {
     TArgs a = ParseArgs(args, {}, {});
     Require(a.Positional.size() == 1, "info takes one sheet");
-    TSheet s(a.Positional[0], nullptr, {});
+    TSheet s(a.Positional[0], {});
     const TTiff& m = *s.Map;
     std::printf("name: %s\nwidth: %d\nheight: %d\nxdpi: %d\nydpi: %d\nstrips: %d\nrows: %d\n",
                 m.SheetName.c_str(), m.Width, m.Height, m.XDpi, m.YDpi, m.StripCount,
@@ -421,11 +422,11 @@ void RasterOne(const std::string& sheet, const std::string& outPath, bool alone)
     rt::TOutputFile out(outPath);
     if (!out.TempPath().empty()) {
         // The raster is the scratch file: unpacked straight into the output, no second pass.
-        TSheet s(sheet, nullptr, {alone, out.TempPath()});
+        TSheet s(sheet, {alone, out.TempPath()});
         out.Commit();
         return;
     }
-    TSheet s(sheet, nullptr, {alone, {}});
+    TSheet s(sheet, {alone, {}});
     rt::TBinaryFile in;
     in.Assign(s.Map->ScratchPath);
     in.Reset();
@@ -463,6 +464,14 @@ bool Positional(const std::string& path) {
     return ::stat(path.c_str(), &st) != 0 ? errno == ENOENT : S_ISREG(st.st_mode);
 }
 
+// Per cent of strips on a terminal as a stream walks them, for a sheet converted alone.
+void ShowProgress(TSheetStream& s, TTermProgress& gauge, bool alone) {
+    if (!alone || !::isatty(STDERR_FILENO) || s.Directory().StripCount <= 0) return;
+    gauge.SetMax(s.Directory().StripCount - 1);
+    gauge.SetVisible(true);
+    s.OnStrip = [&gauge](int32_t strip) { gauge.SetPosition(strip); };
+}
+
 // An export composed from the sheet's strips as they are unpacked: no scratch file.
 void StreamOne(const std::string& sheet, const std::string& out, const TExportOptions& o,
                bool alone) {
@@ -474,11 +483,7 @@ void StreamOne(const std::string& sheet, const std::string& out, const TExportOp
     RequirePixel(d.Width, d.Height, win[0], win[1], win[2], win[3], o.Rate);
     const TWindow w = ClipWindow(d.Width, d.Height, win[0], win[1], win[2], win[3], o.Rate);
     TTermProgress gauge;
-    if (alone && ::isatty(STDERR_FILENO) && d.StripCount > 0) {
-        gauge.SetMax(d.StripCount - 1);
-        gauge.SetVisible(true);
-        s.OnStrip = [&gauge](int32_t strip) { gauge.SetPosition(strip); };
-    }
+    ShowProgress(s, gauge, alone);
     const TExportLook look{o.Shown.Visible, o.Shown.Colors, s.XDpi, s.YDpi, false};
     if (rt::IsPngName(out))
         StreamPng(s, look, w, o.Smooth, out);
@@ -494,7 +499,7 @@ void ExportOne(const std::string& sheet, const std::string& out, const TExportOp
     // A window needs only its rows unpacked, and a sampled reduction only the strips that
     // hold a row it samples.
     const int32_t step = int32_t(std::min<int64_t>(TTiff::SampleStep(o.Rate), INT32_MAX));
-    TSheet s(sheet, nullptr, {alone, {}, o.Window ? o.Win[1] : 0, o.Window ? o.Win[3] : -1, step});
+    TSheet s(sheet, {alone, {}, o.Window ? o.Win[1] : 0, o.Window ? o.Win[3] : -1, step});
     TTiff& m = *s.Map;
     UsePlates(o.Shown, m);
     const std::array<int32_t, 4> win =
@@ -552,15 +557,24 @@ int Render(const std::vector<std::string>& args) {
     const TPlates shown = PlateOptions(a);
     rt::TBitmapCanvas canvas(width, height);
     const int32_t cols = int32_t(width / rate), rows = int32_t(height / rate);
-    TSheet s(a.Positional[0], &canvas, {true, {}, at[1], rows}); // only the rows the view shows
-    UsePlates(shown, *s.Map);
-    s.Map->Smooth = a.Has("--smooth");
-    const TTiff& m = *s.Map;
-    RequirePixel(m.Width, m.Height, at[0], at[1], cols, rows, rate);
-    // A written picture must not show rows a damaged sheet did not give.
-    if (!m.HoldsRows(at[1], rows)) throw rt::EInOutError(rt::kReadPastEnd);
+    // The view's rows straight from the strips: every row of the window is walked, and
+    // a damaged one or one the sheet lacks fails the picture.
+    TSheetInput input(a.Positional[0]);
+    TSheetStream s(input.Path);
+    const TSheetDirectory& d = s.Directory();
+    RequirePixel(d.Width, d.Height, at[0], at[1], cols, rows, rate);
+    TTermProgress gauge;
+    ShowProgress(s, gauge, true);
     canvas.FillRect({0, 0, width, height}, rt::kWhite);
-    s.Map->Draw(at[0], at[1], cols, rows, rate);
+    const std::array<uint32_t, 256> colours = PixelColours(shown.Visible, shown.Colors);
+    const TStreamedPicture job{colours, a.Has("--smooth") && rate < 1, at[1], rows};
+    rt::TBitmap work;
+    DrawWindow(
+        canvas, work, d.Width, d.Height, at[0], at[1], cols, rows, rate,
+        [&](const TWindow& w, int64_t picCols, int64_t picRows, size_t, rt::TBitmap& picture) {
+            ComposeStreamed(s, job, w, picCols, picRows, picture);
+        });
+    gauge.SetVisible(false);
     if (rt::IsPngName(a.Positional[1]))
         rt::SavePng24(canvas.Bitmap(), a.Positional[1]);
     else
