@@ -103,6 +103,8 @@ public:
         if (++Pending == Batch) WriteBatch();
     }
     void Commit() {
+        // A row never put would stand in the file as zeros.
+        if (Done != W.OutRows) throw rt::EInOutError(rt::kReadPastEnd);
         if (Pending > 0) WriteBatch();
         Out.Commit();
     }
@@ -232,9 +234,11 @@ void StreamPng(TSheetStream& sheet, const TExportLook& look, const TWindow& w, b
                         packed.data());
         rt::TPngWriter png(fileName, uint32_t(w.OutCols), uint32_t(w.OutRows), {}, 0, 0,
                            {look.Sync, {}});
-        // The blocks lie wholly in the window: each ends on its step-th row.
+        // The blocks lie wholly in the window, each ending on its step-th row; the window's
+        // rows above them are walked too, as an open of the window walks them.
         const int64_t top = SmoothTop(w);
-        sheet.Walk(top, w.OutRows * w.Step, 1, [&](int64_t row, const uint8_t* bytes) {
+        sheet.Walk(w.Row, w.Rows, 1, [&](int64_t row, const uint8_t* bytes) {
+            if (row < top) return;
             sums.Add(bytes + w.Col);
             if ((row - top + 1) % w.Step != 0) return;
             sums.Write(w.Step, png.Row());
