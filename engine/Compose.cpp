@@ -29,11 +29,14 @@ TBlockSums::TBlockSums(int64_t step, int64_t outCols, int64_t span, const uint64
       Sums(size_t(outCols) * (step > kMaxLaneStep ? 3 : 1)) {}
 
 void TBlockSums::Add(const uint8_t* p) {
-    uint64_t* sums = Sums.data();
-    if (Step > kMaxLaneStep) {
-        for (int64_t k = 0; k < Span; ++k) {
-            const uint64_t c = Packed[p[k]];
-            uint64_t* t = &sums[3 * size_t(k / Step)];
+    // Locals, which the stores to the sums cannot be taken to change.
+    uint64_t* const sums = Sums.data();
+    const uint64_t* const packed = Packed;
+    const int64_t step = Step, span = Span, outCols = OutCols;
+    if (step > kMaxLaneStep) {
+        for (int64_t k = 0; k < span; ++k) {
+            const uint64_t c = packed[p[k]];
+            uint64_t* t = &sums[3 * size_t(k / step)];
             t[0] += c & kLane;
             t[1] += (c >> 21) & kLane;
             t[2] += c >> 42;
@@ -41,12 +44,12 @@ void TBlockSums::Add(const uint8_t* p) {
         return;
     }
     int64_t x = 0;
-    for (; (x + 1) * Step <= Span; ++x, p += Step) {
+    for (; (x + 1) * step <= span; ++x, p += step) {
         uint64_t s = 0;
-        for (int64_t k = 0; k < Step; ++k) s += Packed[p[k]];
+        for (int64_t k = 0; k < step; ++k) s += packed[p[k]];
         sums[size_t(x)] += s;
     }
-    for (int64_t k = x * Step; x < OutCols && k < Span; ++k) sums[size_t(x)] += Packed[*p++];
+    for (int64_t k = x * step; x < outCols && k < span; ++k) sums[size_t(x)] += packed[*p++];
 }
 
 void TBlockSums::Write(int64_t rows, uint8_t* d) {
