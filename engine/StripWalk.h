@@ -86,8 +86,8 @@ private:
     // The first row of the next strip, while the strips walked so far were scanned: up to
     // the window, and throughout a sampled walk.
     int64_t Top = 0;
-    // The strips before the window are scanned through a map of the sheet, a window of it
-    // at a time: no copy of their bytes, and a file cut meanwhile is a read error.
+    // The strips before the window are scanned as they are read ahead, a window of the
+    // sheet at a time into one buffer; a file cut meanwhile is a short read.
     std::unique_ptr<rt::TFileView> Scanned;
     uint64_t ScanLength(size_t s);
     bool TopKnown = true; // false after a strip that could not be scanned: it ends the walk

@@ -18,7 +18,7 @@ constexpr int64_t kReadWholeBytes = 256 * 1024;
 } // namespace
 
 TFileView::TFileView(const TBinaryFile& file, size_t maxRange, TAccess access,
-                     const TFileMap* whole)
+                     const TFileMap* whole, size_t aheadBytes)
     : File(file), Whole(access == kMapWhole), Ahead(access == kReadAhead) {
     if (!File.IsOpen()) throw EInOutError(103); // not open
     if (whole && whole->Mapped()) {
@@ -40,9 +40,9 @@ TFileView::TFileView(const TBinaryFile& file, size_t maxRange, TAccess access,
     }
     // A window's buffer need not be larger than the file.
     if (!Mappable)
-        Buffer.resize(
-            Ahead ? std::max<size_t>(maxRange, size_t(std::clamp<int64_t>(Size, 0, kWindowBytes)))
-                  : maxRange);
+        Buffer.resize(Ahead ? std::max<size_t>(maxRange, size_t(std::clamp<int64_t>(
+                                                             Size, 0, int64_t(aheadBytes))))
+                            : maxRange);
 }
 
 TFileView::~TFileView() {

@@ -23,9 +23,10 @@ public:
     // a buffer: the bytes arrive hot in the cache, with one call per window.
     enum TAccess { kRead, kMap, kMapWhole, kReadAhead };
     // maxRange is the largest range Get will be asked for. With a map of the whole file,
-    // ranges are read from it, whatever the access.
+    // ranges are read from it, whatever the access. Read ahead, a window holds aheadBytes
+    // where that is more than maxRange.
     TFileView(const TBinaryFile& file, size_t maxRange, TAccess access = kMap,
-              const TFileMap* whole = nullptr);
+              const TFileMap* whole = nullptr, size_t aheadBytes = 1 << 20);
     ~TFileView();
     TFileView(const TFileView&) = delete;
     TFileView& operator=(const TFileView&) = delete;

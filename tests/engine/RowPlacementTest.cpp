@@ -16,6 +16,7 @@ struct TLayout {
     std::vector<uint32_t> StripRows; // empty: filled up to a packed-byte budget
     uint32_t Stated = 0;             // RowsPerStrip written, 0: the largest strip's
     uint32_t Budget = 0;
+    bool Literal = false; // literal runs too, which may cross a piece a scan reads
 };
 
 // Tags that the shortcut would believe (their strip count agrees with Height) and that lie,
@@ -25,6 +26,9 @@ const TLayout kLayouts[] = {
     {"strips of 51 rows tagged 50", 120, 400, {51, 51, 51, 51, 51, 51, 51, 51}, 50},
     {"strips of 49 rows tagged 50", 90, 400, std::vector<uint32_t>(8, 49), 50},
     {"filled up to 600 packed bytes", 160, 300, {}, 0, 600},
+    // Its first strip, some 400 KB, is scanned in pieces, a literal run crossing the first
+    // piece's end.
+    {"filled up to 400,000 packed bytes, literals", 4002, 1200, {}, 0, 400000, true},
     {"a truthful tag", 160, 300, std::vector<uint32_t>(10, 30), 0},
 };
 
@@ -36,6 +40,7 @@ protected:
         o.StatedRowsPerStrip = l.Stated;
         o.FillStrips = l.StripRows.empty();
         o.StripBytes = l.Budget ? l.Budget : 8192;
+        o.LiteralRuns = l.Literal;
         return PutSample("s.tif", sample::PaintSample(l.W, l.H, 5), o);
     }
     // The rows of the whole open, as the plain walk places them.
