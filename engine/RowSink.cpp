@@ -49,6 +49,30 @@ std::vector<uint8_t> StripChunk(const std::vector<uint32_t>& byteCounts, int64_t
     return std::vector<uint8_t>(largest);
 }
 
+namespace {
+
+// Unpacks bytes of a strip into the sink while it takes rows; past its last row they are
+// only scanned, for what they leave of an incomplete row (beyond).
+void Feed(const uint8_t* p, const uint8_t* end, bool packed, TRowSink& sink,
+          packbits::TState& state, uint64_t& beyond) {
+    if (!sink.Full()) {
+        if (!packed) p += sink.Put(p, size_t(end - p));
+        while (packed && p < end && !sink.Full()) {
+            uint8_t* out = sink.Dest();
+            sink.Advance(size_t(packbits::Decode(p, end, out, sink.Limit(), state) - out));
+        }
+        if (sink.Full()) beyond = sink.Surplus();
+    }
+    if (sink.Full()) beyond += packed ? packbits::Scan(p, end, state) : uint64_t(end - p);
+}
+
+int64_t Dropped(TRowSink& sink, const packbits::TState& state, uint64_t beyond) {
+    const uint64_t open = packbits::Unfinished(state);
+    return int64_t(sink.Full() ? beyond % sink.RowSize() + open : sink.EndStrip() + open);
+}
+
+} // namespace
+
 TStripResult UnpackStrip(rt::TBinaryFile& source, uint32_t offset, uint32_t byteCount, bool packed,
                          TRowSink& sink, std::vector<uint8_t>& chunk) {
     TStripResult result;
@@ -67,21 +91,19 @@ TStripResult UnpackStrip(rt::TBinaryFile& source, uint32_t offset, uint32_t byte
             break;
         }
         left = n < wanted ? 0 : left - static_cast<uint32_t>(n);
-        const uint8_t* p = chunk.data();
-        const uint8_t* const end = p + n;
-        if (!sink.Full()) {
-            if (!packed) p += sink.Put(p, n);
-            while (packed && p < end && !sink.Full()) {
-                uint8_t* out = sink.Dest();
-                sink.Advance(size_t(packbits::Decode(p, end, out, sink.Limit(), state) - out));
-            }
-            if (sink.Full()) beyond = sink.Surplus();
-        }
-        if (sink.Full()) beyond += packed ? packbits::Scan(p, end, state) : uint64_t(end - p);
+        Feed(chunk.data(), chunk.data() + n, packed, sink, state, beyond);
         if (n < wanted && !sink.Complete()) result.Cut = rt::EInOutError(rt::kReadPastEnd);
     }
-    const uint64_t open = packbits::Unfinished(state);
-    result.Dropped = int64_t(sink.Full() ? beyond % sink.RowSize() + open : sink.EndStrip() + open);
+    result.Dropped = Dropped(sink, state, beyond);
+    return result;
+}
+
+TStripResult UnpackBytes(const uint8_t* bytes, uint32_t byteCount, bool packed, TRowSink& sink) {
+    TStripResult result;
+    packbits::TState state;
+    uint64_t beyond = 0;
+    Feed(bytes, bytes + byteCount, packed, sink, state, beyond);
+    result.Dropped = Dropped(sink, state, beyond);
     return result;
 }
 

@@ -80,3 +80,5 @@ struct TStripResult {
 // counts as dropped.
 TStripResult UnpackStrip(rt::TBinaryFile& source, uint32_t offset, uint32_t byteCount, bool packed,
                          TRowSink& sink, std::vector<uint8_t>& chunk);
+// The same for a strip whose bytes are all at hand.
+TStripResult UnpackBytes(const uint8_t* bytes, uint32_t byteCount, bool packed, TRowSink& sink);

@@ -74,8 +74,7 @@ TStripWalk::~TStripWalk() {
 
 TStripResult TStripWalk::Walk(size_t s, TRowSink& sink, std::vector<uint8_t>& chunk) {
     const uint32_t offset = Sheet.Offsets[s], byteCount = Sheet.ByteCounts[s];
-    if ((Top >= First && Sample.Step <= 1) || !TopKnown)
-        return UnpackStrip(Source, offset, byteCount, Sheet.Packed, sink, chunk);
+    if ((Top >= First && Sample.Step <= 1) || !TopKnown) return Unpack(s, sink, chunk);
     // Each strip starts a row: its rows are known from its length alone.
     uint64_t length = 0;
     try {
@@ -95,6 +94,23 @@ TStripResult TStripWalk::Walk(size_t s, TRowSink& sink, std::vector<uint8_t>& ch
     if (!Sample.Wants(std::max(top, First), Top)) {
         sink.Pass(Top - std::max(top, First)); // its rows in the window
         return {};
+    }
+    return Unpack(s, sink, chunk);
+}
+
+TStripResult TStripWalk::Unpack(size_t s, TRowSink& sink, std::vector<uint8_t>& chunk) {
+    const uint32_t offset = Sheet.Offsets[s], byteCount = Sheet.ByteCounts[s];
+    // A walk that scans has the strips read ahead, the one just scanned among them: a strip
+    // there whole is unpacked where it lies. One the buffer cannot give (past the file's
+    // end, a read error in its window) is read on its own, which tells what is wrong.
+    if (Scanned && TopKnown && byteCount <= kScanPiece) {
+        const uint8_t* bytes = nullptr;
+        try {
+            bytes = Scanned->Get(offset, byteCount);
+        } catch (const rt::EInOutError&) {
+            // Told by the strip's own read below.
+        }
+        if (bytes) return UnpackBytes(bytes, byteCount, Sheet.Packed, sink);
     }
     return UnpackStrip(Source, offset, byteCount, Sheet.Packed, sink, chunk);
 }

@@ -58,6 +58,7 @@ public:
 private:
     // One strip into the sink, or past it when it lies wholly before the window.
     TStripResult Walk(size_t strip, TRowSink& sink, std::vector<uint8_t>& chunk);
+    TStripResult Unpack(size_t strip, TRowSink& sink, std::vector<uint8_t>& chunk);
     bool Over(const TRowSink& sink, const TStripResult& last) const;
     // After a failure in a strip, the whole rows it completed go on, unless handing rows on
     // is what failed.
