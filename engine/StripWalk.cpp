@@ -20,7 +20,7 @@ constexpr int64_t kScanPiece = 256 * 1024;
 uint64_t TStripWalk::ScanLength(size_t s) {
     const uint32_t offset = Sheet.Offsets[s], byteCount = Sheet.ByteCounts[s];
     // Read ahead a window at a time into one buffer, a large strip in pieces: a read of the
-    // page cache costs less than mapping its pages (a third less for a window of a wide
+    // page cache costs less than mapping its pages (a fifth less for a window of a wide
     // sheet here), and a file cut meanwhile is a short read.
     if (!Scanned) {
         const int64_t size = std::max<int64_t>(Source.FileSize(), 1);
