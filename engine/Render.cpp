@@ -41,18 +41,24 @@ void FitToCanvas(TWindow& w, int64_t canvasW, int64_t canvasH, long double rate)
 
 namespace {
 
-void ComposeSmooth(const TPictureJob& job, const TWindow& w, int64_t picCols, int64_t picRows,
-                   rt::TBitmap& picture) {
-    uint64_t packed[256];
+// Each pixel colour's three channels in the lanes block sums add, in the order written.
+std::array<uint64_t, 256> ColourLanes(const std::array<uint32_t, 256>& colours) {
+    std::array<uint64_t, 256> packed{};
     for (size_t v = 0; v < 256; ++v) {
-        const uint32_t c = job.Colours[v];
+        const uint32_t c = colours[v];
         packed[v] = Lanes(uint8_t(c), uint8_t(c >> 8), uint8_t(c >> 16));
     }
+    return packed;
+}
+
+void ComposeSmooth(const TPictureJob& job, const TWindow& w, int64_t picCols, int64_t picRows,
+                   rt::TBitmap& picture) {
+    const std::array<uint64_t, 256> packed = ColourLanes(job.Colours);
     const size_t span = size_t(std::min(picCols * w.Step, job.Width - w.Col));
     auto blocks = [&](int64_t y0, int64_t y1) {
         rt::TFileView view(job.Raster.File(), span, rt::TFileView::kMapWhole, job.Raster.Map());
         const TSmoothSource source{view, job.Held, job.Width, job.Height};
-        AverageBlocks(source, w.Col, w.Row, w.Step, picCols, packed, picture, y0, y1);
+        AverageBlocks(source, w.Col, w.Row, w.Step, picCols, packed.data(), picture, y0, y1);
     };
     // Every pixel of the window is read: the lower half of the picture on a second core.
     const int64_t half = picRows >= 64 ? picRows / 2 : picRows;
@@ -148,14 +154,10 @@ void ComposeStreamed(TSheetStream& sheet, const TStreamedPicture& job, const TWi
                      int64_t picCols, int64_t picRows, rt::TBitmap& picture) {
     const int64_t width = sheet.Directory().Width;
     if (job.Smooth && w.Step > 1) {
-        uint64_t packed[256];
-        for (size_t v = 0; v < 256; ++v) {
-            const uint32_t c = job.Colours[v];
-            packed[v] = Lanes(uint8_t(c), uint8_t(c >> 8), uint8_t(c >> 16));
-        }
+        const std::array<uint64_t, 256> packed = ColourLanes(job.Colours);
         // The blocks from the window's top; the last may be cut by the sheet's end.
         const int64_t end = w.Row + std::min(picRows * w.Step, sheet.Directory().Height - w.Row);
-        TBlockSums sums(w.Step, picCols, std::min(picCols * w.Step, width - w.Col), packed);
+        TBlockSums sums(w.Step, picCols, std::min(picCols * w.Step, width - w.Col), packed.data());
         sheet.Walk(job.FirstRow, job.RowCount, 1, [&](int64_t r, const uint8_t* bytes) {
             if (r < w.Row || r >= end) return;
             sums.Add(bytes + w.Col);

@@ -472,15 +472,22 @@ void ShowProgress(TSheetStream& s, TTermProgress& gauge, bool alone) {
     s.OnStrip = [&gauge](int32_t strip) { gauge.SetPosition(strip); };
 }
 
+// The window an export writes, the whole sheet without --window; one that holds no pixel at
+// the rate is refused.
+std::array<int32_t, 4> ExportWindow(const TExportOptions& o, int32_t width, int32_t height) {
+    const std::array<int32_t, 4> win =
+        o.Window ? o.Win : std::array<int32_t, 4>{0, 0, width, height};
+    RequirePixel(width, height, win[0], win[1], win[2], win[3], o.Rate);
+    return win;
+}
+
 // An export composed from the sheet's strips as they are unpacked: no scratch file.
 void StreamOne(const std::string& sheet, const std::string& out, const TExportOptions& o,
                bool alone) {
     TSheetInput input(sheet);
     TSheetStream s(input.Path);
     const TSheetDirectory& d = s.Directory();
-    const std::array<int32_t, 4> win =
-        o.Window ? o.Win : std::array<int32_t, 4>{0, 0, d.Width, d.Height};
-    RequirePixel(d.Width, d.Height, win[0], win[1], win[2], win[3], o.Rate);
+    const std::array<int32_t, 4> win = ExportWindow(o, d.Width, d.Height);
     const TWindow w = ClipWindow(d.Width, d.Height, win[0], win[1], win[2], win[3], o.Rate);
     TTermProgress gauge;
     ShowProgress(s, gauge, alone);
@@ -502,9 +509,7 @@ void ExportOne(const std::string& sheet, const std::string& out, const TExportOp
     TSheet s(sheet, {alone, {}, o.Window ? o.Win[1] : 0, o.Window ? o.Win[3] : -1, step});
     TTiff& m = *s.Map;
     UsePlates(o.Shown, m);
-    const std::array<int32_t, 4> win =
-        o.Window ? o.Win : std::array<int32_t, 4>{0, 0, m.Width, m.Height};
-    RequirePixel(m.Width, m.Height, win[0], win[1], win[2], win[3], o.Rate);
+    const std::array<int32_t, 4> win = ExportWindow(o, m.Width, m.Height);
     m.SaveBitmap(win[0], win[1], win[2], win[3], o.Rate, out);
 }
 
